@@ -26,15 +26,14 @@ enum class PortCall
     Read
 };
 
-template <typename Base = CPortBase>
-class ScriptedPortOf : public Base
+template <typename Base = CPortBase> class ScriptedPortOf : public Base
 {
 public:
     struct Failure
     {
         PortCall call;
-        int nth;     // 1 = the first call of that kind from now on
-        DWORD code;  // the exception code thrown
+        int nth;      // 1 = the first call of that kind from now on
+        DWORD code;   // the exception code thrown
         bool osError; // thrown as a passed-through system error
     };
 
