@@ -13,6 +13,7 @@
 #include "ScriptedPort.h"
 #include "ScriptedPrompt.h"
 #include "StringTable.h"
+#include "SysCalls.h"
 
 #include <gtest/gtest.h>
 
@@ -101,9 +102,13 @@ protected:
     void SetUp() override
     {
         RegisterLibraryStrings();
-        const char* root = std::getenv("VARKO_SETTINGS_ROOT");
-        ASSERT_NE(root, nullptr);
-        m_dir = std::string(root) + "/files";
+        const char* base = std::getenv("VARKO_SETTINGS_ROOT");
+        ASSERT_NE(base, nullptr);
+        // ctest runs the cases of one binary side by side: each gets a root of its own.
+        std::string root = std::string(base) + "/" +
+                           ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        setenv("VARKO_SETTINGS_ROOT", root.c_str(), 1);
+        m_dir = root + "/files";
         fs::remove_all(root);
         fs::create_directories(m_dir);
     }

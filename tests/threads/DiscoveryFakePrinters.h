@@ -125,7 +125,10 @@ private:
                                    &len);
             if (n != 6 || std::memcmp(buf, DISCOVERY_REQUEST.data(), 6) != 0)
                 continue;
-            ++m_requests;
+            // Answers the first request only: another program searching on this
+            // computer at the same time must not double the script.
+            if (m_requests++ > 0)
+                continue;
             for (std::size_t i = 0; i < m_answers.size(); ++i)
             {
                 if (m_senders[i] < 0)

@@ -138,30 +138,4 @@ TEST_F(DiscoveryThread, TimerOtherThanTheSearchTimerIsIgnored)
     EXPECT_EQ(CDetectPrintersThread::CurrentSearchThreadId(), 0u);
 }
 
-// One full 10-second search window with odd answers among the good ones.
-TEST_F(DiscoveryThread, SearchRunsTenSecondsAndKeepsGoodAnswersInOrder)
-{
-    std::vector<BYTE> longer = Fake::Record("127.0.0.55", "Long", 600);
-    std::vector<BYTE> badSignature = Fake::Record("127.0.0.56", "Bad");
-    badSignature[0] = 0x2E;
-    std::vector<BYTE> nowhere = Fake::Record("0.0.0.0", "Zero");
-    Fake printers({{"127.0.0.51", Fake::Record("127.0.0.51", "Alpha")},
-                   {"127.0.0.52", Fake::Record("127.0.0.52", "Beta")},
-                   {"127.0.0.51", Fake::Record("127.0.0.51", "Alpha")}, // answers twice
-                   {"127.0.0.56", badSignature},
-                   {"127.0.0.57", Fake::Record("127.0.0.57", "Short", 50)},
-                   {"127.0.0.55", longer},
-                   {"127.0.0.58", nowhere}});
-    ASSERT_TRUE(printers.Ok());
-    CSearchNetworkDlg* current = nullptr;
-    Result r = Search(current);
-    EXPECT_EQ(r.modal, IDOK);
-    EXPECT_GE(r.seconds, 9.9);
-    EXPECT_LT(r.seconds, 12.0);
-    EXPECT_EQ(r.found, (Found{{"127.0.0.51", "Alpha"},
-                              {"127.0.0.52", "Beta"},
-                              {"127.0.0.51", "Alpha"},
-                              {"127.0.0.55", "Long"},
-                              {"0.0.0.0", "Zero"}}));
-}
 } // namespace
