@@ -3,7 +3,7 @@
 # offscreen, root: network namespaces), and every test gets a private settings root
 # and device-override folder so nothing leaks into the developer's own settings.
 function(odomira_add_test name)
-    cmake_parse_arguments(T "" "LABEL;TIMEOUT" "SOURCES;LIBS;ENV" ${ARGN})
+    cmake_parse_arguments(T "" "LABEL;TIMEOUT;RESOURCE_LOCK" "SOURCES;LIBS;ENV" ${ARGN})
     if(NOT T_LABEL)
         set(T_LABEL unit)
     endif()
@@ -21,7 +21,13 @@ function(odomira_add_test name)
         "ODOMIRA_SOURCE_DIR=${CMAKE_SOURCE_DIR}"
         "QT_QPA_PLATFORM=offscreen"
         ${T_ENV})
+    # RESOURCE_LOCK keeps tests that share a fixed resource (UDP port 4201) from running
+    # side by side under ctest --parallel.
+    set(lock)
+    if(T_RESOURCE_LOCK)
+        set(lock RESOURCE_LOCK ${T_RESOURCE_LOCK})
+    endif()
     gtest_discover_tests(${name}
         DISCOVERY_TIMEOUT 60
-        PROPERTIES LABELS ${T_LABEL} TIMEOUT ${T_TIMEOUT} ENVIRONMENT "${envs}")
+        PROPERTIES LABELS ${T_LABEL} TIMEOUT ${T_TIMEOUT} ENVIRONMENT "${envs}" ${lock})
 endfunction()
