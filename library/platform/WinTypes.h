@@ -24,6 +24,11 @@ using LRESULT = std::intptr_t;
 struct __POSITION;
 using POSITION = __POSITION*;
 
+// An open device. Our device layer hands out pointers to its own handle objects; the
+// all-bits-set value marks a closed port, as on the original platform.
+using HANDLE = void*;
+inline HANDLE const INVALID_HANDLE_VALUE = reinterpret_cast<HANDLE>(~std::uintptr_t(0));
+
 // Message box types and results.
 constexpr UINT MB_OK = 0x0;
 constexpr UINT MB_OKCANCEL = 0x1;

@@ -1,0 +1,70 @@
+#pragma once
+// The live printer the collection keeps: the stored record plus its port object, the
+// window its worker thread notifies, the calibrate-after-download flag and the worker
+// thread itself. This class holds the complete set of bytes the library sends to
+// printers; no other class builds printer commands.
+//
+// Threading: everything runs on the user-interface thread except Calibrate, which the
+// printer's own thread calls after a download. A printer's port is used by one thread
+// at a time.
+#include "CVarkoPrinterData.h"
+
+class CWnd;
+class CPrinterThread;
+struct CRuntimeClass;
+
+enum EConfigFlags : unsigned
+{
+    eConfigNone = 0,
+    eConfigHideCalibration = 1
+};
+
+class CVarkoPrinter : public CVarkoPrinterData
+{
+public:
+    explicit CVarkoPrinter(CWnd* owner = nullptr);
+    // The configuration dialog's working copy: same fields and a fresh port with the
+    // same settings, but a default number of its own and never a thread.
+    CVarkoPrinter(const CVarkoPrinter& source);
+    ~CVarkoPrinter() override;
+    CVarkoPrinter& operator=(const CVarkoPrinter&) = delete;
+
+    void Serialize(CArchive& ar) override;
+
+    // Gives a detected printer its port and opens it once as a test.
+    bool AttachPort(const CRuntimeClass* portClass, const CString& portName,
+                    const CString& printerName);
+
+    // Port failures are swallowed: a test page to a printer that is off fails quietly.
+    void PrintTestPageRLX();
+    void PrintTestPageTPX();
+    // Port failures pass to the caller.
+    void PrintOdometers(EDisplayUnits units);
+    void PrintHeadHistory(EDisplayUnits units);
+    // Reports its own failure to the user; returns nothing.
+    void Calibrate();
+
+    // Threads and settings.
+    void StartThread();
+    void StopThreads();
+    bool EditSettings(EConfigFlags flags);
+    void AssignFrom(const CVarkoPrinter& edited);
+    void StartDownload(int limit);
+    void CancelDownload();
+
+    CPortBase* GetPort() const { return m_pPort; }
+    // Takes ownership of port and frees the previous one (which must be closed).
+    void SetPort(CPortBase* port);
+    CWnd* GetOwner() const { return m_pOwner; }
+    void SetName(const CString& name) { m_strName = name; }
+    CPrinterThread* GetThread() const { return m_pThread; }
+
+    bool m_bCalibrate;
+
+private:
+    // Opens, writes the bytes and closes; exceptions pass on after the port is closed.
+    void SendCommand(const char* bytes, DWORD length);
+
+    CWnd* m_pOwner;
+    CPrinterThread* m_pThread;
+};

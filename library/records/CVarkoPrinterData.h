@@ -1,0 +1,77 @@
+#pragma once
+// The printer as a program sees it: what is stored about one label printer and the
+// queries and commands the printer list runs on it. Every exchange opens the port,
+// writes one command, reads at most one reply of up to 1000 bytes, and closes the port
+// again, also when it fails; failures arrive as CVarkoPrinterException.
+//
+// Threading: called on the user-interface thread; no locks. The class-wide counters
+// are changed only there.
+#include "CObject.h"
+#include "CString.h"
+#include "Export.h"
+#include "WinTypes.h"
+
+class CArchive;
+class CPortBase;
+
+enum EDisplayUnits : int
+{
+    eUnitsInches = 0,
+    eUnitsMillimeters = 1
+};
+
+class VARKO_EXPORT CVarkoPrinterData : public CObject
+{
+public:
+    static constexpr DWORD MAX_SERIAL_SIZE = 64;
+    // Longest reply a query reads in one piece.
+    static constexpr DWORD REPLY_BUFFER_SIZE = 1000;
+
+    CVarkoPrinterData();
+    ~CVarkoPrinterData() override;
+    CVarkoPrinterData(const CVarkoPrinterData&) = delete;
+    CVarkoPrinterData& operator=(const CVarkoPrinterData&) = delete;
+
+    CString Name() const { return m_strName; }
+    // Asks the port (only USB ports know one) when no model is stored yet.
+    CString Model();
+    void Model(const CString& model) { m_strModel = model; }
+    CString Port() const;
+    CString PortDisplayName() const;
+    CString DownloadFile() const { return m_strDownloadFile; }
+    void DownloadFile(const CString& path) { m_strDownloadFile = path; }
+
+    bool IsBidirectional() const;
+    CString SerialNumber() const;
+    // Throws code 10 when the escaped text would exceed MAX_SERIAL_SIZE.
+    void SetSerialNumber(const CString& serial);
+    // first receives the head usage, second the total usage; -1 where none is known.
+    void Odometers(int& first, int& second, EDisplayUnits units) const;
+    CString HeadHistory(EDisplayUnits units) const;
+    // Asks the user first; No sends nothing.
+    void ResetHeadOdometer();
+
+    // Name, model and download file; the live printer adds the rest of the record.
+    void Serialize(CArchive& ar) override;
+
+    // Pure helpers behind the queries, kept apart from the port traffic.
+    static CString ParseSerialNumberReply(const char* reply);
+    static void ParseOdometerReply(const char* reply, int& first, int& second);
+    static CString EscapeSerialNumber(const CString& serial);
+    static char UnitsLetter(EDisplayUnits units) { return units == eUnitsInches ? 'i' : 'm'; }
+
+protected:
+    CString m_strName;
+    CPortBase* m_pPort;
+    CString m_strDownloadFile;
+    CString m_strModel;
+
+    // Opens the port, writes the bytes, reads one reply when replyBuffer is given, and
+    // closes the port also when a step throws. Returns the count of reply bytes; the
+    // reply is ended with a 0 byte.
+    DWORD Exchange(const void* command, DWORD length, char* replyBuffer) const;
+
+private:
+    static int m_nPrinterCount;
+    static int m_nRefCount;
+};
