@@ -29,5 +29,13 @@ function(odomira_add_test name)
     endif()
     gtest_discover_tests(${name}
         DISCOVERY_TIMEOUT 60
-        PROPERTIES LABELS ${T_LABEL} TIMEOUT ${T_TIMEOUT} ENVIRONMENT "${envs}" ${lock})
+        TEST_LIST ${name}_TESTS
+        PROPERTIES LABELS ${T_LABEL} TIMEOUT ${T_TIMEOUT} ${lock})
+    # gtest_discover_tests flattens PROPERTIES, so ENVIRONMENT given there keeps only its
+    # first entry. This file runs after the discovered tests are defined and sets the
+    # whole list on each of them.
+    set(envfile ${CMAKE_CURRENT_BINARY_DIR}/${name}_env.cmake)
+    file(WRITE ${envfile}
+        "if(${name}_TESTS)\n  set_tests_properties(\${${name}_TESTS} PROPERTIES ENVIRONMENT \"${envs}\")\nendif()\n")
+    set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${envfile})
 endfunction()
