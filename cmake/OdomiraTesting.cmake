@@ -23,5 +23,14 @@ function(odomira_add_test name)
         ${T_ENV})
     gtest_discover_tests(${name}
         DISCOVERY_TIMEOUT 60
-        PROPERTIES LABELS ${T_LABEL} TIMEOUT ${T_TIMEOUT} ENVIRONMENT "${envs}")
+        PROPERTIES LABELS ${T_LABEL} TIMEOUT ${T_TIMEOUT})
+    # The environment is set by a script of its own that ctest reads after the
+    # discovered tests: passed through PROPERTIES above, the list would be split on the
+    # way and only its first variable would reach the tests.
+    set(env_script ${CMAKE_CURRENT_BINARY_DIR}/${name}_environment.cmake)
+    file(WRITE ${env_script}
+         "if(${name}_TESTS)\n"
+         "  set_tests_properties(\${${name}_TESTS} PROPERTIES ENVIRONMENT \"${envs}\")\n"
+         "endif()\n")
+    set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${env_script})
 endfunction()

@@ -43,7 +43,10 @@ int pollOne(int fd, short events, int timeoutMs, short* revents)
     return r;
 }
 
-void sleepMs(int ms) { Sys().poll(nullptr, 0, ms); }
+void sleepMs(int ms)
+{
+    Sys().poll(nullptr, 0, ms);
+}
 
 BOOL fail(int err)
 {
@@ -67,7 +70,10 @@ DeviceFileObject* LookUpDeviceFile(HANDLE handle)
     return g_handles.count(object) ? object : nullptr;
 }
 
-DWORD GetLastError() { return t_lastError; }
+DWORD GetLastError()
+{
+    return t_lastError;
+}
 
 void SetLastError(DWORD error)
 {
@@ -75,7 +81,10 @@ void SetLastError(DWORD error)
     t_lastErrorText = DescribeWindowsError(error);
 }
 
-CString GetLastErrorText() { return t_lastErrorText; }
+CString GetLastErrorText()
+{
+    return t_lastErrorText;
+}
 
 void SetLastErrorFromErrno(int err)
 {
@@ -89,8 +98,8 @@ void SetLastErrorWithText(DWORD error, CString text)
     t_lastErrorText = std::move(text);
 }
 
-HANDLE CreateFileA(const char* name, DWORD access, DWORD share, void*, DWORD disposition,
-                   DWORD, HANDLE)
+HANDLE CreateFileA(const char* name, DWORD access, DWORD share, void*, DWORD disposition, DWORD,
+                   HANDLE)
 {
     if (!name || !*name || disposition != OPEN_EXISTING)
     {
@@ -209,10 +218,9 @@ BOOL ReadFile(HANDLE handle, void* buffer, DWORD count, DWORD* received, void* o
 
     const COMMTIMEOUTS& to = object->timeouts;
     const bool immediate = to.ReadIntervalTimeout == MAXDWORD &&
-                           to.ReadTotalTimeoutMultiplier == 0 &&
-                           to.ReadTotalTimeoutConstant == 0;
-    const long long total = static_cast<long long>(to.ReadTotalTimeoutMultiplier) * count +
-                            to.ReadTotalTimeoutConstant;
+                           to.ReadTotalTimeoutMultiplier == 0 && to.ReadTotalTimeoutConstant == 0;
+    const long long total =
+        static_cast<long long>(to.ReadTotalTimeoutMultiplier) * count + to.ReadTotalTimeoutConstant;
     const long long interval =
         to.ReadIntervalTimeout == MAXDWORD ? 0 : static_cast<long long>(to.ReadIntervalTimeout);
 
@@ -230,20 +238,28 @@ BOOL ReadFile(HANDLE handle, void* buffer, DWORD count, DWORD* received, void* o
             lastByte = Clock::now();
             continue;
         }
-        if (r == 0)
-            break; // end of data: the other side has gone
-        int err = errno;
-        if (err == EINTR)
-            continue;
-        if (err != EAGAIN)
+        // A terminal in raw mode without VMIN says "nothing yet" with 0; anything else
+        // means end of data.
+        if (r == 0 && !object->tty)
+            break;
+        if (r < 0)
         {
-            if (received)
-                *received = got;
-            return fail(err);
+            int err = errno;
+            if (err == EINTR)
+                continue;
+            if (err != EAGAIN)
+            {
+                if (received)
+                    *received = got;
+                return fail(err);
+            }
         }
         if (hungUp)
         {
-            // Poll said "hang-up" and there is still nothing to read: the device is gone.
+            // Poll said "hang-up" and there is nothing more to read: the device is gone.
+            // What came before the hang-up is handed over first; the next call fails.
+            if (got > 0)
+                break;
             if (received)
                 *received = got;
             return fail(EIO);
@@ -261,8 +277,7 @@ BOOL ReadFile(HANDLE handle, void* buffer, DWORD count, DWORD* received, void* o
         if (wait == 0 || (wait < 0 && (total > 0 || (interval > 0 && got > 0))))
             break;
         short revents = 0;
-        int pr = pollOne(object->fd, POLLIN, static_cast<int>(std::min(wait, 1LL << 30)),
-                         &revents);
+        int pr = pollOne(object->fd, POLLIN, static_cast<int>(std::min(wait, 1LL << 30)), &revents);
         if (pr < 0 && errno != EINTR)
         {
             if (received)
@@ -275,8 +290,9 @@ BOOL ReadFile(HANDLE handle, void* buffer, DWORD count, DWORD* received, void* o
                 *received = got;
             return fail(EBADF);
         }
-        if (pr > 0 && (revents & (POLLHUP | POLLERR)) && !(revents & POLLIN))
-            hungUp = true;
+        // A hung-up terminal reads as "nothing yet" for ever while poll reports the
+        // hang-up (with POLLIN): what is left is read, then the device counts as gone.
+        hungUp = pr > 0 && (revents & (POLLHUP | POLLERR));
     }
     if (received)
         *received = got;
@@ -298,17 +314,20 @@ BOOL ReadFileWithin(HANDLE handle, void* buffer, DWORD count, DWORD* received, D
     for (;;)
     {
         ssize_t r = Sys().read(object->fd, buffer, count);
-        if (r >= 0)
+        if (r > 0 || (r == 0 && !object->tty))
         {
             if (received)
                 *received = static_cast<DWORD>(r);
             return TRUE;
         }
-        int err = errno;
-        if (err == EINTR)
-            continue;
-        if (err != EAGAIN)
-            return fail(err);
+        if (r < 0)
+        {
+            int err = errno;
+            if (err == EINTR)
+                continue;
+            if (err != EAGAIN)
+                return fail(err);
+        }
         long long left = static_cast<long long>(waitMs) - msSince(start);
         if (left <= 0)
             return TRUE;
@@ -318,11 +337,11 @@ BOOL ReadFileWithin(HANDLE handle, void* buffer, DWORD count, DWORD* received, D
             return fail(errno);
         if (pr > 0 && (revents & POLLNVAL))
             return fail(EBADF);
-        if (pr > 0 && !(revents & POLLIN) && (revents & (POLLHUP | POLLERR)))
+        if (pr > 0 && (revents & (POLLHUP | POLLERR)))
         {
             // Nothing to read and never will be; let read report why, else call it gone.
             r = Sys().read(object->fd, buffer, count);
-            if (r >= 0)
+            if (r > 0)
             {
                 if (received)
                     *received = static_cast<DWORD>(r);
@@ -333,8 +352,7 @@ BOOL ReadFileWithin(HANDLE handle, void* buffer, DWORD count, DWORD* received, D
     }
 }
 
-BOOL WriteFile(HANDLE handle, const void* buffer, DWORD count, DWORD* written,
-               void* overlapped)
+BOOL WriteFile(HANDLE handle, const void* buffer, DWORD count, DWORD* written, void* overlapped)
 {
     if (written)
         *written = 0;
@@ -390,14 +408,15 @@ BOOL WriteFile(HANDLE handle, const void* buffer, DWORD count, DWORD* written,
         {
             // The driver claims to be writable yet refuses: it has no real poll (lp).
             // Try again shortly instead of spinning.
-            int slice = wait < 0 ? kRetrySliceMs : static_cast<int>(std::min<long long>(wait, kRetrySliceMs));
+            int slice = wait < 0 ? kRetrySliceMs
+                                 : static_cast<int>(std::min<long long>(wait, kRetrySliceMs));
             sleepMs(slice);
             readyButRefused = false;
             continue;
         }
         short revents = 0;
-        int pr = pollOne(object->fd, POLLOUT, static_cast<int>(std::min(wait, 1LL << 30)),
-                         &revents);
+        int pr =
+            pollOne(object->fd, POLLOUT, static_cast<int>(std::min(wait, 1LL << 30)), &revents);
         if (pr < 0 && errno != EINTR)
         {
             if (written)

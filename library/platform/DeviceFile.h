@@ -110,8 +110,8 @@ struct DCB
 // mode (speed kept) so bytes pass unchanged. flags and the unused arguments are
 // accepted for the callers' sake; FILE_FLAG_OVERLAPPED changes nothing, since waiting is
 // always bounded by the handle's limits.
-HANDLE CreateFileA(const char* name, DWORD access, DWORD share, void* security,
-                   DWORD disposition, DWORD flags, HANDLE templateFile);
+HANDLE CreateFileA(const char* name, DWORD access, DWORD share, void* security, DWORD disposition,
+                   DWORD flags, HANDLE templateFile);
 // Releases the lock, the exclusive mode of a terminal and the descriptor.
 BOOL CloseHandle(HANDLE handle);
 
@@ -124,8 +124,7 @@ BOOL CloseHandle(HANDLE handle);
 // the handle's write stall limit without progress, with the count taken and TRUE.
 // EINTR is retried. The overlapped argument must be null.
 BOOL ReadFile(HANDLE handle, void* buffer, DWORD count, DWORD* received, void* overlapped);
-BOOL WriteFile(HANDLE handle, const void* buffer, DWORD count, DWORD* written,
-               void* overlapped);
+BOOL WriteFile(HANDLE handle, const void* buffer, DWORD count, DWORD* written, void* overlapped);
 // Waits at most waitMs for the device to have data, then takes one read of what is
 // there (up to count). 0 bytes and TRUE when nothing came. This is the transfer of a
 // USB printer: one completion per request.

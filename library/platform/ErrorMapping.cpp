@@ -14,7 +14,8 @@ struct Entry
 
 // Device numbers follow what a Windows program sees for the same failure; socket numbers
 // follow the Windows Sockets names of the same conditions. 0 means "no entry of its own"
-// and takes the default of that column.
+// and takes the default of that column. Where two errno values share a number, the
+// first one gives the number its text (DescribeWindowsError).
 constexpr Entry kTable[] = {
     {EBADF, ERROR_INVALID_HANDLE, WSAENOTSOCK},
     {ENOTSOCK, ERROR_INVALID_HANDLE, WSAENOTSOCK},
@@ -32,8 +33,8 @@ constexpr Entry kTable[] = {
     {EAGAIN, ERROR_SHARING_VIOLATION, WSAEWOULDBLOCK},
     {EINPROGRESS, 0, WSAEINPROGRESS},
     {EALREADY, 0, WSAEINPROGRESS},
-    {EPIPE, ERROR_PIPE_NOT_CONNECTED, WSAECONNRESET},
     {ECONNRESET, ERROR_NETNAME_DELETED, WSAECONNRESET},
+    {EPIPE, ERROR_PIPE_NOT_CONNECTED, WSAECONNRESET},
     {ECONNABORTED, ERROR_NETNAME_DELETED, WSAECONNABORTED},
     {ECONNREFUSED, ERROR_CONNECTION_REFUSED, WSAECONNREFUSED},
     {ETIMEDOUT, ERROR_SEM_TIMEOUT, WSAETIMEDOUT},

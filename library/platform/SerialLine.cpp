@@ -17,12 +17,12 @@ struct SpeedEntry
 };
 
 constexpr SpeedEntry kSpeeds[] = {
-    {50, B50},         {75, B75},           {110, B110},         {134, B134},
-    {150, B150},       {200, B200},         {300, B300},         {600, B600},
-    {1200, B1200},     {1800, B1800},       {2400, B2400},       {4800, B4800},
-    {9600, B9600},     {19200, B19200},     {38400, B38400},     {57600, B57600},
-    {115200, B115200}, {230400, B230400},   {460800, B460800},   {500000, B500000},
-    {576000, B576000}, {921600, B921600},   {1000000, B1000000}, {1152000, B1152000},
+    {50, B50},           {75, B75},           {110, B110},         {134, B134},
+    {150, B150},         {200, B200},         {300, B300},         {600, B600},
+    {1200, B1200},       {1800, B1800},       {2400, B2400},       {4800, B4800},
+    {9600, B9600},       {19200, B19200},     {38400, B38400},     {57600, B57600},
+    {115200, B115200},   {230400, B230400},   {460800, B460800},   {500000, B500000},
+    {576000, B576000},   {921600, B921600},   {1000000, B1000000}, {1152000, B1152000},
     {1500000, B1500000}, {2000000, B2000000}, {2500000, B2500000}, {3000000, B3000000},
     {3500000, B3500000}, {4000000, B4000000},
 };
@@ -58,7 +58,10 @@ BOOL failWith(DWORD error)
     return FALSE;
 }
 
-int termios2Ioctl(int fd, unsigned long request, void* arg) { return Sys().ioctl(fd, request, arg); }
+int termios2Ioctl(int fd, unsigned long request, void* arg)
+{
+    return Sys().ioctl(fd, request, arg);
+}
 
 // The modem lines; false when the device has none (a pseudo-terminal says ENOTTY).
 bool modemLines(int fd, int* lines)
@@ -156,8 +159,7 @@ BOOL SetCommState(HANDLE handle, const DCB* dcb)
     if (!dcb)
         return failWith(ERROR_INVALID_PARAMETER);
     // What Windows drivers refuse, refused here before anything changes.
-    if (dcb->BaudRate == 0 || dcb->ByteSize < 5 || dcb->ByteSize > 8 ||
-        dcb->Parity > SPACEPARITY ||
+    if (dcb->BaudRate == 0 || dcb->ByteSize < 5 || dcb->ByteSize > 8 || dcb->Parity > SPACEPARITY ||
         (dcb->StopBits != ONESTOPBIT && dcb->StopBits != TWOSTOPBITS))
         return failWith(ERROR_INVALID_PARAMETER);
 
@@ -166,8 +168,8 @@ BOOL SetCommState(HANDLE handle, const DCB* dcb)
     if (Sys().tcgetattr(fd, &t) < 0)
         return failErrno(errno);
 
-    t.c_iflag &= ~(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON | IXOFF |
-                   IXANY | INPCK);
+    t.c_iflag &=
+        ~(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON | IXOFF | IXANY | INPCK);
     t.c_oflag &= ~OPOST;
     t.c_lflag &= ~(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
     t.c_cflag &= ~(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS);

@@ -63,7 +63,10 @@ bool looksLikeHostName(const CString& text)
 }
 } // namespace
 
-DWORD WSAGetLastError() { return GetLastError(); }
+DWORD WSAGetLastError()
+{
+    return GetLastError();
+}
 
 bool ParseDottedIPv4(const CString& text, BYTE octets[4])
 {

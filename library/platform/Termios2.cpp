@@ -24,8 +24,7 @@ int SetLineSpeedTermios2(int fd, unsigned rate, Termios2Ioctl ioctlFn)
     return r < 0 ? -1 : 0;
 }
 
-int GetLineSpeedTermios2(int fd, unsigned* inputRate, unsigned* outputRate,
-                         Termios2Ioctl ioctlFn)
+int GetLineSpeedTermios2(int fd, unsigned* inputRate, unsigned* outputRate, Termios2Ioctl ioctlFn)
 {
     struct termios2 t;
     int r;
@@ -41,8 +40,14 @@ int GetLineSpeedTermios2(int fd, unsigned* inputRate, unsigned* outputRate,
     return 0;
 }
 
-unsigned long Termios2SetRequest() { return TCSETS2; }
-unsigned long Termios2GetRequest() { return TCGETS2; }
+unsigned long Termios2SetRequest()
+{
+    return TCSETS2;
+}
+unsigned long Termios2GetRequest()
+{
+    return TCGETS2;
+}
 
 bool Termios2RequestedSpeeds(const void* arg, unsigned* inputRate, unsigned* outputRate)
 {

@@ -12,8 +12,7 @@ using Termios2Ioctl = int (*)(int fd, unsigned long request, void* arg);
 // as it is. 0, or -1 with errno.
 int SetLineSpeedTermios2(int fd, unsigned rate, Termios2Ioctl ioctlFn);
 // Reads both speeds back. 0, or -1 with errno.
-int GetLineSpeedTermios2(int fd, unsigned* inputRate, unsigned* outputRate,
-                         Termios2Ioctl ioctlFn);
+int GetLineSpeedTermios2(int fd, unsigned* inputRate, unsigned* outputRate, Termios2Ioctl ioctlFn);
 
 // For tests that record what was asked of the seam.
 unsigned long Termios2SetRequest();

@@ -15,8 +15,7 @@ bool portExists(const CString& devicePath)
     }
     DWORD error = GetLastError();
     // Held by another program, or not ours to open: the port is there all the same.
-    return error == ERROR_ACCESS_DENIED || error == ERROR_BUSY ||
-           error == ERROR_SHARING_VIOLATION;
+    return error == ERROR_ACCESS_DENIED || error == ERROR_BUSY || error == ERROR_SHARING_VIOLATION;
 }
 
 void probe(const char* kind, std::vector<CString>& list)

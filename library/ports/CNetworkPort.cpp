@@ -77,10 +77,7 @@ public:
 private:
     // A raw printer never ends its side while it expects data: if it has, or the
     // connection is gone, anything sent now would be lost without an error.
-    bool PeerHasLeft() const
-    {
-        return m_socket == INVALID_SOCKET || TcpPeerHasLeft(m_socket);
-    }
+    bool PeerHasLeft() const { return m_socket == INVALID_SOCKET || TcpPeerHasLeft(m_socket); }
 
     static int failDropped()
     {
@@ -195,7 +192,10 @@ void CNetworkPort::Read(void* buffer, DWORD capacity, DWORD& received)
     received = static_cast<DWORD>(r);
 }
 
-bool CNetworkPort::IsOpen() const { return m_socket != nullptr; }
+bool CNetworkPort::IsOpen() const
+{
+    return m_socket != nullptr;
+}
 
 void CNetworkPort::CopyFrom(const CPortBase* other)
 {
@@ -221,7 +221,8 @@ void CNetworkPort::GetIPAddress(BYTE& a, BYTE& b, BYTE& c, BYTE& d) const
 {
     // As the original reads it: each part is at most three characters read like atoi,
     // keeping the low 8 bits, and a missing full stop restarts at the beginning.
-    auto take = [this](int start) -> BYTE {
+    auto take = [this](int start) -> BYTE
+    {
         CString part = m_name.Mid(start, 3);
         return static_cast<BYTE>(std::atoi(part.GetString()) & 0xFF);
     };

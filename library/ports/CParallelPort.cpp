@@ -23,7 +23,10 @@ void CParallelPort::Serialize(CArchive& ar)
         ar >> m_portName;
 }
 
-CString CParallelPort::DisplayName() const { return m_portName; }
+CString CParallelPort::DisplayName() const
+{
+    return m_portName;
+}
 
 void CParallelPort::SetPortName(const CString& name)
 {
@@ -31,7 +34,10 @@ void CParallelPort::SetPortName(const CString& name)
     m_name = kDevicePrefix + name;
 }
 
-CString CParallelPort::PortName() const { return m_portName; }
+CString CParallelPort::PortName() const
+{
+    return m_portName;
+}
 
 void CParallelPort::Open()
 {

@@ -25,13 +25,25 @@ void CPortBase::Serialize(CArchive& ar)
         ar >> m_name;
 }
 
-CString CPortBase::DisplayName() const { return PortName(); }
+CString CPortBase::DisplayName() const
+{
+    return PortName();
+}
 
-void CPortBase::SetPortName(const CString& name) { m_name = name; }
+void CPortBase::SetPortName(const CString& name)
+{
+    m_name = name;
+}
 
-CString CPortBase::PortName() const { return m_name; }
+CString CPortBase::PortName() const
+{
+    return m_name;
+}
 
-CString CPortBase::DeviceModel() { return CString(); }
+CString CPortBase::DeviceModel()
+{
+    return CString();
+}
 
 void CPortBase::Open()
 {
@@ -97,7 +109,10 @@ void CPortBase::CopyFrom(const CPortBase* other)
     m_handle = INVALID_HANDLE_VALUE;
 }
 
-bool CPortBase::IsOpen() const { return m_handle != INVALID_HANDLE_VALUE; }
+bool CPortBase::IsOpen() const
+{
+    return m_handle != INVALID_HANDLE_VALUE;
+}
 
 void CPortBase::ThrowPortError(DWORD error)
 {

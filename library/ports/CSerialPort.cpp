@@ -14,8 +14,7 @@ const char kDevicePrefix[] = "\\\\.\\";
 } // namespace
 
 CSerialPort::CSerialPort()
-    : m_baudRate(9600), m_dataBits(8), m_parity(NOPARITY), m_stopBits(ONESTOPBIT),
-      m_flowControl(2)
+    : m_baudRate(9600), m_dataBits(8), m_parity(NOPARITY), m_stopBits(ONESTOPBIT), m_flowControl(2)
 {
 }
 
@@ -50,7 +49,10 @@ void CSerialPort::Serialize(CArchive& ar)
     }
 }
 
-CString CSerialPort::DisplayName() const { return m_portName; }
+CString CSerialPort::DisplayName() const
+{
+    return m_portName;
+}
 
 void CSerialPort::SetPortName(const CString& name)
 {
@@ -58,7 +60,10 @@ void CSerialPort::SetPortName(const CString& name)
     m_name = kDevicePrefix + name;
 }
 
-CString CSerialPort::PortName() const { return m_portName; }
+CString CSerialPort::PortName() const
+{
+    return m_portName;
+}
 
 void CSerialPort::Open()
 {
@@ -142,8 +147,7 @@ void CSerialPort::GetSettings(int& baudRate, int& dataBits, int& parity, int& st
     flowControl = m_flowControl;
 }
 
-void CSerialPort::SetSettings(int baudRate, int dataBits, int parity, int stopBits,
-                              int flowControl)
+void CSerialPort::SetSettings(int baudRate, int dataBits, int parity, int stopBits, int flowControl)
 {
     if (!IsAcceptedBaudRate(baudRate))
         throw CVarkoPrinterException(CVarkoPrinterException::eBaudRate);

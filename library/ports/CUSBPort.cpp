@@ -13,9 +13,15 @@ CUSBPort::CUSBPort() = default;
 
 CUSBPort::~CUSBPort() = default;
 
-void CUSBPort::Serialize(CArchive& ar) { CPortBase::Serialize(ar); }
+void CUSBPort::Serialize(CArchive& ar)
+{
+    CPortBase::Serialize(ar);
+}
 
-CString CUSBPort::DisplayName() const { return CString("USB"); }
+CString CUSBPort::DisplayName() const
+{
+    return CString("USB");
+}
 
 void CUSBPort::Open()
 {
@@ -145,4 +151,7 @@ void CUSBPort::CopyFrom(const CPortBase* other)
         CPortBase::CopyFrom(other);
 }
 
-void CUSBPort::CopySettings(const CUSBPort* other) { CPortBase::CopyFrom(other); }
+void CUSBPort::CopySettings(const CUSBPort* other)
+{
+    CPortBase::CopyFrom(other);
+}

@@ -134,7 +134,8 @@ TEST(PortErrors, ClosedPortsRefuseTransfersWithoutTouchingTheDevice)
     CUSBPort usb;
     CNetworkPort network;
     CParallelPort parallel;
-    for (CPortBase* p : std::initializer_list<CPortBase*>{&base, &serial, &usb, &network, &parallel})
+    for (CPortBase* p :
+         std::initializer_list<CPortBase*>{&base, &serial, &usb, &network, &parallel})
     {
         SCOPED_TRACE(p->GetRuntimeClass()->m_lpszClassName);
         EXPECT_FALSE(p->IsOpen());

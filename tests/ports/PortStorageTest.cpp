@@ -26,8 +26,7 @@ Bytes Stored(CPortBase& port)
     return ar.Buffer();
 }
 
-template <typename Port>
-std::unique_ptr<Port> Loaded(const Bytes& bytes)
+template <typename Port> std::unique_ptr<Port> Loaded(const Bytes& bytes)
 {
     auto port = std::make_unique<Port>();
     CArchive ar(bytes);
@@ -190,7 +189,8 @@ TEST(UsbPortStorage, OnlyTheDevicePathIsStored)
 
 TEST(PortCreation, EveryPortIsCreatedByItsStoredClassName)
 {
-    for (const char* name : {"CPortBase", "CSerialPort", "CParallelPort", "CNetworkPort", "CUSBPort"})
+    for (const char* name :
+         {"CPortBase", "CSerialPort", "CParallelPort", "CNetworkPort", "CUSBPort"})
     {
         const CRuntimeClass* cls = CRuntimeClass::FromName(name);
         ASSERT_NE(cls, nullptr) << name;
@@ -246,13 +246,15 @@ TEST(PortNames, SerialAndParallelNamesBecomeDevicePaths)
     EXPECT_EQ(serial.PortName(), "COM3");
     EXPECT_EQ(serial.DisplayName(), "COM3");
     // The device path is the first stored field.
-    EXPECT_EQ(Stored(serial)[0], 8);
-    EXPECT_EQ(std::string(Stored(serial).begin() + 1, Stored(serial).begin() + 9), "\\\\.\\COM3");
+    Bytes stored = Stored(serial);
+    EXPECT_EQ(stored[0], 8);
+    EXPECT_EQ(std::string(stored.begin() + 1, stored.begin() + 9), "\\\\.\\COM3");
 
     CParallelPort parallel;
     parallel.SetPortName("LPT2");
     EXPECT_EQ(parallel.DisplayName(), "LPT2");
-    EXPECT_EQ(std::string(Stored(parallel).begin() + 1, Stored(parallel).begin() + 9), "\\\\.\\LPT2");
+    stored = Stored(parallel);
+    EXPECT_EQ(std::string(stored.begin() + 1, stored.begin() + 9), "\\\\.\\LPT2");
 }
 
 TEST(NetworkAddress, OctetsAreReadAsTheOriginalReadThem)
@@ -290,20 +292,23 @@ TEST(NetworkAddress, OctetsAreReadAsTheOriginalReadThem)
 
 TEST(UsbDeviceId, AnswerLengthIsHandledDefensively)
 {
-    auto text = [](const Bytes& answer, bool* ok = nullptr) {
+    auto text = [](const Bytes& answer, bool* ok = nullptr)
+    {
         CString t;
         bool r = CUSBPort::DeviceIdFromAnswer(answer.data(), static_cast<DWORD>(answer.size()), t);
         if (ok)
             *ok = r;
         return std::string(t.GetString(), t.GetLength());
     };
-    auto answer = [](std::uint8_t hi, std::uint8_t lo, const std::string& s) {
+    auto answer = [](std::uint8_t hi, std::uint8_t lo, const std::string& s)
+    {
         Bytes b{hi, lo};
         b.insert(b.end(), s.begin(), s.end());
         return b;
     };
     bool ok = false;
-    EXPECT_EQ(text(answer(0, 12, "MFG:A;MDL:B;"), &ok), "MFG:A;MDL:B;");
+    // The length counts its own two bytes.
+    EXPECT_EQ(text(answer(0, 14, "MFG:A;MDL:B;"), &ok), "MFG:A;MDL:B;");
     EXPECT_TRUE(ok);
     // Bytes after the announced length are not part of the text.
     EXPECT_EQ(text(answer(0, 8, "MFG:A;MDL:B;")), "MFG:A;");

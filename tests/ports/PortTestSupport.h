@@ -122,13 +122,13 @@ private:
 
 inline long long MsSince(std::chrono::steady_clock::time_point t)
 {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t)
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                                 t)
         .count();
 }
 
 // Runs f and returns the code of the CVarkoPrinterException it throws (0 if none).
-template <typename F>
-DWORD CodeOf(F&& f, bool* osError = nullptr)
+template <typename F> DWORD CodeOf(F&& f, bool* osError = nullptr)
 {
     try
     {
