@@ -7,11 +7,11 @@ odomira_add_test(collection_file_tests SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/Colle
                  LIBS varko_objects)
 odomira_add_test(collection_detect_tests
                  SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/CollectionDetectTest.cpp
-                 LIBS varko_objects LABEL slow RESOURCE_LOCK udp4201)
+                 LIBS varko_objects LABEL slow RESOURCE_LOCK discovery4201)
 target_include_directories(collection_detect_tests PRIVATE ${CMAKE_SOURCE_DIR}/tests/threads)
 # The discovery thread's tests live beside the thread tests but are registered here.
 set(discovery_dir ${CMAKE_SOURCE_DIR}/tests/threads)
 odomira_add_test(discovery_thread_tests SOURCES ${discovery_dir}/DiscoveryThreadTest.cpp
-                 LIBS varko_objects RESOURCE_LOCK udp4201)
+                 LIBS varko_objects RESOURCE_LOCK discovery4201)
 odomira_add_test(discovery_search_tests SOURCES ${discovery_dir}/DiscoverySearchTest.cpp
-                 LIBS varko_objects LABEL slow RESOURCE_LOCK udp4201)
+                 LIBS varko_objects LABEL slow RESOURCE_LOCK discovery4201)
