@@ -41,6 +41,14 @@ DWORD codeOf(const std::function<void()>& f)
     return 0;
 }
 
+// Written field by field, so that building a record takes no printer number.
+Bytes recordBytes(const CString& name, const CString& model, const CString& file)
+{
+    CArchive ar(CArchive::store);
+    ar << name << model << file;
+    return ar.Buffer();
+}
+
 Bytes storedRecord(const CString& name, const CString& model, const CString& file)
 {
     CVarkoPrinter p;
@@ -52,10 +60,13 @@ Bytes storedRecord(const CString& name, const CString& model, const CString& fil
     return ar.Buffer();
 }
 
-void loadRecord(CVarkoPrinter& p, const CString& name)
+// As the collection loads: a new printer, then its record.
+std::unique_ptr<CVarkoPrinter> loadRecord(const CString& name)
 {
-    CArchive ar(storedRecord(name, "", ""));
-    p.CVarkoPrinterData::Serialize(ar);
+    auto p = std::make_unique<CVarkoPrinter>();
+    CArchive ar(recordBytes(name, "", ""));
+    p->CVarkoPrinterData::Serialize(ar);
+    return p;
 }
 } // namespace
 
@@ -82,18 +93,17 @@ TEST(PrinterNumbering, DefaultNamesCountRecordsAndGiveNumbersBack)
 TEST(PrinterNumbering, LoadingRaisesTheCounterPastLoadedNumbers)
 {
     {
-        CVarkoPrinter seven, office;
-        loadRecord(seven, "Printer#7");
-        loadRecord(office, "Office");
+        auto seven = loadRecord("Printer#7");
+        auto office = loadRecord("Office");
         EXPECT_EQ(CVarkoPrinter().Name(), "Printer#8");
     }
+    // Each leaves the counter where it was before loading (1 in a fresh state).
     for (const char* name : {"Printer#0", "Printer#", "Printer#x", "Big Printer#5", "Printer#-3",
                              "Printer#2147483647"})
     {
-        CVarkoPrinter loaded;
-        loadRecord(loaded, name);
-        EXPECT_EQ(loaded.Name(), name);
-        EXPECT_EQ(CVarkoPrinter().Name(), "Printer#2") << name;
+        auto loaded = loadRecord(name);
+        EXPECT_EQ(loaded->Name(), name);
+        EXPECT_EQ(CVarkoPrinter().Name(), "Printer#1") << name;
     }
 }
 
