@@ -7,6 +7,7 @@
 #include <arpa/inet.h>
 #include <chrono>
 #include <cstring>
+#include <fstream>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -24,12 +25,26 @@ struct Datagram
     std::string bytes;
 };
 
+// True while some other socket is bound to 0.0.0.0:4201. Linux gives unicast datagrams
+// to the wildcard socket bound last, so a second requester on this machine (another
+// checkout's tests) would take our answers.
+bool WildcardPortTaken()
+{
+    std::ifstream in("/proc/net/udp");
+    std::string line;
+    while (std::getline(in, line))
+        if (line.find(" 00000000:1069 ") != std::string::npos)
+            return true;
+    return false;
+}
+
 // The requester: what the library's discovery socket does, minus the library.
 class Requester
 {
 public:
     explicit Requester(bool reusePort = false)
     {
+        SimulatorProcess::WaitFor([] { return !WildcardPortTaken(); }, 20000);
         m_fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
         int one = 1;
         ::setsockopt(m_fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
