@@ -25,7 +25,8 @@ CFile::~CFile()
 
 BOOL CFile::Open(const CString& path, UINT openFlags, CFileException* error)
 {
-    auto fail = [&](CFileException::Cause cause, int err) {
+    auto fail = [&](CFileException::Cause cause, int err)
+    {
         if (error)
             *error = CFileException(cause, err, path);
         return FALSE;
@@ -67,7 +68,10 @@ BOOL CFile::Open(const CString& path, UINT openFlags, CFileException* error)
     return TRUE;
 }
 
-void CFile::ThrowErrno(int err) const { throw CFileException::FromErrno(err, m_strFileName); }
+void CFile::ThrowErrno(int err) const
+{
+    throw CFileException::FromErrno(err, m_strFileName);
+}
 
 std::uint64_t CFile::GetLength() const
 {

@@ -204,13 +204,25 @@ void* CWinThread::ThreadEntry(void* param)
     return nullptr;
 }
 
-BOOL CWinThread::InitInstance() { return TRUE; }
+BOOL CWinThread::InitInstance()
+{
+    return TRUE;
+}
 
-int CWinThread::ExitInstance() { return m_nExitCode; }
+int CWinThread::ExitInstance()
+{
+    return m_nExitCode;
+}
 
-BOOL CWinThread::OnIdle(LONG) { return FALSE; }
+BOOL CWinThread::OnIdle(LONG)
+{
+    return FALSE;
+}
 
-bool CWinThread::OnThreadMessage(UINT, WPARAM, LPARAM) { return false; }
+bool CWinThread::OnThreadMessage(UINT, WPARAM, LPARAM)
+{
+    return false;
+}
 
 bool CWinThread::HasMessage() const
 {
@@ -373,8 +385,8 @@ BOOL CWinThread::PostToMainWnd(UINT message, WPARAM wParam, LPARAM lParam) const
     return ::PostMessage(m_hMainWnd, message, wParam, lParam);
 }
 
-CWinThread* AfxBeginThread(const CRuntimeClass* threadClass, int, UINT stackSize,
-                           DWORD createFlags, void*)
+CWinThread* AfxBeginThread(const CRuntimeClass* threadClass, int, UINT stackSize, DWORD createFlags,
+                           void*)
 {
     if (!threadClass || !threadClass->IsDerivedFrom(RUNTIME_CLASS(CWinThread)))
         return nullptr;
@@ -393,7 +405,10 @@ CWinThread* AfxBeginThread(const CRuntimeClass* threadClass, int, UINT stackSize
     return thread;
 }
 
-CWinThread* AfxGetThread() { return t_current; }
+CWinThread* AfxGetThread()
+{
+    return t_current;
+}
 
 DWORD AfxGetThreadId(const CWinThread* thread)
 {

@@ -117,9 +117,8 @@ private:
 // signature and ignored. Null when the object could not be made or the thread not
 // started; the object is then freed.
 VARKO_EXPORT CWinThread* AfxBeginThread(const CRuntimeClass* threadClass,
-                                        int priority = THREAD_PRIORITY_NORMAL,
-                                        UINT stackSize = 0, DWORD createFlags = 0,
-                                        void* security = nullptr);
+                                        int priority = THREAD_PRIORITY_NORMAL, UINT stackSize = 0,
+                                        DWORD createFlags = 0, void* security = nullptr);
 // The CWinThread running the calling thread, or null.
 VARKO_EXPORT CWinThread* AfxGetThread();
 
@@ -129,8 +128,7 @@ VARKO_EXPORT CWinThread* AfxGetThread();
 VARKO_EXPORT DWORD AfxGetThreadId(const CWinThread* thread);
 
 // FALSE when no live thread has that id (the message is dropped).
-VARKO_EXPORT BOOL PostThreadMessage(DWORD threadId, UINT message, WPARAM wParam,
-                                    LPARAM lParam);
+VARKO_EXPORT BOOL PostThreadMessage(DWORD threadId, UINT message, WPARAM wParam, LPARAM lParam);
 // Asks the calling thread's loop to end once it reaches this point of its queue. Does
 // nothing on a thread without a message loop.
 VARKO_EXPORT void PostQuitMessage(int exitCode);

@@ -23,4 +23,7 @@ void OutputDebugString(const char* text)
         std::fputs(text, stderr);
 }
 
-DebugOutputSink SetDebugOutputSink(DebugOutputSink sink) { return g_sink.exchange(sink); }
+DebugOutputSink SetDebugOutputSink(DebugOutputSink sink)
+{
+    return g_sink.exchange(sink);
+}

@@ -41,7 +41,10 @@ HandleTable& table()
     return *t;
 }
 
-std::uintptr_t key(HANDLE h) { return reinterpret_cast<std::uintptr_t>(h); }
+std::uintptr_t key(HANDLE h)
+{
+    return reinterpret_cast<std::uintptr_t>(h);
+}
 
 HANDLE issue(std::uintptr_t tag, std::shared_ptr<WaitObject> obj)
 {
@@ -95,8 +98,14 @@ static BOOL setSignalled(HANDLE h, bool on)
     return TRUE;
 }
 
-BOOL SetEvent(HANDLE event) { return setSignalled(event, true); }
-BOOL ResetEvent(HANDLE event) { return setSignalled(event, false); }
+BOOL SetEvent(HANDLE event)
+{
+    return setSignalled(event, true);
+}
+BOOL ResetEvent(HANDLE event)
+{
+    return setSignalled(event, false);
+}
 
 BOOL CloseWaitHandle(HANDLE handle)
 {
@@ -138,9 +147,15 @@ DWORD WaitForSingleObject(HANDLE handle, DWORD ms)
     return WAIT_OBJECT_0;
 }
 
-void Sleep(DWORD ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+void Sleep(DWORD ms)
+{
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
 
-HANDLE CreateThreadEndHandle() { return issue(kThreadTag, std::make_shared<WaitObject>()); }
+HANDLE CreateThreadEndHandle()
+{
+    return issue(kThreadTag, std::make_shared<WaitObject>());
+}
 
 void SignalThreadEnded(HANDLE handle)
 {

@@ -4,7 +4,10 @@
 
 IMPLEMENT_DYNCREATE(CBaseThread, CWinThread)
 
-BOOL CBaseThread::InitInstance() { return TRUE; }
+BOOL CBaseThread::InitInstance()
+{
+    return TRUE;
+}
 
 bool CBaseThread::OnThreadMessage(UINT message, WPARAM wParam, LPARAM lParam)
 {

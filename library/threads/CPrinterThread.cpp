@@ -12,13 +12,20 @@
 
 IMPLEMENT_DYNCREATE(CPrinterThread, CBaseThread)
 
-CPrinterThread::CPrinterThread() : m_pPrinter(nullptr), m_pFile(nullptr), m_buffer{}, m_hCancel(nullptr)
+CPrinterThread::CPrinterThread()
+    : m_pPrinter(nullptr), m_pFile(nullptr), m_buffer{}, m_hCancel(nullptr)
 {
 }
 
-CPrinterThread::~CPrinterThread() { delete m_pFile; }
+CPrinterThread::~CPrinterThread()
+{
+    delete m_pFile;
+}
 
-void CPrinterThread::SetPrinter(CVarkoPrinterData* printer) { m_pPrinter = printer; }
+void CPrinterThread::SetPrinter(CVarkoPrinterData* printer)
+{
+    m_pPrinter = printer;
+}
 
 void CPrinterThread::CancelJob()
 {
