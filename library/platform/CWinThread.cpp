@@ -166,14 +166,17 @@ DWORD CWinThread::ResumeThread()
 {
     if (m_nThreadID == 0)
         return 0xFFFFFFFFu;
+    // Once the thread may run, it may also end and delete this object at any moment:
+    // from the unlock on, only the shared state is touched.
+    std::shared_ptr<State> state = m_state;
     DWORD previous;
     {
-        std::lock_guard g(m_state->lock);
-        previous = static_cast<DWORD>(m_state->suspendCount);
-        if (m_state->suspendCount > 0)
-            --m_state->suspendCount;
+        std::lock_guard g(state->lock);
+        previous = static_cast<DWORD>(state->suspendCount);
+        if (state->suspendCount > 0)
+            --state->suspendCount;
     }
-    m_state->wake.notify_all();
+    state->wake.notify_all();
     return previous;
 }
 
@@ -335,38 +338,42 @@ bool CWinThread::WaitNext(MSG& msg)
 
 void CWinThread::AddSocketWatch(int fd, short events, SocketCallback callback)
 {
+    // A local reference keeps the descriptor alive should the thread end meanwhile.
+    std::shared_ptr<State> state = m_state;
     int kick = -1;
     {
-        std::lock_guard g(m_state->lock);
-        if (m_state->eventFd < 0)
+        std::lock_guard g(state->lock);
+        if (state->eventFd < 0)
         {
-            m_state->eventFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-            if (m_state->eventFd < 0)
+            state->eventFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+            if (state->eventFd < 0)
             {
                 OutputDebugString("eventfd failed; descriptor watch not added\n");
                 return;
             }
         }
-        auto it = std::find_if(m_state->watches.begin(), m_state->watches.end(),
+        auto it = std::find_if(state->watches.begin(), state->watches.end(),
                                [&](const State::Watch& w) { return w.fd == fd; });
-        if (it != m_state->watches.end())
+        if (it != state->watches.end())
             *it = {fd, events, std::move(callback)};
         else
-            m_state->watches.push_back({fd, events, std::move(callback)});
-        kick = m_state->eventFd;
+            state->watches.push_back({fd, events, std::move(callback)});
+        kick = state->eventFd;
     }
     // A loop blocked in poll must pick up the new descriptor set.
     State::Kick(kick);
-    m_state->wake.notify_all();
+    state->wake.notify_all();
 }
 
 void CWinThread::RemoveSocketWatch(int fd)
 {
+    // A local reference keeps the descriptor alive should the thread end meanwhile.
+    std::shared_ptr<State> state = m_state;
     int kick = -1;
     {
-        std::lock_guard g(m_state->lock);
-        std::erase_if(m_state->watches, [&](const State::Watch& w) { return w.fd == fd; });
-        kick = m_state->eventFd;
+        std::lock_guard g(state->lock);
+        std::erase_if(state->watches, [&](const State::Watch& w) { return w.fd == fd; });
+        kick = state->eventFd;
     }
     if (kick >= 0)
         State::Kick(kick);
