@@ -133,7 +133,13 @@ DWORD WaitForSingleObject(HANDLE handle, DWORD ms)
     std::unique_lock g(obj->lock);
     auto ready = [&] { return obj->signalled; };
     bool got;
-    if (ms == INFINITE)
+    if (ms == 0)
+    {
+        // A poll must not reach the futex: the job polls its cancel event once per
+        // piece, and even an expired timed wait costs a sleep in the kernel.
+        got = obj->signalled;
+    }
+    else if (ms == INFINITE)
     {
         obj->changed.wait(g, ready);
         got = true;
