@@ -392,3 +392,14 @@ TEST(WinThread, PostingWhileThreadsEndIsSafe)
         EXPECT_FALSE(PostThreadMessage(id, WM_TEST_PING, 9, 0));
     }
 }
+
+TEST(Event, PollingWithZeroTimeOutNeverSleeps)
+{
+    // The download job polls its cancel event after every piece; a poll that slept in
+    // the kernel made downloads forty times slower.
+    CEvent e(false, true);
+    auto t0 = std::chrono::steady_clock::now();
+    for (int i = 0; i < 20000; ++i)
+        ASSERT_EQ(WaitForSingleObject(e.m_hObject, 0), WAIT_TIMEOUT);
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, 500ms);
+}
