@@ -4,6 +4,7 @@
 // and 8. The sinks run in a child process, so the CPU time reported is the sender's.
 //
 //     download_bench [--size-mib 64] [--fleet-mib 16] [--port network|plain]
+//                    [--idle-fleet 10000]
 //
 // --port network sends through the library's network port (the path a printer uses);
 // --port plain through a bare blocking-send port, which isolates the job's own cost.
@@ -200,6 +201,44 @@ private:
     pid_t m_pid = -1;
 };
 
+long RssKiB()
+{
+    long kib = 0;
+    if (FILE* f = std::fopen("/proc/self/status", "r"))
+    {
+        char line[256];
+        while (std::fgets(line, sizeof line, f))
+            if (std::sscanf(line, "VmRSS: %ld kB", &kib) == 1)
+                break;
+        std::fclose(f);
+    }
+    return kib;
+}
+
+// What a large fleet costs while it waits for jobs: every printer has its own thread.
+void IdleFleet(int count)
+{
+    EndCounter window;
+    std::vector<std::unique_ptr<CVarkoPrinter>> fleet;
+    long rss0 = RssKiB();
+    auto t0 = Clock::now();
+    for (int i = 0; i < count; ++i)
+    {
+        fleet.push_back(std::make_unique<CVarkoPrinter>(&window));
+        fleet.back()->SetPort(new PlainTcpPort(9));
+        fleet.back()->StartThread();
+    }
+    double started = std::chrono::duration<double>(Clock::now() - t0).count();
+    long rss = RssKiB() - rss0;
+    t0 = Clock::now();
+    for (auto& p : fleet)
+        p->StopThreads();
+    double stopped = std::chrono::duration<double>(Clock::now() - t0).count();
+    std::printf("%d idle printer threads: started in %.2f s, stopped in %.2f s, resident "
+                "%.1f MiB (%.1f KiB each)\n",
+                count, started, stopped, rss / 1024.0, static_cast<double>(rss) / count);
+}
+
 double CpuSeconds()
 {
     rusage u{};
@@ -300,6 +339,7 @@ struct Fleet
 int main(int argc, char** argv)
 {
     std::size_t sizeMiB = 64, fleetMiB = 16;
+    int idle = 10000;
     bool network = true;
     for (int i = 1; i + 1 < argc; i += 2)
     {
@@ -308,6 +348,8 @@ int main(int argc, char** argv)
             sizeMiB = std::strtoul(argv[i + 1], nullptr, 10);
         else if (a == "--fleet-mib")
             fleetMiB = std::strtoul(argv[i + 1], nullptr, 10);
+        else if (a == "--idle-fleet")
+            idle = std::atoi(argv[i + 1]);
         else if (a == "--port")
             network = std::string(argv[i + 1]) != "plain";
     }
@@ -345,6 +387,8 @@ int main(int argc, char** argv)
                     fleetMiB, limit, seconds, 8.0 * static_cast<double>(fleetMiB) / seconds, cpu,
                     fleet.window.Failures() ? " (with failures)" : "");
     }
+    if (idle > 0)
+        IdleFleet(idle);
     std::system(("rm -rf '" + dir + "'").c_str());
     return 0;
 }
