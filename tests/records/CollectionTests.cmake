@@ -15,3 +15,7 @@ odomira_add_test(discovery_thread_tests SOURCES ${discovery_dir}/DiscoveryThread
                  LIBS varko_objects RESOURCE_LOCK discovery4201)
 odomira_add_test(discovery_search_tests SOURCES ${discovery_dir}/DiscoverySearchTest.cpp
                  LIBS varko_objects LABEL slow RESOURCE_LOCK discovery4201)
+if(TARGET Qt6::Widgets)
+    odomira_add_test(discovery_widget_tests SOURCES ${discovery_dir}/DiscoveryWidgetTest.cpp
+                     LIBS varko_objects Qt6::Widgets LABEL gui RESOURCE_LOCK discovery4201)
+endif()
