@@ -16,7 +16,10 @@ CArchive::CArchive(std::vector<std::uint8_t> data, CString fileName)
 {
 }
 
-void CArchive::ThrowEnd() const { throw CArchiveException(CArchiveException::endOfFile, m_fileName); }
+void CArchive::ThrowEnd() const
+{
+    throw CArchiveException(CArchiveException::endOfFile, m_fileName);
+}
 
 void CArchive::RequireLoading() const
 {
@@ -49,8 +52,7 @@ void CArchive::Read(void* bytes, std::size_t count)
 
 namespace
 {
-template <typename T>
-void putLE(CArchive& ar, T v)
+template <typename T> void putLE(CArchive& ar, T v)
 {
     std::uint8_t b[sizeof(T)];
     for (std::size_t i = 0; i < sizeof(T); ++i)
@@ -58,8 +60,7 @@ void putLE(CArchive& ar, T v)
     ar.Write(b, sizeof(T));
 }
 
-template <typename T>
-T getLE(CArchive& ar)
+template <typename T> T getLE(CArchive& ar)
 {
     std::uint8_t b[sizeof(T)];
     ar.Read(b, sizeof(T));

@@ -10,9 +10,15 @@ IMPLEMENT_DYNAMIC(CException, CObject)
 
 CException::~CException() = default;
 
-bool CException::GetErrorMessage(CString&) const { return false; }
+bool CException::GetErrorMessage(CString&) const
+{
+    return false;
+}
 
-CString AfxNoErrorMessageText() { return "No error message is available."; }
+CString AfxNoErrorMessageText()
+{
+    return "No error message is available.";
+}
 
 CString CException::GetReportText(UINT messageId) const
 {

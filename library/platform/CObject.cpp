@@ -23,7 +23,10 @@ const CRuntimeClass CObject::classCObject = {"CObject", nullptr, nullptr};
 
 CObject::~CObject() = default;
 
-const CRuntimeClass* CObject::GetRuntimeClass() const { return &classCObject; }
+const CRuntimeClass* CObject::GetRuntimeClass() const
+{
+    return &classCObject;
+}
 
 void CObject::Serialize(CArchive&) {}
 

@@ -32,21 +32,30 @@ public:
 
 #define RUNTIME_CLASS(cls) (&cls::class##cls)
 
-#define DECLARE_DYNAMIC(cls)                                                                      \
-public:                                                                                           \
-    static const CRuntimeClass class##cls;                                                        \
+#define DECLARE_DYNAMIC(cls)                                                                       \
+public:                                                                                            \
+    static const CRuntimeClass class##cls;                                                         \
     const CRuntimeClass* GetRuntimeClass() const override;
 
-#define DECLARE_DYNCREATE(cls)                                                                    \
-    DECLARE_DYNAMIC(cls)                                                                          \
+#define DECLARE_DYNCREATE(cls)                                                                     \
+    DECLARE_DYNAMIC(cls)                                                                           \
     static CObject* CreateObject();
 
-#define IMPLEMENT_DYNAMIC(cls, base)                                                              \
-    const CRuntimeClass cls::class##cls = {#cls, RUNTIME_CLASS(base), nullptr};                   \
-    const CRuntimeClass* cls::GetRuntimeClass() const { return RUNTIME_CLASS(cls); }
+#define IMPLEMENT_DYNAMIC(cls, base)                                                               \
+    const CRuntimeClass cls::class##cls = {#cls, RUNTIME_CLASS(base), nullptr};                    \
+    const CRuntimeClass* cls::GetRuntimeClass() const                                              \
+    {                                                                                              \
+        return RUNTIME_CLASS(cls);                                                                 \
+    }
 
-#define IMPLEMENT_DYNCREATE(cls, base)                                                            \
-    CObject* cls::CreateObject() { return new cls; }                                              \
-    const CRuntimeClass cls::class##cls = {#cls, RUNTIME_CLASS(base), &cls::CreateObject};        \
-    const CRuntimeClass* cls::GetRuntimeClass() const { return RUNTIME_CLASS(cls); }              \
+#define IMPLEMENT_DYNCREATE(cls, base)                                                             \
+    CObject* cls::CreateObject()                                                                   \
+    {                                                                                              \
+        return new cls;                                                                            \
+    }                                                                                              \
+    const CRuntimeClass cls::class##cls = {#cls, RUNTIME_CLASS(base), &cls::CreateObject};         \
+    const CRuntimeClass* cls::GetRuntimeClass() const                                              \
+    {                                                                                              \
+        return RUNTIME_CLASS(cls);                                                                 \
+    }                                                                                              \
     static const bool s_registered_##cls = (CRuntimeClass::Register(RUNTIME_CLASS(cls)), true);

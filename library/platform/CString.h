@@ -56,7 +56,8 @@ public:
             start = 0;
         if (count < 0 || start >= GetLength())
             return CString();
-        return CString(m_s.substr(static_cast<std::size_t>(start), static_cast<std::size_t>(count)));
+        return CString(
+            m_s.substr(static_cast<std::size_t>(start), static_cast<std::size_t>(count)));
     }
     CString Mid(int start) const { return Mid(start, GetLength()); }
     CString Left(int count) const { return Mid(0, count); }
@@ -103,7 +104,10 @@ public:
     }
 
     int Compare(const char* other) const { return m_s.compare(other ? other : ""); }
-    int CompareNoCase(const char* other) const { return strcasecmp(m_s.c_str(), other ? other : ""); }
+    int CompareNoCase(const char* other) const
+    {
+        return strcasecmp(m_s.c_str(), other ? other : "");
+    }
     int CompareNoCase(const CString& other) const { return CompareNoCase(other.GetString()); }
 
     CString& operator+=(const CString& o)
@@ -156,8 +160,14 @@ public:
     }
 
     friend CString operator+(const CString& a, const CString& b) { return CString(a.m_s + b.m_s); }
-    friend CString operator+(const CString& a, const char* b) { return CString(a.m_s + (b ? b : "")); }
-    friend CString operator+(const char* a, const CString& b) { return CString((a ? a : "") + b.m_s); }
+    friend CString operator+(const CString& a, const char* b)
+    {
+        return CString(a.m_s + (b ? b : ""));
+    }
+    friend CString operator+(const char* a, const CString& b)
+    {
+        return CString((a ? a : "") + b.m_s);
+    }
     friend bool operator==(const CString& a, const CString& b) { return a.m_s == b.m_s; }
     friend bool operator==(const CString& a, const char* b) { return a.m_s == (b ? b : ""); }
     friend bool operator!=(const CString& a, const CString& b) { return a.m_s != b.m_s; }

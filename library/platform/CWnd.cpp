@@ -28,7 +28,10 @@ CWnd::CWnd() : m_hWnd(reinterpret_cast<HWND>(g_nextHandle.fetch_add(0x10)))
     windows()[m_hWnd] = this;
 }
 
-CWnd::~CWnd() { DetachHandle(); }
+CWnd::~CWnd()
+{
+    DetachHandle();
+}
 
 void CWnd::DetachHandle()
 {

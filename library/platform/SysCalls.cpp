@@ -8,19 +8,30 @@
 
 namespace
 {
-int realOpen(const char* path, int flags, mode_t mode) { return ::open(path, flags, mode); }
-int realIoctl(int fd, unsigned long request, void* arg) { return ::ioctl(fd, request, arg); }
+int realOpen(const char* path, int flags, mode_t mode)
+{
+    return ::open(path, flags, mode);
+}
+int realIoctl(int fd, unsigned long request, void* arg)
+{
+    return ::ioctl(fd, request, arg);
+}
 
 const SysCalls kReal = {
-    realOpen,   ::close,    ::read,   ::write,    ::poll,     realIoctl,   ::fsync,
-    ::rename,   ::unlink,   ::flock,  ::tcgetattr, ::tcsetattr, ::tcflush, ::socket,
-    ::connect,  ::bind,     ::send,   ::recv,     ::sendto,   ::recvfrom,  ::shutdown,
-    ::setsockopt, ::getsockopt,
+    realOpen, ::close, ::read,      ::write,     ::poll,     realIoctl,    ::fsync,      ::rename,
+    ::unlink, ::flock, ::tcgetattr, ::tcsetattr, ::tcflush,  ::socket,     ::connect,    ::bind,
+    ::send,   ::recv,  ::sendto,    ::recvfrom,  ::shutdown, ::setsockopt, ::getsockopt,
 };
 
 SysCalls g_current = kReal;
 } // namespace
 
-SysCalls& Sys() { return g_current; }
+SysCalls& Sys()
+{
+    return g_current;
+}
 
-const SysCalls& RealSysCalls() { return kReal; }
+const SysCalls& RealSysCalls()
+{
+    return kReal;
+}

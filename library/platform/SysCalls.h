@@ -45,8 +45,7 @@ SysCalls& Sys();
 const SysCalls& RealSysCalls();
 
 // Replaces one entry for the lifetime of the object.
-template <typename Fn>
-class ScopedSysCall
+template <typename Fn> class ScopedSysCall
 {
 public:
     ScopedSysCall(Fn SysCalls::*entry, Fn replacement) : m_entry(entry), m_saved(Sys().*entry)

@@ -33,7 +33,10 @@ CString g_title("Odomira");
 
 IUserPrompt::~IUserPrompt() = default;
 
-IUserPrompt* SetUserPrompt(IUserPrompt* prompt) { return g_prompt.exchange(prompt); }
+IUserPrompt* SetUserPrompt(IUserPrompt* prompt)
+{
+    return g_prompt.exchange(prompt);
+}
 
 IUserPrompt* GetUserPrompt()
 {
@@ -58,7 +61,10 @@ int AfxMessageBox(const CString& text, UINT type)
     return GetUserPrompt()->MessageBox(text, AfxGetAppTitle(), type);
 }
 
-int AfxMessageBox(UINT stringId, UINT type) { return AfxMessageBox(LoadStringById(stringId), type); }
+int AfxMessageBox(UINT stringId, UINT type)
+{
+    return AfxMessageBox(LoadStringById(stringId), type);
+}
 
 int WorkerMessageBox(const CString& text, const CString& caption, UINT type)
 {

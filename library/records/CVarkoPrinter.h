@@ -61,10 +61,6 @@ public:
 
     bool m_bCalibrate;
 
-    // The command bytes, exposed for the port-free tests.
-    static CString CommandOdometersQuery(EDisplayUnits units);
-    static CString CommandHeadHistoryQuery(EDisplayUnits units);
-
 private:
     // Opens, writes the bytes and closes; exceptions pass on after the port is closed.
     void SendCommand(const char* bytes, DWORD length);

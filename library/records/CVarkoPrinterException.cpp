@@ -60,7 +60,8 @@ CString CVarkoPrinterException::GetReportText(UINT messageId) const
     {
         // The system's own words, with the number a support call can quote.
         if (m_osText.IsEmpty())
-            text.Format("The printer port reported system error %u.", static_cast<unsigned>(m_code));
+            text.Format("The printer port reported system error %u.",
+                        static_cast<unsigned>(m_code));
         else
             text.Format("The printer port reported an error: %s (system error %u).",
                         m_osText.GetString(), static_cast<unsigned>(m_code));
