@@ -35,6 +35,9 @@ public:
             Link(p);
         ::setenv("VARKO_DEVICE_DIR", m_dir.c_str(), 1);
 
+        // Never a real display, also when the binary is run by hand.
+        if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
+            qputenv("QT_QPA_PLATFORM", "offscreen");
         static int argc = 1;
         static char name[] = "dialog_tests";
         static char* argv[] = {name, nullptr};
