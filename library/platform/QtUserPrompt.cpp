@@ -20,7 +20,7 @@ constexpr int IDABORT_ = 3;
 constexpr int IDRETRY_ = 4;
 constexpr int IDIGNORE_ = 5;
 
-struct ButtonSpec
+struct ButtonChoice
 {
     QMessageBox::StandardButton button;
     int result;
@@ -31,7 +31,7 @@ CQtUserPrompt g_prompt;
 
 int CQtUserPrompt::ShowOnGuiThread(const CString& text, const CString& caption, UINT type)
 {
-    std::vector<ButtonSpec> buttons;
+    std::vector<ButtonChoice> buttons;
     switch (type & MB_TYPEMASK)
     {
     case MB_OKCANCEL:
@@ -88,7 +88,7 @@ int CQtUserPrompt::ShowOnGuiThread(const CString& text, const CString& caption, 
     box->setText(ToQString(text));
     box->setIcon(icon);
     QMessageBox::StandardButtons set;
-    for (const ButtonSpec& b : buttons)
+    for (const ButtonChoice& b : buttons)
         set |= b.button;
     box->setStandardButtons(set);
     const std::size_t def = ((type & MB_DEFMASK_) >> 8);
@@ -96,7 +96,7 @@ int CQtUserPrompt::ShowOnGuiThread(const CString& text, const CString& caption, 
 
     const int answer = box->exec();
     int result = -1;
-    for (const ButtonSpec& b : buttons)
+    for (const ButtonChoice& b : buttons)
         if (answer == b.button)
             result = b.result;
     if (result == -1)

@@ -2,6 +2,7 @@
 
 #include <QDeadlineTimer>
 #include <QTest>
+#include <QVariant>
 
 #include <cstdlib>
 #include <filesystem>
@@ -86,4 +87,22 @@ bool WaitUntil(const std::function<bool()>& pred, int timeoutMs)
         QTest::qWait(5);
     }
     return true;
+}
+
+QStringList TabOrder(QWidget* dialog, QWidget* start, int count)
+{
+    QStringList order;
+    start->setFocus(Qt::TabFocusReason);
+    for (int i = 0; i < count; ++i)
+    {
+        QWidget* f = dialog->focusWidget();
+        if (!f)
+            break;
+        QWidget* named = f;
+        while (named && named != dialog && !named->property("controlId").isValid())
+            named = named->parentWidget();
+        order << (named ? named->objectName() : QString());
+        QTest::keyClick(f, Qt::Key_Tab);
+    }
+    return order;
 }

@@ -18,7 +18,10 @@
 
 namespace
 {
-QWidget* W(IModalDialog& d) { return dynamic_cast<QWidget*>(&d); }
+QWidget* W(IModalDialog& d)
+{
+    return dynamic_cast<QWidget*>(&d);
+}
 
 void Type(QWidget* dlg, const char* edit, const char* text)
 {
@@ -103,16 +106,20 @@ TEST_F(EditSettingsTest, OkAppliesTheEditedPrinter)
 TEST_F(EditSettingsTest, OkOnTheSameTypeTakesTheNewPortSettings)
 {
     const CPortBase* before = printer.GetPort();
-    runner.Expect([](IModalDialog& d) {
-        Control<QPushButton>(W(d), "IDC_PORT_SETTINGS")->click();
-        Choose(W(d), "IDC_SERIAL_PORT", "COM10");
-        return IDOK;
-    });
-    runner.Expect([](IModalDialog& d) {
-        Choose(W(d), "IDC_PARITY", "Odd");
-        Choose(W(d), "IDC_FLOW_CONTROL", "Xon / Xoff");
-        return IDOK;
-    });
+    runner.Expect(
+        [](IModalDialog& d)
+        {
+            Control<QPushButton>(W(d), "IDC_PORT_SETTINGS")->click();
+            Choose(W(d), "IDC_SERIAL_PORT", "COM10");
+            return IDOK;
+        });
+    runner.Expect(
+        [](IModalDialog& d)
+        {
+            Choose(W(d), "IDC_PARITY", "Odd");
+            Choose(W(d), "IDC_FLOW_CONTROL", "Xon / Xoff");
+            return IDOK;
+        });
     EXPECT_TRUE(printer.EditSettings(eConfigHideCalibration));
     // A new port object of the same class carries the edited settings.
     EXPECT_NE(printer.GetPort(), before);
@@ -133,14 +140,18 @@ TEST_F(EditSettingsTest, CancelAfterChangingEverythingLeavesThePrinterAlone)
 TEST_F(EditSettingsTest, SerialSettingsConfirmedInsideACancelledDialogAreDropped)
 {
     const CPortBase* before = printer.GetPort();
-    runner.Expect([](IModalDialog& d) {
-        Control<QPushButton>(W(d), "IDC_PORT_SETTINGS")->click();
-        return IDCANCEL;
-    });
-    runner.Expect([](IModalDialog& d) {
-        Control<QPushButton>(W(d), "IDC_RESTORE_DEFAULTS")->click();
-        return IDOK;
-    });
+    runner.Expect(
+        [](IModalDialog& d)
+        {
+            Control<QPushButton>(W(d), "IDC_PORT_SETTINGS")->click();
+            return IDCANCEL;
+        });
+    runner.Expect(
+        [](IModalDialog& d)
+        {
+            Control<QPushButton>(W(d), "IDC_RESTORE_DEFAULTS")->click();
+            return IDOK;
+        });
     EXPECT_FALSE(printer.EditSettings(eConfigNone));
     ExpectUntouched(before);
 }
@@ -148,7 +159,8 @@ TEST_F(EditSettingsTest, SerialSettingsConfirmedInsideACancelledDialogAreDropped
 TEST_F(EditSettingsTest, RefusedOkThenCloseLeavesThePrinterAlone)
 {
     const CPortBase* before = printer.GetPort();
-    runner.Expect({ChangeEverything, [](IModalDialog& d) {
+    runner.Expect({ChangeEverything, [](IModalDialog& d)
+                   {
                        Type(W(d), "IDC_TCP_PORT", "70000");
                        return IDOK;
                    }});

@@ -13,7 +13,10 @@ static const bool s_env = RegisterDialogTestEnvironment({"COM10", "COM11"});
 
 namespace
 {
-QWidget* W(IModalDialog& d) { return dynamic_cast<QWidget*>(&d); }
+QWidget* W(IModalDialog& d)
+{
+    return dynamic_cast<QWidget*>(&d);
+}
 } // namespace
 
 TEST(PortPrefixTest, APortThatHasGoneSelectsTheFirstNameItBegins)
@@ -24,10 +27,12 @@ TEST(PortPrefixTest, APortThatHasGoneSelectsTheFirstNameItBegins)
     auto* com1 = new CSerialPort;
     com1->SetPortName("COM1");
     printer.SetPort(com1);
-    runner.Expect([](IModalDialog& d) {
-        EXPECT_EQ(Control<QComboBox>(W(d), "IDC_SERIAL_PORT")->currentText(), "COM10");
-        return IDOK;
-    });
+    runner.Expect(
+        [](IModalDialog& d)
+        {
+            EXPECT_EQ(Control<QComboBox>(W(d), "IDC_SERIAL_PORT")->currentText(), "COM10");
+            return IDOK;
+        });
     CPrinterConfigureDlg dlg(printer, eConfigHideCalibration);
     EXPECT_EQ(dlg.DoModal(), IDOK);
     // OK moves the printer to the port that was shown.
@@ -43,7 +48,8 @@ TEST(PortPrefixTest, WithoutParallelPortsOkAsksForAPort)
     auto* lpt1 = new CParallelPort;
     lpt1->SetPortName("LPT1");
     printer.SetPort(lpt1);
-    runner.Expect({[](IModalDialog& d) {
+    runner.Expect({[](IModalDialog& d)
+                   {
                        auto* list = Control<QComboBox>(W(d), "IDC_PARALLEL_PORT");
                        EXPECT_EQ(list->count(), 0);
                        EXPECT_EQ(list->currentIndex(), -1);

@@ -1,5 +1,5 @@
-#include "DialogTestSupport.h"
 #include "QtUserPrompt.h"
+#include "DialogTestSupport.h"
 #include "UserPrompt.h"
 
 #include <QAbstractButton>
@@ -25,20 +25,23 @@ protected:
     {
         auto* timer = new QTimer;
         timer->setInterval(5);
-        QObject::connect(timer, &QTimer::timeout, [this, timer, answer] {
-            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-            if (!box)
-                return;
-            timer->stop();
-            timer->deleteLater();
-            seenText = box->text();
-            seenTitle = box->windowTitle();
-            seenFormat = box->textFormat();
-            seenOnGuiThread = box->thread() == qApp->thread() &&
-                              QThread::currentThread() == qApp->thread();
-            seenButtons = box->standardButtons();
-            box->button(answer)->click();
-        });
+        QObject::connect(timer, &QTimer::timeout,
+                         [this, timer, answer]
+                         {
+                             auto* box =
+                                 qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+                             if (!box)
+                                 return;
+                             timer->stop();
+                             timer->deleteLater();
+                             seenText = box->text();
+                             seenTitle = box->windowTitle();
+                             seenFormat = box->textFormat();
+                             seenOnGuiThread = box->thread() == qApp->thread() &&
+                                               QThread::currentThread() == qApp->thread();
+                             seenButtons = box->standardButtons();
+                             box->button(answer)->click();
+                         });
         timer->start();
     }
 
@@ -57,10 +60,13 @@ TEST_F(QtUserPromptTest, AWorkerThreadsPromptIsAnsweredOnTheGuiThread)
     std::atomic<int> result{-1};
     std::atomic<bool> done{false};
     AnswerNextBox(QMessageBox::Yes);
-    std::thread worker([&] {
-        result = WorkerMessageBox("Reset <b>Dock 1</b>?", "Odomira", MB_YESNO | MB_ICONQUESTION);
-        done = true;
-    });
+    std::thread worker(
+        [&]
+        {
+            result =
+                WorkerMessageBox("Reset <b>Dock 1</b>?", "Odomira", MB_YESNO | MB_ICONQUESTION);
+            done = true;
+        });
     ASSERT_TRUE(WaitUntil([&] { return done.load(); }));
     worker.join();
     EXPECT_EQ(result.load(), IDYES);
@@ -75,17 +81,35 @@ TEST_F(QtUserPromptTest, AWorkerThreadsPromptIsAnsweredOnTheGuiThread)
 TEST_F(QtUserPromptTest, TheWorkerWaitsUntilTheUserAnswers)
 {
     std::atomic<bool> done{false};
-    std::thread worker([&] {
-        WorkerMessageBox("Printing finished.", "Odomira", MB_OK);
-        done = true;
-    });
-    // The box is up and nobody has answered: the worker is still waiting.
-    ASSERT_TRUE(WaitUntil([] { return QApplication::activeModalWidget() != nullptr; }));
-    QTest::qWait(50);
-    EXPECT_FALSE(done.load());
-    AnswerNextBox(QMessageBox::Ok);
+    bool doneWhileBoxWasUp = true;
+    // The box runs its own loop on this thread, so the checks run from timers in it.
+    auto* timer = new QTimer;
+    timer->setInterval(5);
+    QObject::connect(timer, &QTimer::timeout,
+                     [&, timer]
+                     {
+                         auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+                         if (!box)
+                             return;
+                         timer->stop();
+                         timer->deleteLater();
+                         QTimer::singleShot(50, box,
+                                            [&, box]
+                                            {
+                                                doneWhileBoxWasUp = done.load();
+                                                box->button(QMessageBox::Ok)->click();
+                                            });
+                     });
+    timer->start();
+    std::thread worker(
+        [&]
+        {
+            WorkerMessageBox("Printing finished.", "Odomira", MB_OK);
+            done = true;
+        });
     ASSERT_TRUE(WaitUntil([&] { return done.load(); }));
     worker.join();
+    EXPECT_FALSE(doneWhileBoxWasUp);
 }
 
 TEST_F(QtUserPromptTest, OnTheGuiThreadTheBoxRunsInPlaceAndMapsTheButtons)
@@ -107,14 +131,17 @@ TEST_F(QtUserPromptTest, ClosingTheBoxWithoutAButtonIsTheSafeAnswer)
 {
     auto* timer = new QTimer;
     timer->setInterval(5);
-    QObject::connect(timer, &QTimer::timeout, [timer] {
-        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget()))
-        {
-            timer->stop();
-            timer->deleteLater();
-            box->reject(); // Escape or the title bar's close button
-        }
-    });
+    QObject::connect(timer, &QTimer::timeout,
+                     [timer]
+                     {
+                         if (auto* box =
+                                 qobject_cast<QMessageBox*>(QApplication::activeModalWidget()))
+                         {
+                             timer->stop();
+                             timer->deleteLater();
+                             box->reject(); // Escape or the title bar's close button
+                         }
+                     });
     timer->start();
     EXPECT_EQ(AfxMessageBox("Are you sure you want to Reset the Head Odometer?", MB_YESNO), IDNO);
 }
