@@ -9,6 +9,8 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QTabWidget>
+#include <QTest>
+#include <QTimer>
 
 #include <array>
 
@@ -254,4 +256,46 @@ TEST_F(SerialPortSettingsDlgTest, EscapeAndTheCloseButtonCancel)
         });
     EXPECT_EQ(Run(&port), IDCANCEL);
     EXPECT_EQ(Settings(port)[0], 9600);
+}
+
+// Without a scripted runner the dialog runs its own modal loop, as in the program.
+TEST(SerialPortSettingsDlgModalLoopTest, OkAndEscapeEndTheRealModalLoop)
+{
+    CSerialPort port;
+    auto act = [](std::function<void(QWidget*)> what)
+    {
+        auto* timer = new QTimer;
+        timer->setInterval(5);
+        QObject::connect(timer, &QTimer::timeout,
+                         [timer, what]
+                         {
+                             if (auto* dlg = QApplication::activeModalWidget())
+                             {
+                                 timer->stop();
+                                 timer->deleteLater();
+                                 what(dlg);
+                             }
+                         });
+        timer->start();
+    };
+
+    act(
+        [](QWidget* dlg)
+        {
+            Control<QComboBox>(dlg, "IDC_BAUD_RATE")->setCurrentIndex(0);
+            QTest::mouseClick(Control<QPushButton>(dlg, "IDOK"), Qt::LeftButton);
+        });
+    CSerialPortSettingsDlg ok(&port);
+    EXPECT_EQ(ok.DoModal(), IDOK);
+    EXPECT_EQ(Settings(port)[0], 110);
+
+    act(
+        [](QWidget* dlg)
+        {
+            Control<QComboBox>(dlg, "IDC_BAUD_RATE")->setCurrentIndex(14);
+            QTest::keyClick(dlg, Qt::Key_Escape);
+        });
+    CSerialPortSettingsDlg cancel(&port);
+    EXPECT_EQ(cancel.DoModal(), IDCANCEL);
+    EXPECT_EQ(Settings(port)[0], 110);
 }
