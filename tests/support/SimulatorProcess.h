@@ -131,6 +131,9 @@ public:
         // above). Otherwise this folder is used as it is and the environment is untouched.
         std::string deviceDir;
         std::vector<std::string> extraArgs; // e.g. {"--discovery-port", "14201"}
+        // Runs the simulator through this command (searched in PATH), e.g.
+        // {"ip", "netns", "exec", "tp1"} to put it into a network namespace.
+        std::vector<std::string> launcher;
     };
 
     explicit SimulatorProcess(const std::string& fleetText);

@@ -140,6 +140,14 @@ std::string ApplyKey(PrinterConfig& p, const std::string& key, const std::string
         else
             return "power must be on or off";
     }
+    else if (key == "mode")
+    {
+        char* end = nullptr;
+        long m = std::strtol(value.c_str(), &end, 8);
+        if (value.empty() || *end != '\0' || m < 0 || m > 0777)
+            return "mode must be octal permission bits, e.g. 0666";
+        p.ptyMode = static_cast<int>(m);
+    }
     else if (key == "fault")
         return ApplyFault(p.faults, value);
     else if (key == "discovery")

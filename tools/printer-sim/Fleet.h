@@ -78,6 +78,7 @@ struct PrinterConfig
     std::string address; // network: dotted IPv4
     int tcpPort = 9100;
     bool powered = true;
+    int ptyMode = -1; // permission bits for the pty slave; -1 leaves what grantpt set
     Faults faults;
 };
 

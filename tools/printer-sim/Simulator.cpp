@@ -381,6 +381,8 @@ std::string Simulator::StartPty(Device& d)
         return Errno("open " + d.pts);
     // Raw once, on the slave: settings made on the master would land on the slave too
     // and, for instance, clear the IXON a client asks for.
+    if (c.ptyMode >= 0 && ::fchmod(d.slave, static_cast<mode_t>(c.ptyMode)) != 0)
+        return Errno("chmod " + d.pts);
     termios t{};
     if (::tcgetattr(d.slave, &t) == 0)
     {
