@@ -64,7 +64,7 @@ int CIPAddressCtrl::GetAddress(BYTE& f0, BYTE& f1, BYTE& f2, BYTE& f3) const
             v = 0;
         else
             ++filled;
-        // Text set by program is not checked by the validator.
+        // Text set by program is not checked by the validator or the edit handler.
         *out[n] = static_cast<BYTE>(v < 0 ? 0 : (v > 255 ? 255 : v));
     }
     return filled;
@@ -94,7 +94,12 @@ void CIPAddressCtrl::SetFieldFocus(int n)
 
 void CIPAddressCtrl::OnFieldEdited(int n)
 {
-    if (n < 3 && m_fields[n]->text().size() == 3 && m_fields[n]->cursorPosition() == 3)
+    QLineEdit* f = m_fields[n];
+    // Three digits above 255 pass the validator as "not finished yet"; the field
+    // holds a byte, so it becomes the largest one, as the platform's control does.
+    if (f->text().toInt() > 255)
+        f->setText(QStringLiteral("255"));
+    if (n < 3 && f->text().size() == 3 && f->cursorPosition() == 3)
         SetFieldFocus(n + 1);
 }
 

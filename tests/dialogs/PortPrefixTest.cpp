@@ -1,6 +1,7 @@
 // A machine where the printer's port has gone: only COM10 and COM11 exist, and no
 // parallel port at all.
 #include "CComboBox.h"
+#include "CIPAddressCtrl.h"
 #include "CParallelPort.h"
 #include "CPrinterConfigureDlg.h"
 #include "CSerialPort.h"
@@ -8,6 +9,12 @@
 #include "DialogTestSupport.h"
 #include "ModalDialog.h"
 #include "ScriptedPrompt.h"
+
+#include <QLineEdit>
+#include <QTest>
+
+#include <array>
+#include <string>
 
 static const bool s_env = RegisterDialogTestEnvironment({"COM10", "COM11"});
 
@@ -80,4 +87,33 @@ TEST(PortPrefixTest, FindStringIsACaseInsensitivePrefixSearchThatWraps)
     EXPECT_EQ(list.FindString(-1, "COM4"), CComboBox::CB_ERR);
     EXPECT_EQ(list.SetCurSel(7), CComboBox::CB_ERR);
     EXPECT_EQ(list.GetCurSel(), -1);
+}
+
+TEST(PortPrefixTest, AddressControlTakesTypedDottedTextAcrossItsFields)
+{
+    CIPAddressCtrl ip;
+    ip.show();
+    BYTE a = 9, b = 9, c = 9, d = 9;
+    EXPECT_TRUE(ip.IsBlank());
+    EXPECT_EQ(ip.GetAddress(a, b, c, d), 0);
+    EXPECT_EQ(a + b + c + d, 0);
+
+    // Typed as a person would, each key going to the field that has the caret: the
+    // dots and the full first field move it on.
+    ip.SetFieldFocus(0);
+    for (char ch : std::string("192168.1.20"))
+        QTest::keyClick(ip.focusWidget(), ch);
+    EXPECT_EQ(ip.Field(0)->text(), "192");
+    EXPECT_EQ(ip.Field(1)->text(), "168");
+    EXPECT_EQ(ip.Field(2)->text(), "1");
+    EXPECT_EQ(ip.Field(3)->text(), "20");
+    EXPECT_EQ(ip.GetAddress(a, b, c, d), 4);
+    EXPECT_EQ((std::array<int, 4>{a, b, c, d}), (std::array<int, 4>{192, 168, 1, 20}));
+
+    // A field holds a byte: more becomes 255.
+    ip.Field(2)->clear();
+    QTest::keyClicks(ip.Field(2), "300");
+    EXPECT_EQ(ip.Field(2)->text(), "255");
+    EXPECT_EQ(ip.GetAddress(a, b, c, d), 4);
+    EXPECT_EQ(c, 255);
 }
