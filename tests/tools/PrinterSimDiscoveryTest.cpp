@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -25,17 +26,18 @@ struct Datagram
     std::string bytes;
 };
 
-// True while some other socket is bound to 0.0.0.0:4201. Linux gives unicast datagrams
-// to the wildcard socket bound last, so a second requester on this machine (another
-// checkout's tests) would take our answers.
-bool WildcardPortTaken()
+// Sockets bound to 0.0.0.0:4201 on this machine. Linux gives unicast datagrams to the
+// wildcard socket bound last, so a second requester (another checkout's tests running
+// at the same time) would take our answers.
+int WildcardSockets()
 {
     std::ifstream in("/proc/net/udp");
     std::string line;
+    int n = 0;
     while (std::getline(in, line))
         if (line.find(" 00000000:1069 ") != std::string::npos)
-            return true;
-    return false;
+            ++n;
+    return n;
 }
 
 // The requester: what the library's discovery socket does, minus the library.
@@ -44,7 +46,7 @@ class Requester
 public:
     explicit Requester(bool reusePort = false)
     {
-        SimulatorProcess::WaitFor([] { return !WildcardPortTaken(); }, 20000);
+        SimulatorProcess::WaitFor([] { return WildcardSockets() == 0; }, 20000);
         m_fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
         int one = 1;
         ::setsockopt(m_fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
@@ -116,6 +118,24 @@ std::vector<Datagram> From(const std::vector<Datagram>& all, const std::string& 
     return out;
 }
 
+// Asks and collects, and asks again (at most three times) when the answers looked for are
+// missing while a foreign requester shares the port.
+std::vector<Datagram> Ask(Requester& r, const std::string& to,
+                          const std::function<bool(const std::vector<Datagram>&)>& complete)
+{
+    std::vector<Datagram> all;
+    for (int attempt = 0; attempt < 3; ++attempt)
+    {
+        SimulatorProcess::WaitFor([] { return WildcardSockets() <= 1; }, 10000);
+        if (!r.SendTo(to, REQUEST))
+            return {};
+        all = r.Collect(300, REQUEST);
+        if (complete(all) || WildcardSockets() <= 1)
+            return all;
+    }
+    return all;
+}
+
 std::string Fleet(const std::string& a, const std::string& b, const std::string& extraB = "")
 {
     return "[Dock Printer]\nkind = network\naddress = " + a +
@@ -140,8 +160,9 @@ TEST(PrinterSimDiscovery, EachPrinterAnswersFromItsOwnAddressToAWildcardRequeste
     Requester r;
     ASSERT_TRUE(r.Bound());
     SimulatorProcess sim(Fleet(a, b), WithDiscovery());
-    ASSERT_TRUE(r.SendTo("127.255.255.255", REQUEST));
-    auto all = r.Collect(500, REQUEST);
+    auto all = Ask(r, "127.255.255.255",
+                   [&](const std::vector<Datagram>& got)
+                   { return !From(got, a).empty() && !From(got, b).empty(); });
     auto fromA = From(all, a), fromB = From(all, b);
     ASSERT_EQ(fromA.size(), 1u);
     ASSERT_EQ(fromB.size(), 1u);
@@ -163,8 +184,11 @@ TEST(PrinterSimDiscovery, EachPrinterAnswersFromItsOwnAddressToAWildcardRequeste
     }
     EXPECT_EQ(std::string(fromB[0].bytes.data() + 84), "Second");
 
+    // Broadcasts of other tests on this machine may be answered too, never less.
     auto answers = sim.Log("", "discovery-answer");
-    EXPECT_EQ(answers.size(), 2u);
+    EXPECT_GE(answers.size(), 2u);
+    for (const auto& e : answers)
+        EXPECT_EQ(e.json["length"].Int(), 432);
 }
 
 TEST(PrinterSimDiscovery, OnlyTheExactRequestIsAnswered)
@@ -183,11 +207,18 @@ TEST(PrinterSimDiscovery, OnlyTheExactRequestIsAnswered)
         EXPECT_TRUE(From(all, a).empty());
         EXPECT_TRUE(From(all, b).empty());
     }
+    std::size_t bad = 0, valid = 0;
     ASSERT_TRUE(SimulatorProcess::WaitFor(
-        [&] { return sim.Log("", "discovery-request").size() >= 4u; }, 1000));
-    for (const auto& e : sim.Log("", "discovery-request"))
-        EXPECT_FALSE(e.json["valid"].Bool());
-    EXPECT_TRUE(sim.Log("", "discovery-answer").empty());
+        [&]
+        {
+            bad = valid = 0;
+            for (const auto& e : sim.Log("", "discovery-request"))
+                (e.json["valid"].Bool() ? valid : bad) += 1;
+            return bad >= 4u;
+        },
+        1000));
+    // Only valid requests (of other tests on this machine, if any) were answered.
+    EXPECT_EQ(sim.Log("", "discovery-answer").size(), 2 * valid);
 }
 
 TEST(PrinterSimDiscovery, ARequesterThatAlsoSetsReusePortGetsTheAnswers)
@@ -197,8 +228,9 @@ TEST(PrinterSimDiscovery, ARequesterThatAlsoSetsReusePortGetsTheAnswers)
     SimulatorProcess sim(Fleet(a, b), WithDiscovery());
     Requester r(true);
     ASSERT_TRUE(r.Bound());
-    ASSERT_TRUE(r.SendTo("127.255.255.255", REQUEST));
-    auto all = r.Collect(300, REQUEST);
+    auto all = Ask(r, "127.255.255.255",
+                   [&](const std::vector<Datagram>& got)
+                   { return !From(got, a).empty() && !From(got, b).empty(); });
     EXPECT_EQ(From(all, a).size(), 1u);
     EXPECT_EQ(From(all, b).size(), 1u);
 }
@@ -209,8 +241,7 @@ TEST(PrinterSimDiscovery, AUnicastRequestIsAnsweredByThatPrinterOnly)
                       b = SimulatorProcess::UniqueLoopback();
     SimulatorProcess sim(Fleet(a, b), WithDiscovery());
     Requester r;
-    ASSERT_TRUE(r.SendTo(b, REQUEST));
-    auto all = r.Collect(300, REQUEST);
+    auto all = Ask(r, b, [&](const std::vector<Datagram>& got) { return !From(got, b).empty(); });
     EXPECT_TRUE(From(all, a).empty());
     EXPECT_EQ(From(all, b).size(), 1u);
 }
@@ -223,8 +254,9 @@ TEST(PrinterSimDiscovery, BadAnswersOnRequest)
     Requester r;
     auto ask = [&]
     {
-        EXPECT_TRUE(r.SendTo("127.255.255.255", REQUEST));
-        return From(r.Collect(300, REQUEST), b);
+        return From(Ask(r, "127.255.255.255",
+                        [&](const std::vector<Datagram>& got) { return !From(got, b).empty(); }),
+                    b);
     };
 
     sim.Fault("Second", "discovery dup");

@@ -11,6 +11,7 @@
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <termios.h>
 #include <thread>
 #include <unistd.h>
 
@@ -266,5 +267,47 @@ TEST(PrinterSimFault, ThrottledLineTakesBytesAtTheSetRate)
         SimulatorProcess::WaitFor([&] { return sim.State("S").labelBytes == 2000u; }, 3000));
     // 2000 bytes at 4000 per second, less a tenth of a second of burst.
     EXPECT_GE(MsSince(start), 350);
+    ::close(fd);
+}
+
+TEST(PrinterSimFault, StallFromTheFirstByte)
+{
+    SimulatorProcess sim("[S]\nkind = serial\nfault = stall 0 700\n");
+    int fd = OpenDevice(sim.Path("S"));
+    ASSERT_GE(fd, 0);
+    ASSERT_TRUE(WriteAll(fd, "0123456789"));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_EQ(sim.State("S").labelBytes, 0u);
+    EXPECT_TRUE(SimulatorProcess::WaitFor([&] { return sim.State("S").labelBytes == 10u; }, 2000));
+    ::close(fd);
+}
+
+TEST(PrinterSimFault, XoffStopsASenderWithOutputFlowControlUntilXon)
+{
+    SimulatorProcess sim("[S]\nkind = serial\nfault = xoff 100 800\n");
+    int fd = OpenDevice(sim.Path("S"));
+    ASSERT_GE(fd, 0);
+    termios t{};
+    ASSERT_EQ(::tcgetattr(fd, &t), 0);
+    t.c_iflag |= IXON;
+    t.c_iflag &= ~(IXOFF | IXANY);
+    t.c_cc[VSTART] = 0x11;
+    t.c_cc[VSTOP] = 0x13;
+    ASSERT_EQ(::tcsetattr(fd, TCSANOW, &t), 0);
+
+    ASSERT_TRUE(WriteAll(fd, std::string(100, 'a')));
+    ASSERT_TRUE(sim.WaitForLog([](const SimLogEntry& e) { return e.event == "xoff"; }, 2000));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    // Stopped: the line takes nothing more.
+    EXPECT_EQ(::write(fd, "b", 1), -1);
+    EXPECT_EQ(errno, EAGAIN);
+    auto start = Clock::now();
+    pollfd p{fd, POLLOUT, 0};
+    ASSERT_EQ(::poll(&p, 1, 3000), 1);
+    EXPECT_GE(MsSince(start), 500);
+    ASSERT_TRUE(WriteAll(fd, std::string(50, 'b')));
+    EXPECT_TRUE(SimulatorProcess::WaitFor([&] { return sim.State("S").labelBytes == 150u; }, 2000));
+    // The flow-control bytes were taken by the line discipline, not handed to the reader.
+    EXPECT_EQ(ReadFor(fd, 50, 100), "");
     ::close(fd);
 }

@@ -51,6 +51,8 @@ struct Faults
     std::int64_t stallAfter = -1; // stop reading after this many more bytes...
     int stallMs = 0;              // ...for this long
     std::int64_t throttleBps = 0; // read at most this many bytes per second
+    std::int64_t xoffAfter = -1;  // pty kinds: send XOFF after this many more bytes...
+    int xoffMs = 0;               // ...and XON this long after
     DiscoveryMode discovery = DiscoveryMode::Normal;
     int discoveryLength = 0;
 
