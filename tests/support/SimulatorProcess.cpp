@@ -654,7 +654,10 @@ std::vector<SimLogEntry> SimulatorProcess::Log(const std::string& printer,
                                                const std::string& event) const
 {
     std::vector<SimLogEntry> out;
-    std::istringstream in(ReadFile(m_logPath));
+    // A line being written right now has no line end yet; it is read next time.
+    std::string text = ReadFile(m_logPath);
+    text.resize(text.rfind('\n') == std::string::npos ? 0 : text.rfind('\n') + 1);
+    std::istringstream in(text);
     std::string line;
     while (std::getline(in, line))
     {
