@@ -28,9 +28,7 @@ long long MsSince(Clock::time_point t)
 
 bool Exists(const std::string& path)
 {
-    struct stat st
-    {
-    };
+    struct stat st = {};
     return ::lstat(path.c_str(), &st) == 0;
 }
 
