@@ -49,7 +49,10 @@ int CSearchNetworkWidget::RunModal(CSearchNetworkDlg& dlg)
     return result;
 }
 
-void CSearchNetworkWidget::EndModal(int result) { done(result); }
+void CSearchNetworkWidget::EndModal(int result)
+{
+    done(result);
+}
 
 void CSearchNetworkWidget::Post(UINT message, WPARAM wParam, LPARAM lParam)
 {
@@ -96,7 +99,6 @@ void CSearchNetworkWidget::reject()
 
 void InstallQtSearchDialogHost()
 {
-    SetSearchDialogHostFactory([]
-                               { return std::make_unique<CSearchNetworkWidget>(
-                                     QApplication::activeWindow()); });
+    SetSearchDialogHostFactory(
+        [] { return std::make_unique<CSearchNetworkWidget>(QApplication::activeWindow()); });
 }

@@ -60,7 +60,10 @@ CVarkoPrinters::~CVarkoPrinters()
     m_hMutex = nullptr;
 }
 
-CVarkoPrinter* CVarkoPrinters::Live(CObject* object) { return dynamic_cast<CVarkoPrinter*>(object); }
+CVarkoPrinter* CVarkoPrinters::Live(CObject* object)
+{
+    return dynamic_cast<CVarkoPrinter*>(object);
+}
 
 BOOL CVarkoPrinters::IsAlreadyRunning()
 {
@@ -69,7 +72,10 @@ BOOL CVarkoPrinters::IsAlreadyRunning()
     return m_hMutex->Acquire() == CInstanceLock::eHeldElsewhere ? TRUE : FALSE;
 }
 
-POSITION CVarkoPrinters::GetFirstPrinter() const { return m_printers.GetStartPosition(); }
+POSITION CVarkoPrinters::GetFirstPrinter() const
+{
+    return m_printers.GetStartPosition();
+}
 
 CVarkoPrinterData* CVarkoPrinters::GetNextPrinter(POSITION& pos) const
 {
@@ -81,7 +87,10 @@ CVarkoPrinterData* CVarkoPrinters::GetNextPrinter(POSITION& pos) const
     return dynamic_cast<CVarkoPrinterData*>(object);
 }
 
-int CVarkoPrinters::GetPrinterCount() const { return m_printers.GetCount(); }
+int CVarkoPrinters::GetPrinterCount() const
+{
+    return m_printers.GetCount();
+}
 
 CVarkoPrinterData* CVarkoPrinters::FindPrinter(const CString& name) const
 {
@@ -129,7 +138,8 @@ UINT CVarkoPrinters::IsPrinterInList(CVarkoPrinter* printer)
         CString key;
         CObject* object = nullptr;
         m_printers.GetNextAssoc(pos, key, object);
-        if (CVarkoPrinter* other = Live(object); other && other->Port().CompareNoCase(portName) == 0)
+        if (CVarkoPrinter* other = Live(object);
+            other && other->Port().CompareNoCase(portName) == 0)
             return IDS_PORT_IN_USE;
     }
     return 0;
@@ -427,12 +437,14 @@ std::vector<std::uint8_t> CVarkoPrinters::SaveToBytes()
     return ar.Buffer();
 }
 
-void CVarkoPrinters::SaveToFile(const CString& path) { WriteFileAtomically(path, SaveToBytes()); }
+void CVarkoPrinters::SaveToFile(const CString& path)
+{
+    WriteFileAtomically(path, SaveToBytes());
+}
 
 namespace
 {
-template <typename Fn>
-void forEachSelected(const CMapStringToOb& printers, Fn&& fn)
+template <typename Fn> void forEachSelected(const CMapStringToOb& printers, Fn&& fn)
 {
     POSITION pos = printers.GetStartPosition();
     while (pos)
@@ -475,7 +487,10 @@ void CVarkoPrinters::PrintHeadHistory(const CMapStringToOb& printers, EDisplayUn
     forEachSelected(printers, [units](CVarkoPrinter& p) { p.PrintHeadHistory(units); });
 }
 
-int CVarkoPrinters::MaxSimultaneousDownloads() const { return CSettingsMachine().GetMaxDownloads(); }
+int CVarkoPrinters::MaxSimultaneousDownloads() const
+{
+    return CSettingsMachine().GetMaxDownloads();
+}
 
 void CVarkoPrinters::MaxSimultaneousDownloads(int maxDownloads)
 {

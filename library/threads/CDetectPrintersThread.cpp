@@ -149,4 +149,7 @@ void CDetectPrintersThread::DetectTimerProc(HWND hwnd, UINT timerId)
         PostThreadMessage(id, WM_DETECT_TIMEOUT, reinterpret_cast<WPARAM>(hwnd), 0);
 }
 
-DWORD CDetectPrintersThread::CurrentSearchThreadId() { return g_searchThreadId.load(); }
+DWORD CDetectPrintersThread::CurrentSearchThreadId()
+{
+    return g_searchThreadId.load();
+}

@@ -99,8 +99,8 @@ void CConsoleSearchHost::SetTimer(UINT id, UINT periodMs)
 {
     std::lock_guard g(m_lock);
     std::erase_if(m_timers, [id](const Timer& t) { return t.id == id; });
-    m_timers.push_back({id, periodMs,
-                        std::chrono::steady_clock::now() + std::chrono::milliseconds(periodMs)});
+    m_timers.push_back(
+        {id, periodMs, std::chrono::steady_clock::now() + std::chrono::milliseconds(periodMs)});
     m_wake.notify_all();
 }
 
@@ -139,8 +139,8 @@ CSearchNetworkDlg::~CSearchNetworkDlg()
 
 bool CSearchNetworkDlg::StartDetectThread()
 {
-    CWinThread* t = AfxBeginThread(RUNTIME_CLASS(CDetectPrintersThread), THREAD_PRIORITY_NORMAL, 0,
-                                   0, nullptr);
+    CWinThread* t =
+        AfxBeginThread(RUNTIME_CLASS(CDetectPrintersThread), THREAD_PRIORITY_NORMAL, 0, 0, nullptr);
     m_pThread = dynamic_cast<CDetectPrintersThread*>(t);
     if (!m_pThread)
         return false;
@@ -215,7 +215,10 @@ void CSearchNetworkDlg::DispatchPosted(UINT message, WPARAM wParam, LPARAM lPara
     }
 }
 
-void CSearchNetworkDlg::OnDetectDone() { EndDialog(IDOK); }
+void CSearchNetworkDlg::OnDetectDone()
+{
+    EndDialog(IDOK);
+}
 
 void CSearchNetworkDlg::EndDialog(int result)
 {

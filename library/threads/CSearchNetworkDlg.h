@@ -18,13 +18,13 @@
 #include "Export.h"
 #include "WinTypes.h"
 
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <vector>
-#include <chrono>
 
 class CDetectPrintersThread;
 class CSearchNetworkDlg;

@@ -44,7 +44,10 @@ CUDPSocket::CUDPSocket(CDetectPrintersThread* owner, UINT port)
 {
 }
 
-CUDPSocket::~CUDPSocket() { Close(); }
+CUDPSocket::~CUDPSocket()
+{
+    Close();
+}
 
 CString CUDPSocket::BroadcastAddress()
 {

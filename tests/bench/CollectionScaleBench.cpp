@@ -51,10 +51,10 @@ std::vector<std::uint8_t> fleetFile(int count)
     for (int i = 0; i < count; ++i)
     {
         // Addresses no printer holds: loading never opens a port.
-        CString address = CString::Formatted("127.%d.%d.%d", 100 + i / 65536, (i / 256) % 256,
-                                             i % 256);
-        ar << CString::Formatted("Printer#%d", i + 1) << CString("RX-400")
-           << CString("") << CString("CNetworkPort") << DWORD(0) << address << DWORD(9100);
+        CString address =
+            CString::Formatted("127.%d.%d.%d", 100 + i / 65536, (i / 256) % 256, i % 256);
+        ar << CString::Formatted("Printer#%d", i + 1) << CString("RX-400") << CString("")
+           << CString("CNetworkPort") << DWORD(0) << address << DWORD(9100);
     }
     return ar.Buffer();
 }

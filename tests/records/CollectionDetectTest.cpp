@@ -71,11 +71,11 @@ TEST(CollectionDetect, AnswersAreReconciledByAddressWithTheirNames)
     // addresses are added; a name another printer holds is made unique; the printer
     // that answered twice is added once; the one that cannot be reached is reported
     // once and not added.
-    EXPECT_EQ(listOf(c), (std::vector<std::pair<std::string, std::string>>{
-                             {"Keep", "127.0.0.62"},
-                             {"Lobby", "127.0.0.61"},
-                             {"Dock", "127.0.0.63"},
-                             {"Keep (2)", "127.0.0.65"}}));
+    EXPECT_EQ(listOf(c),
+              (std::vector<std::pair<std::string, std::string>>{{"Keep", "127.0.0.62"},
+                                                                {"Lobby", "127.0.0.61"},
+                                                                {"Dock", "127.0.0.63"},
+                                                                {"Keep (2)", "127.0.0.65"}}));
     EXPECT_TRUE(c.IsModified());
     ASSERT_EQ(prompt.Texts().size(), 1u);
     POSITION pos = c.GetFirstPrinter();

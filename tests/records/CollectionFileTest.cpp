@@ -83,9 +83,15 @@ void load(CVarkoPrinters& c, const Bytes& bytes)
     c.Serialize(ar, nullptr);
 }
 
-Bytes save(CVarkoPrinters& c) { return c.SaveToBytes(); }
+Bytes save(CVarkoPrinters& c)
+{
+    return c.SaveToBytes();
+}
 
-CVarkoPrinter* live(CVarkoPrinterData* p) { return dynamic_cast<CVarkoPrinter*>(p); }
+CVarkoPrinter* live(CVarkoPrinterData* p)
+{
+    return dynamic_cast<CVarkoPrinter*>(p);
+}
 
 std::vector<std::string> names(const CVarkoPrinters& c)
 {
@@ -129,9 +135,9 @@ TEST_F(CollectionFile, NetworkExampleLoadsAndSavesByteForByte)
 {
     const Bytes example = networkExample();
     // The documented start of the file.
-    const Bytes start = {0x01, 0x00, 0x00, 0x00, 0x09, 'P', 'r', 'i', 'n', 't', 'e', 'r', '#', '1',
-                         0x00, 0x00, 0x0C, 'C',  'N',  'e', 't', 'w', 'o', 'r', 'k', 'P', 'o', 'r',
-                         't',  0x00, 0x00, 0x00, 0x00};
+    const Bytes start = {0x01, 0x00, 0x00, 0x00, 0x09, 'P',  'r', 'i',  'n',  't',  'e',
+                         'r',  '#',  '1',  0x00, 0x00, 0x0C, 'C', 'N',  'e',  't',  'w',
+                         'o',  'r',  'k',  'P',  'o',  'r',  't', 0x00, 0x00, 0x00, 0x00};
     ASSERT_TRUE(std::equal(start.begin(), start.end(), example.begin()));
 
     CVarkoPrinters c;
@@ -301,12 +307,12 @@ TEST_F(CollectionFile, AFailedSaveKeepsTheOldFile)
     load(c, fourKinds());
     {
         // The disk fills up during the write.
-        ScopedSysCall<decltype(SysCalls::write)> full(
-            &SysCalls::write, [](int, const void*, std::size_t) -> ssize_t
-            {
-                errno = ENOSPC;
-                return -1;
-            });
+        ScopedSysCall<decltype(SysCalls::write)> full(&SysCalls::write,
+                                                      [](int, const void*, std::size_t) -> ssize_t
+                                                      {
+                                                          errno = ENOSPC;
+                                                          return -1;
+                                                      });
         EXPECT_THROW(c.SaveToFile(path.c_str()), CFileException);
     }
     EXPECT_EQ(ReadWholeFile(path.c_str()), before);
@@ -324,7 +330,9 @@ protected:
         FileBuilder f;
         f.u32(3);
         for (const char* n : {"A", "B", "C"})
-            f.record(n, "", "", "CNetworkPort", 0).str(std::string("10.0.0.") + std::to_string(n[0] - 'A' + 1)).u32(9100);
+            f.record(n, "", "", "CNetworkPort", 0)
+                .str(std::string("10.0.0.") + std::to_string(n[0] - 'A' + 1))
+                .u32(9100);
         load(m_c, f.b);
         for (const char* n : {"A", "B", "C"})
         {

@@ -24,8 +24,8 @@ class DiscoveryFakePrinters
 public:
     struct Answer
     {
-        std::string from;         // the 127.0.0.x it answers from
-        std::vector<BYTE> bytes;  // the datagram
+        std::string from;        // the 127.0.0.x it answers from
+        std::vector<BYTE> bytes; // the datagram
     };
 
     static std::vector<BYTE> Record(const std::string& address, const std::string& name,
@@ -121,8 +121,8 @@ private:
             BYTE buf[64];
             sockaddr_in from{};
             socklen_t len = sizeof from;
-            ssize_t n = ::recvfrom(m_listen, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&from),
-                                   &len);
+            ssize_t n =
+                ::recvfrom(m_listen, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&from), &len);
             if (n != 6 || std::memcmp(buf, DISCOVERY_REQUEST.data(), 6) != 0)
                 continue;
             // Answers the first request only: another program searching on this

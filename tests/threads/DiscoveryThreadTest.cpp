@@ -29,8 +29,7 @@ public:
             [&]
             {
                 auto until = steady_clock::now() + seconds(5);
-                while (!done && steady_clock::now() < until &&
-                       m_dlg->GetResponseCount() < m_after)
+                while (!done && steady_clock::now() < until && m_dlg->GetResponseCount() < m_after)
                     std::this_thread::sleep_for(milliseconds(10));
                 RequestCancel();
             });

@@ -42,7 +42,8 @@ void WhenShown(std::function<bool(QDialog&)> act, steady_clock::time_point until
 {
     if (until == steady_clock::time_point{})
         until = steady_clock::now() + seconds(5);
-    QTimer::singleShot(20, [act, until]
+    QTimer::singleShot(20,
+                       [act, until]
                        {
                            auto* w = qobject_cast<QDialog*>(QApplication::activeModalWidget());
                            if (w && act(*w))
