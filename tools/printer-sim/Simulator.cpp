@@ -630,22 +630,25 @@ void Simulator::Run(int stopFd)
         for (auto& dp : m_devices)
         {
             Device& d = *dp;
-            if (d.parser.HasPending())
-            {
-                if (d.flushAt <= now)
-                    HandleEvents(d, d.parser.Flush());
-                else
-                    wakeAt(d.flushAt);
-            }
             if (d.stalled)
             {
                 if (d.stallUntil <= now)
                 {
                     d.stalled = false;
                     m_log.Write(m_log.Begin("stall-end", d.Name()));
+                    // The rest of a command cut by the stall is still to be read.
+                    if (d.parser.HasPending())
+                        d.flushAt = now + std::chrono::milliseconds(PENDING_FLUSH_MS);
                 }
                 else
                     wakeAt(d.stallUntil);
+            }
+            if (d.parser.HasPending() && !d.stalled)
+            {
+                if (d.flushAt <= now)
+                    HandleEvents(d, d.parser.Flush());
+                else
+                    wakeAt(d.flushAt);
             }
             std::size_t limit = ReadLimit(d, now);
             if (d.stalled)
