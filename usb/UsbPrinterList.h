@@ -17,6 +17,5 @@
 
 // devRoot and sysRoot are "/dev" and "/sys" except in tests; overrideDir is the device
 // override folder (empty: none).
-VARKO_USB_EXPORT std::vector<CString> ListUsbPrinters(const CString& devRoot,
-                                                      const CString& sysRoot,
-                                                      const CString& overrideDir);
+VARKO_USB_EXPORT std::vector<CString>
+ListUsbPrinters(const CString& devRoot, const CString& sysRoot, const CString& overrideDir);

@@ -48,7 +48,8 @@ TEST(UsbDiscovery, ListsPrinterClassNodesInNumberOrderThenTheDeviceFolder)
     // interface; hiddev0 is no printer node at all.
     Touch(sys / "bus" / "usb" / "drivers" / "usblp" / "x");
     fs::create_directories(cls / "lp0" / "device");
-    fs::create_symlink(sys / "bus" / "usb" / "drivers" / "usblp", cls / "lp0" / "device" / "driver");
+    fs::create_symlink(sys / "bus" / "usb" / "drivers" / "usblp",
+                       cls / "lp0" / "device" / "driver");
     Touch(cls / "lp1" / "device" / "bInterfaceClass", "07\n");
     Touch(cls / "lp10" / "device" / "bInterfaceClass", "07\n");
     Touch(cls / "lp2" / "device" / "bInterfaceClass", "03\n");
