@@ -1,9 +1,9 @@
 #pragma once
-// The framework's array of texts, as far as the USB discovery library and its caller
-// use it: the caller passes an empty array, the library appends device paths. Both
-// sides are built by this project with the same compiler, so the layout is shared.
+// A growable array of texts, as the framework's CStringArray: the USB discovery library
+// fills one with device paths, so the library and its callers must agree on this one
+// definition (both are built from this header).
 //
-// Threading: none; one owner at a time.
+// Threading: none of its own; one thread uses an array at a time.
 #include "CString.h"
 
 #include <vector>
@@ -14,17 +14,16 @@ public:
     int GetSize() const { return static_cast<int>(m_items.size()); }
     int GetCount() const { return GetSize(); }
     bool IsEmpty() const { return m_items.empty(); }
-    // An index out of range gives empty text instead of undefined behaviour.
-    CString GetAt(int index) const
+    // Out-of-range indices give an empty text instead of undefined behaviour: the array
+    // is filled by a library outside this program.
+    CString GetAt(int i) const
     {
-        if (index < 0 || index >= GetSize())
-            return CString();
-        return m_items[static_cast<std::size_t>(index)];
+        return i >= 0 && i < GetSize() ? m_items[static_cast<std::size_t>(i)] : CString();
     }
-    CString operator[](int index) const { return GetAt(index); }
-    int Add(const CString& text)
+    CString operator[](int i) const { return GetAt(i); }
+    int Add(const CString& item)
     {
-        m_items.push_back(text);
+        m_items.push_back(item);
         return GetSize() - 1;
     }
     void RemoveAll() { m_items.clear(); }
