@@ -3,7 +3,7 @@
 # offscreen, root: network namespaces), and every test gets a private settings root
 # and device-override folder so nothing leaks into the developer's own settings.
 function(odomira_add_test name)
-    cmake_parse_arguments(T "" "LABEL;TIMEOUT" "SOURCES;LIBS;ENV" ${ARGN})
+    cmake_parse_arguments(T "" "LABEL;TIMEOUT;RESOURCE_LOCK" "SOURCES;LIBS;ENV" ${ARGN})
     if(NOT T_LABEL)
         set(T_LABEL unit)
     endif()
@@ -21,7 +21,21 @@ function(odomira_add_test name)
         "ODOMIRA_SOURCE_DIR=${CMAKE_SOURCE_DIR}"
         "QT_QPA_PLATFORM=offscreen"
         ${T_ENV})
+    # RESOURCE_LOCK keeps tests that share a fixed resource (UDP port 4201) from running
+    # side by side under ctest --parallel.
+    set(lock)
+    if(T_RESOURCE_LOCK)
+        set(lock RESOURCE_LOCK ${T_RESOURCE_LOCK})
+    endif()
     gtest_discover_tests(${name}
         DISCOVERY_TIMEOUT 60
-        PROPERTIES LABELS ${T_LABEL} TIMEOUT ${T_TIMEOUT} ENVIRONMENT "${envs}")
+        TEST_LIST ${name}_TESTS
+        PROPERTIES LABELS ${T_LABEL} TIMEOUT ${T_TIMEOUT} ${lock})
+    # gtest_discover_tests flattens PROPERTIES, so ENVIRONMENT given there keeps only its
+    # first entry. This file runs after the discovered tests are defined and sets the
+    # whole list on each of them.
+    set(envfile ${CMAKE_CURRENT_BINARY_DIR}/${name}_env.cmake)
+    file(WRITE ${envfile}
+        "if(${name}_TESTS)\n  set_tests_properties(\${${name}_TESTS} PROPERTIES ENVIRONMENT \"${envs}\")\nendif()\n")
+    set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${envfile})
 endfunction()

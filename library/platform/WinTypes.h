@@ -50,6 +50,7 @@ constexpr int IDNO = 7;
 
 // Win32 error numbers the code compares against (winerror.h).
 constexpr DWORD ERROR_SUCCESS = 0;
+constexpr DWORD ERROR_INVALID_FUNCTION = 1;
 constexpr DWORD ERROR_FILE_NOT_FOUND = 2;
 constexpr DWORD ERROR_ACCESS_DENIED = 5;
 constexpr DWORD ERROR_INVALID_HANDLE = 6;
@@ -58,6 +59,7 @@ constexpr DWORD ERROR_OUT_OF_PAPER = 28;
 constexpr DWORD ERROR_GEN_FAILURE = 31;
 constexpr DWORD ERROR_SHARING_VIOLATION = 32;
 constexpr DWORD ERROR_UNEXP_NET_ERR = 59;
+constexpr DWORD ERROR_NOT_SUPPORTED = 50;
 constexpr DWORD ERROR_NETNAME_DELETED = 64;
 constexpr DWORD ERROR_INVALID_PARAMETER = 87;
 constexpr DWORD ERROR_SEM_TIMEOUT = 121;

@@ -1,5 +1,17 @@
 #pragma once
 // A printer reached by raw TCP (port 9100 by default): one connection per operation.
+//
+// Open connects within TCP_CONNECT_LIMIT_MS (Sockets.h, about 21 s as on the original
+// platform). Write hands every byte to the stack; when that fails because the printer
+// dropped the connection, it connects once more to the same address and sends the
+// whole buffer again. A printer that takes nothing for SEND_STALL_LIMIT_MS while the
+// connection stays up ends the write with 0 bytes accepted and no error (the rule for a
+// socket that is still connected). Read never waits. Close sends the end of the data,
+// discards what the printer sent, waits briefly for the printer to acknowledge the
+// data (CLOSE_ACK_LIMIT_MS) and releases the connection; it never throws.
+//
+// Threading: as CPortBase, one thread at a time; the socket is created, used and
+// destroyed by the thread that opened the port.
 #include "CPortBase.h"
 
 class CNetworkPort : public CPortBase
@@ -22,6 +34,11 @@ public:
 
     void SetIPAddress(BYTE a, BYTE b, BYTE c, BYTE d);
     void GetIPAddress(BYTE& a, BYTE& b, BYTE& c, BYTE& d) const;
+
+    static constexpr int SEND_STALL_LIMIT_MS = 30000;
+    static constexpr int CLOSE_ACK_LIMIT_MS = 2000;
+    // Close discards at most this much unread data from a printer that keeps sending.
+    static constexpr DWORD CLOSE_DRAIN_LIMIT = 1 << 20;
 
     // The configuration dialog reads and writes it directly.
     DWORD m_tcpPort;

@@ -1,5 +1,9 @@
 #pragma once
 // A printer on a parallel (LPT) line: send-only, so a printer on it is never queried.
+// Writes end when the printer has taken every byte, or with fewer bytes counted when it
+// has taken nothing for WRITE_STALL_LIMIT_MS (off line, out of paper).
+//
+// Threading: as CPortBase, one thread at a time.
 #include "CPortBase.h"
 
 class CParallelPort : public CPortBase
@@ -13,9 +17,12 @@ public:
     CString DisplayName() const override;
     void SetPortName(const CString& name) override;
     CString PortName() const override;
+    void Open() override;
     void Read(void* buffer, DWORD capacity, DWORD& received) override;
     void CopyFrom(const CPortBase* other) override;
     virtual void CopySettings(const CParallelPort* other);
+
+    static constexpr DWORD WRITE_STALL_LIMIT_MS = 30000;
 
 protected:
     CString m_portName;

@@ -1,0 +1,42 @@
+#pragma once
+// The named mutex that keeps two programs built on the printer library from running at
+// once ("VarkoPrinters"). It is an advisory lock (flock) on a file named after the
+// mutex in $XDG_RUNTIME_DIR; without that folder, in a private per-user folder
+// /tmp/varko-<uid> that must be a real folder owned by the user with no access for
+// others (a folder someone else planted is never used). The kernel drops the lock
+// when the holder ends, however it ends, so a crashed program never blocks the next.
+//
+// Like the named mutex it stands in for, a second holder in the same process is
+// refused as well: each CInstanceLock opens the file on its own.
+//
+// Threading: one object is used by one thread; different objects may be used freely.
+#include "CString.h"
+#include "Export.h"
+
+class VARKO_EXPORT CInstanceLock
+{
+public:
+    enum EResult
+    {
+        eAcquired,      // this object now holds the lock
+        eHeldElsewhere, // another holder exists (ERROR_ALREADY_EXISTS)
+        eFailed         // no lock file could be made; nothing is held
+    };
+
+    explicit CInstanceLock(CString name);
+    ~CInstanceLock(); // releases the lock if held
+    CInstanceLock(const CInstanceLock&) = delete;
+    CInstanceLock& operator=(const CInstanceLock&) = delete;
+
+    // Tries once, without waiting. May be called again after a failure.
+    EResult Acquire();
+    void Release();
+    bool IsHeld() const { return m_held; }
+    // The file the lock is taken on; empty when no folder could be used.
+    CString LockFilePath() const;
+
+private:
+    CString m_name;
+    int m_fd = -1;
+    bool m_held = false;
+};

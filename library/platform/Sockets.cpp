@@ -1,0 +1,255 @@
+#include "Sockets.h"
+
+#include "DeviceFile.h"
+#include "ErrorMapping.h"
+#include "SysCalls.h"
+
+#include <arpa/inet.h>
+#include <cctype>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <fcntl.h>
+#include <linux/sockios.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+using Clock = std::chrono::steady_clock;
+
+namespace
+{
+int failSocket(int err)
+{
+    SetLastErrorWithText(WinSockErrorFromErrno(err), ErrnoText(err));
+    return SOCKET_ERROR;
+}
+
+long long msSince(Clock::time_point t)
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t).count();
+}
+
+// Letters, digits, hyphens and dots in labels of 1 to 63 characters: anything else is
+// not a host name, and asking the name service about it would only cost a time-out.
+bool looksLikeHostName(const CString& text)
+{
+    const std::string& s = text.str();
+    if (s.empty() || s.size() > 253)
+        return false;
+    bool anyLetter = false;
+    std::size_t label = 0;
+    for (char ch : s)
+    {
+        unsigned char c = static_cast<unsigned char>(ch);
+        if (c == '.')
+        {
+            if (label == 0)
+                return false;
+            label = 0;
+            continue;
+        }
+        if (!std::isalnum(c) && c != '-')
+            return false;
+        if (std::isalpha(c))
+            anyLetter = true;
+        if (++label > 63)
+            return false;
+    }
+    // All digits and dots: a malformed address, not a name.
+    return anyLetter;
+}
+} // namespace
+
+DWORD WSAGetLastError()
+{
+    return GetLastError();
+}
+
+bool ParseDottedIPv4(const CString& text, BYTE octets[4])
+{
+    struct in_addr a;
+    if (inet_pton(AF_INET, text.GetString(), &a) != 1)
+        return false;
+    std::memcpy(octets, &a.s_addr, 4);
+    return true;
+}
+
+bool ResolveTcpAddress(const CString& host, DWORD port, sockaddr_in* address)
+{
+    std::memset(address, 0, sizeof *address);
+    address->sin_family = AF_INET;
+    address->sin_port = htons(static_cast<std::uint16_t>(port));
+    if (inet_pton(AF_INET, host.GetString(), &address->sin_addr) == 1)
+        return true;
+    if (!looksLikeHostName(host))
+    {
+        SetLastErrorWithText(WSAHOST_NOT_FOUND, "Not a network address or host name");
+        return false;
+    }
+    struct addrinfo hints;
+    std::memset(&hints, 0, sizeof hints);
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    struct addrinfo* found = nullptr;
+    int r = getaddrinfo(host.GetString(), nullptr, &hints, &found);
+    if (r != 0 || !found)
+    {
+        SetLastErrorWithText(WSAHOST_NOT_FOUND, gai_strerror(r));
+        if (found)
+            freeaddrinfo(found);
+        return false;
+    }
+    address->sin_addr = reinterpret_cast<sockaddr_in*>(found->ai_addr)->sin_addr;
+    freeaddrinfo(found);
+    return true;
+}
+
+SOCKET TcpConnect(const CString& host, DWORD port, int limitMs)
+{
+    sockaddr_in address;
+    if (!ResolveTcpAddress(host, port, &address))
+        return INVALID_SOCKET;
+    SOCKET s = Sys().socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (s < 0)
+        return failSocket(errno);
+    const Clock::time_point start = Clock::now();
+    int r = Sys().connect(s, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+    if (r < 0 && errno != EINPROGRESS && errno != EINTR)
+    {
+        int err = errno;
+        Sys().close(s);
+        return failSocket(err);
+    }
+    if (r < 0)
+    {
+        // A connect interrupted by a signal goes on in the background, like one in
+        // progress: wait for either to finish.
+        for (;;)
+        {
+            long long left = limitMs - msSince(start);
+            if (left <= 0)
+            {
+                Sys().close(s);
+                return failSocket(ETIMEDOUT);
+            }
+            struct pollfd p = {s, POLLOUT, 0};
+            int pr = Sys().poll(&p, 1, static_cast<int>(left));
+            if (pr < 0 && errno == EINTR)
+                continue;
+            if (pr < 0)
+            {
+                int err = errno;
+                Sys().close(s);
+                return failSocket(err);
+            }
+            if (pr > 0)
+                break;
+        }
+        int soError = 0;
+        socklen_t len = sizeof soError;
+        if (Sys().getsockopt(s, SOL_SOCKET, SO_ERROR, &soError, &len) < 0)
+            soError = errno;
+        if (soError != 0)
+        {
+            Sys().close(s);
+            return failSocket(soError);
+        }
+    }
+    // Commands are small and a printer waits for them: send each at once.
+    int one = 1;
+    Sys().setsockopt(s, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    SetLastError(ERROR_SUCCESS);
+    return s;
+}
+
+int TcpSendAll(SOCKET s, const void* buffer, DWORD count, int stallLimitMs)
+{
+    const auto* bytes = static_cast<const unsigned char*>(buffer);
+    DWORD sent = 0;
+    Clock::time_point lastProgress = Clock::now();
+    while (sent < count)
+    {
+        ssize_t r = Sys().send(s, bytes + sent, count - sent, MSG_NOSIGNAL);
+        if (r > 0)
+        {
+            sent += static_cast<DWORD>(r);
+            lastProgress = Clock::now();
+            continue;
+        }
+        if (r < 0 && errno == EINTR)
+            continue;
+        if (r < 0 && errno != EAGAIN)
+            return failSocket(errno);
+        long long left = stallLimitMs - msSince(lastProgress);
+        if (left <= 0)
+            return failSocket(ETIMEDOUT);
+        struct pollfd p = {s, POLLOUT, 0};
+        int pr = Sys().poll(&p, 1, static_cast<int>(left));
+        if (pr < 0 && errno != EINTR)
+            return failSocket(errno);
+    }
+    SetLastError(ERROR_SUCCESS);
+    return static_cast<int>(count);
+}
+
+int TcpReceiveNow(SOCKET s, void* buffer, DWORD capacity)
+{
+    for (;;)
+    {
+        ssize_t r = Sys().recv(s, buffer, capacity, MSG_DONTWAIT);
+        if (r >= 0)
+            return static_cast<int>(r);
+        if (errno != EINTR)
+            return failSocket(errno);
+    }
+}
+
+int TcpShutdown(SOCKET s, int how)
+{
+    int mode = how == SD_RECEIVE ? SHUT_RD : how == SD_SEND ? SHUT_WR : SHUT_RDWR;
+    if (Sys().shutdown(s, mode) < 0)
+        return failSocket(errno);
+    return 0;
+}
+
+bool TcpWaitSendQueueEmpty(SOCKET s, int limitMs)
+{
+    const Clock::time_point start = Clock::now();
+    for (;;)
+    {
+        int queued = 0;
+        if (Sys().ioctl(s, SIOCOUTQ, &queued) < 0 || queued <= 0)
+            return true;
+        if (msSince(start) >= limitMs)
+            return false;
+        Sys().poll(nullptr, 0, 10);
+    }
+}
+
+bool TcpIsConnected(SOCKET s)
+{
+    struct tcp_info info;
+    socklen_t len = sizeof info;
+    if (Sys().getsockopt(s, IPPROTO_TCP, TCP_INFO, &info, &len) < 0)
+        return false;
+    return info.tcpi_state == TCP_ESTABLISHED;
+}
+
+bool TcpPeerHasLeft(SOCKET s)
+{
+    struct pollfd p = {s, POLLRDHUP, 0};
+    int r;
+    do
+        r = Sys().poll(&p, 1, 0);
+    while (r < 0 && errno == EINTR);
+    return r > 0 && (p.revents & (POLLRDHUP | POLLHUP | POLLERR | POLLNVAL));
+}
+
+void TcpClose(SOCKET s)
+{
+    if (s >= 0)
+        Sys().close(s);
+}

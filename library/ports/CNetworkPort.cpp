@@ -1,0 +1,236 @@
+#include "CNetworkPort.h"
+
+#include "CArchive.h"
+#include "CVarkoPrinterException.h"
+#include "DeviceFile.h"
+#include "Sockets.h"
+
+#include <cstdlib>
+
+IMPLEMENT_DYNCREATE(CNetworkPort, CPortBase)
+
+// The connection of an open network port. A reconnect makes a new socket to the same
+// address and port: a Linux socket that has failed cannot be connected again.
+class CNetworkPort::CTCPSocket
+{
+public:
+    explicit CTCPSocket(CNetworkPort* port) : m_port(port) {}
+    ~CTCPSocket() { Close(); }
+    CTCPSocket(const CTCPSocket&) = delete;
+    CTCPSocket& operator=(const CTCPSocket&) = delete;
+
+    bool Connect(const CString& host, DWORD port)
+    {
+        Close();
+        m_socket = TcpConnect(host, port);
+        return m_socket != INVALID_SOCKET;
+    }
+
+    int Send(const void* buffer, DWORD count, int)
+    {
+        int r = PeerHasLeft() ? failDropped()
+                              : TcpSendAll(m_socket, buffer, count, SEND_STALL_LIMIT_MS);
+        if (r != SOCKET_ERROR)
+            return r;
+        // A connection that is still up (the printer only stopped taking data) is not
+        // made again, as connecting a connected socket fails on the original platform.
+        if (m_socket != INVALID_SOCKET && TcpIsConnected(m_socket) && !PeerHasLeft())
+        {
+            SetLastErrorWithText(WSAEISCONN, "The connection to the printer is still open");
+            return SOCKET_ERROR;
+        }
+        if (!Connect(m_port->PortName(), m_port->m_tcpPort))
+            return SOCKET_ERROR;
+        return TcpSendAll(m_socket, buffer, count, SEND_STALL_LIMIT_MS);
+    }
+
+    int Receive(void* buffer, DWORD capacity, int)
+    {
+        if (m_socket == INVALID_SOCKET)
+        {
+            SetLastErrorWithText(WSAENOTCONN, "Not connected");
+            return SOCKET_ERROR;
+        }
+        return TcpReceiveNow(m_socket, buffer, capacity);
+    }
+
+    void ShutDown(int how)
+    {
+        if (m_socket != INVALID_SOCKET)
+            TcpShutdown(m_socket, how);
+    }
+
+    void WaitUntilAcknowledged(int limitMs)
+    {
+        if (m_socket != INVALID_SOCKET)
+            TcpWaitSendQueueEmpty(m_socket, limitMs);
+    }
+
+    void Close()
+    {
+        TcpClose(m_socket);
+        m_socket = INVALID_SOCKET;
+    }
+
+    CNetworkPort* m_port;
+
+private:
+    // A raw printer never ends its side while it expects data: if it has, or the
+    // connection is gone, anything sent now would be lost without an error.
+    bool PeerHasLeft() const { return m_socket == INVALID_SOCKET || TcpPeerHasLeft(m_socket); }
+
+    static int failDropped()
+    {
+        SetLastErrorWithText(WSAECONNRESET, "The printer closed the connection");
+        return SOCKET_ERROR;
+    }
+
+    SOCKET m_socket = INVALID_SOCKET;
+};
+
+CNetworkPort::CNetworkPort() : m_tcpPort(9100), m_socket(nullptr) {}
+
+CNetworkPort::~CNetworkPort()
+{
+    // Clients close before destroying; a port left open still must not leak its socket.
+    delete m_socket;
+}
+
+void CNetworkPort::Serialize(CArchive& ar)
+{
+    CPortBase::Serialize(ar);
+    if (ar.IsStoring())
+        ar << m_tcpPort;
+    else
+        ar >> m_tcpPort;
+}
+
+void CNetworkPort::Open()
+{
+    // Callers open a closed port; an open one keeps its connection instead of leaking it.
+    if (m_socket)
+        return;
+    m_socket = new CTCPSocket(this);
+    if (!m_socket->Connect(PortName(), m_tcpPort))
+    {
+        delete m_socket;
+        m_socket = nullptr;
+        throw CVarkoPrinterException(CVarkoPrinterException::ePortUnavailable);
+    }
+}
+
+void CNetworkPort::Close()
+{
+    if (!m_socket)
+        return;
+    try
+    {
+        m_socket->ShutDown(SD_SEND);
+        char buffer[50];
+        DWORD received = 0;
+        DWORD drained = 0;
+        do
+        {
+            Read(buffer, sizeof buffer, received);
+            drained += received;
+        } while (received > 0 && drained < CLOSE_DRAIN_LIMIT);
+    }
+    catch (const CVarkoPrinterException&)
+    {
+        // Nothing more has arrived (10035) or the connection is gone: either ends it.
+    }
+    // Releasing a socket with unread data resets the connection, and a reset throws away
+    // whatever the printer has not yet acknowledged. Let it acknowledge, then discard
+    // what arrived meanwhile.
+    m_socket->WaitUntilAcknowledged(CLOSE_ACK_LIMIT_MS);
+    try
+    {
+        char buffer[50];
+        DWORD received = 0;
+        DWORD drained = 0;
+        do
+        {
+            Read(buffer, sizeof buffer, received);
+            drained += received;
+        } while (received > 0 && drained < CLOSE_DRAIN_LIMIT);
+    }
+    catch (const CVarkoPrinterException&)
+    {
+    }
+    delete m_socket;
+    m_socket = nullptr;
+}
+
+void CNetworkPort::Write(const void* buffer, DWORD count, DWORD& written)
+{
+    written = 0;
+    if (!m_socket)
+        throw CVarkoPrinterException(CVarkoPrinterException::ePortUnavailable);
+    int r = m_socket->Send(buffer, count, 0);
+    if (r == SOCKET_ERROR)
+    {
+        written = 0;
+        DWORD error = WSAGetLastError();
+        if (error == WSAEISCONN)
+            return;
+        ThrowPortError(error);
+    }
+    written = static_cast<DWORD>(r);
+}
+
+void CNetworkPort::Read(void* buffer, DWORD capacity, DWORD& received)
+{
+    received = 0;
+    if (!m_socket)
+        throw CVarkoPrinterException(CVarkoPrinterException::ePortUnavailable);
+    int r = m_socket->Receive(buffer, capacity, 0);
+    if (r == SOCKET_ERROR)
+    {
+        received = 0;
+        ThrowPortError(WSAGetLastError());
+    }
+    received = static_cast<DWORD>(r);
+}
+
+bool CNetworkPort::IsOpen() const
+{
+    return m_socket != nullptr;
+}
+
+void CNetworkPort::CopyFrom(const CPortBase* other)
+{
+    if (const auto* network = dynamic_cast<const CNetworkPort*>(other))
+        CopySettings(network);
+    else
+        CPortBase::CopyFrom(other);
+}
+
+void CNetworkPort::CopySettings(const CNetworkPort* other)
+{
+    CPortBase::CopyFrom(other);
+    if (other)
+        m_tcpPort = other->m_tcpPort;
+}
+
+void CNetworkPort::SetIPAddress(BYTE a, BYTE b, BYTE c, BYTE d)
+{
+    m_name.Format("%d.%d.%d.%d", a, b, c, d);
+}
+
+void CNetworkPort::GetIPAddress(BYTE& a, BYTE& b, BYTE& c, BYTE& d) const
+{
+    // As the original reads it: each part is at most three characters read like atoi,
+    // keeping the low 8 bits, and a missing full stop restarts at the beginning.
+    auto take = [this](int start) -> BYTE
+    {
+        CString part = m_name.Mid(start, 3);
+        return static_cast<BYTE>(std::atoi(part.GetString()) & 0xFF);
+    };
+    int p1 = m_name.Find('.', 0);
+    a = take(0);
+    int p2 = m_name.Find('.', p1 + 1);
+    b = take(p1 + 1);
+    int p3 = m_name.Find('.', p2 + 1);
+    c = take(p2 + 1);
+    d = take(p3 + 1);
+}

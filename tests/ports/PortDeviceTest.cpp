@@ -1,0 +1,352 @@
+// Ports on real device files: pseudo-terminals published in the private device folder
+// stand in for serial, parallel and USB printers. Failures of the system calls are
+// injected through the seam.
+#include "CNetworkPort.h"
+#include "CParallelPort.h"
+#include "CSerialPort.h"
+#include "CUSBPort.h"
+#include "CVarkoPrinterException.h"
+#include "DeviceFile.h"
+#include "PortTestSupport.h"
+#include "SysCalls.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <sys/wait.h>
+#include <thread>
+
+using namespace porttest;
+
+namespace
+{
+std::atomic<int> g_writeCalls{0};
+std::atomic<int> g_readCalls{0};
+std::atomic<int> g_failErrno{0};
+std::atomic<int> g_eintrLeft{0};
+
+ssize_t countingWrite(int fd, const void* b, std::size_t n)
+{
+    ++g_writeCalls;
+    return RealSysCalls().write(fd, b, n);
+}
+ssize_t countingRead(int fd, void* b, std::size_t n)
+{
+    ++g_readCalls;
+    return RealSysCalls().read(fd, b, n);
+}
+ssize_t failingWrite(int, const void*, std::size_t)
+{
+    errno = g_failErrno;
+    return -1;
+}
+ssize_t failingRead(int, void*, std::size_t)
+{
+    errno = g_failErrno;
+    return -1;
+}
+ssize_t interruptedWrite(int fd, const void* b, std::size_t n)
+{
+    if (g_eintrLeft > 0)
+    {
+        --g_eintrLeft;
+        errno = EINTR;
+        return -1;
+    }
+    // Short writes too: the layer must carry on where the device stopped.
+    return RealSysCalls().write(fd, b, n > 3 ? 3 : n);
+}
+ssize_t interruptedRead(int fd, void* b, std::size_t n)
+{
+    if (g_eintrLeft > 0)
+    {
+        --g_eintrLeft;
+        errno = EINTR;
+        return -1;
+    }
+    return RealSysCalls().read(fd, b, n);
+}
+int interruptedPoll(struct pollfd* fds, nfds_t n, int timeoutMs)
+{
+    if (g_eintrLeft > 0)
+    {
+        --g_eintrLeft;
+        errno = EINTR;
+        return -1;
+    }
+    return RealSysCalls().poll(fds, n, timeoutMs);
+}
+
+class SerialOnPty : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        Publish("COM1", pty.SlavePath());
+        port.SetPortName("COM1");
+    }
+    void TearDown() override
+    {
+        port.Close();
+        Unpublish("COM1");
+    }
+    Pty pty;
+    CSerialPort port;
+};
+} // namespace
+
+TEST(PortErrors, PlatformNumbersBecomeLibraryCodesOrTravelMarked)
+{
+    bool os = true;
+    EXPECT_EQ(CodeOf([] { CPortBase::ThrowPortError(ERROR_INVALID_HANDLE); }, &os), 7u);
+    EXPECT_FALSE(os);
+    EXPECT_EQ(CodeOf([] { CPortBase::ThrowPortError(ERROR_INVALID_PARAMETER); }, &os), 10u);
+    EXPECT_FALSE(os);
+    EXPECT_EQ(CodeOf([] { CPortBase::ThrowPortError(ERROR_SEM_TIMEOUT); }, &os), 121u);
+    EXPECT_TRUE(os);
+    // Access denied shares its number with "Invalid Flow control setting."; marked as a
+    // system error it is shown with the system's words instead.
+    try
+    {
+        SetLastErrorFromErrno(EACCES);
+        CPortBase::ThrowPortError(ERROR_ACCESS_DENIED);
+    }
+    catch (const CVarkoPrinterException& e)
+    {
+        EXPECT_TRUE(e.IsOsError());
+        EXPECT_EQ(e.GetErrorCode(), 5u);
+        EXPECT_EQ(e.GetOsText(), "Permission denied");
+        EXPECT_EQ(e.GetMessageText().Find("Flow control"), -1);
+    }
+    EXPECT_EQ(CodeOf([] { CPortBase::ThrowPortError(WSAECONNRESET); }, &os), 10054u);
+    EXPECT_TRUE(os);
+}
+
+TEST(PortErrors, ClosedPortsRefuseTransfersWithoutTouchingTheDevice)
+{
+    ScopedSysCall w(&SysCalls::write, countingWrite);
+    ScopedSysCall r(&SysCalls::read, countingRead);
+    g_writeCalls = g_readCalls = 0;
+    char buf[8] = {};
+    DWORD n = 99;
+    CPortBase base;
+    CSerialPort serial;
+    CUSBPort usb;
+    CNetworkPort network;
+    CParallelPort parallel;
+    for (CPortBase* p :
+         std::initializer_list<CPortBase*>{&base, &serial, &usb, &network, &parallel})
+    {
+        SCOPED_TRACE(p->GetRuntimeClass()->m_lpszClassName);
+        EXPECT_FALSE(p->IsOpen());
+        EXPECT_EQ(CodeOf([&] { p->Write("x", 1, n); }), 7u);
+        if (p != &parallel)
+        {
+            EXPECT_EQ(CodeOf([&] { p->Read(buf, sizeof buf, n); }), 7u);
+        }
+        p->Close(); // closing a closed port does nothing
+        EXPECT_FALSE(p->IsOpen());
+    }
+    n = 99;
+    EXPECT_EQ(CodeOf([&] { parallel.Read(buf, sizeof buf, n); }), 0u);
+    EXPECT_EQ(n, 0u);
+    EXPECT_EQ(g_writeCalls, 0);
+    EXPECT_EQ(g_readCalls, 0);
+}
+
+TEST(PortErrors, OpeningAMissingDeviceGivesCode7AndLeavesThePortClosed)
+{
+    CSerialPort serial;
+    serial.SetPortName("COM200"); // beyond the fixed rule and not in the device folder
+    EXPECT_EQ(CodeOf([&] { serial.Open(); }), 7u);
+    EXPECT_FALSE(serial.IsOpen());
+    serial.Close();
+
+    CParallelPort parallel;
+    parallel.SetPortName("LPT9");
+    EXPECT_EQ(CodeOf([&] { parallel.Open(); }), 7u);
+    EXPECT_FALSE(parallel.IsOpen());
+
+    CUSBPort usb;
+    usb.SetPortName((DeviceDir() / "usb" / "gone").c_str());
+    EXPECT_EQ(CodeOf([&] { usb.Open(); }), 7u);
+    EXPECT_FALSE(usb.IsOpen());
+    EXPECT_EQ(CodeOf([&] { usb.DeviceModel(); }), 7u);
+    EXPECT_FALSE(usb.IsOpen());
+}
+
+TEST_F(SerialOnPty, ASecondOpenOfTheSameLineFailsInThisProcessAndInAnother)
+{
+    port.Open();
+    ASSERT_TRUE(port.IsOpen());
+
+    CSerialPort second;
+    second.SetPortName("COM1");
+    EXPECT_EQ(CodeOf([&] { second.Open(); }), 7u);
+    EXPECT_FALSE(second.IsOpen());
+
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0)
+    {
+        HANDLE h = CreateFileA("\\\\.\\COM1", GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                               OPEN_EXISTING, 0, nullptr);
+        _exit(h == INVALID_HANDLE_VALUE && GetLastError() == ERROR_ACCESS_DENIED ? 0 : 1);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+
+    // The losing opener must not have cleared the owner's hold on the line.
+    EXPECT_EQ(CodeOf([&] { second.Open(); }), 7u);
+    port.Close();
+    EXPECT_EQ(CodeOf([&] { second.Open(); }), 0u);
+    second.Close();
+}
+
+TEST_F(SerialOnPty, BytesPassUnchangedBothWays)
+{
+    port.Open();
+    const std::string command("\nURS\n\r\x11\x13\x00\xff", 10);
+    DWORD written = 0;
+    port.Write(command.data(), static_cast<DWORD>(command.size()), written);
+    EXPECT_EQ(written, command.size());
+    // With XON/XOFF off (hardware handshake) the flow bytes are data.
+    EXPECT_EQ(pty.Received(), command);
+
+    pty.Send("SN 12345\r\n");
+    char buf[64];
+    DWORD got = 0;
+    auto start = std::chrono::steady_clock::now();
+    port.Read(buf, sizeof buf, got);
+    EXPECT_EQ(std::string(buf, got), "SN 12345\r\n");
+    // The read ends 100 ms after the last byte, not at the 5 s limit.
+    EXPECT_LT(MsSince(start), 1000);
+    EXPECT_GE(MsSince(start), 90);
+}
+
+TEST_F(SerialOnPty, AFullBufferEndsTheReadAtOnce)
+{
+    port.Open();
+    pty.Send("0123456789");
+    char buf[4];
+    DWORD got = 0;
+    auto start = std::chrono::steady_clock::now();
+    port.Read(buf, sizeof buf, got);
+    EXPECT_EQ(std::string(buf, got), "0123");
+    EXPECT_LT(MsSince(start), 90);
+    port.Read(buf, sizeof buf, got);
+    EXPECT_EQ(std::string(buf, got), "4567");
+}
+
+TEST_F(SerialOnPty, InterruptedAndShortCallsAreCarriedOn)
+{
+    port.Open();
+    {
+        ScopedSysCall w(&SysCalls::write, interruptedWrite);
+        ScopedSysCall p(&SysCalls::poll, interruptedPoll);
+        g_eintrLeft = 3;
+        DWORD written = 0;
+        port.Write("\nURLi\n", 6, written);
+        EXPECT_EQ(written, 6u);
+    }
+    EXPECT_EQ(pty.Received(), "\nURLi\n");
+    {
+        ScopedSysCall r(&SysCalls::read, interruptedRead);
+        ScopedSysCall p(&SysCalls::poll, interruptedPoll);
+        g_eintrLeft = 3;
+        pty.Send("usage = 12\r\n");
+        char buf[64];
+        DWORD got = 0;
+        port.Read(buf, sizeof buf, got);
+        EXPECT_EQ(std::string(buf, got), "usage = 12\r\n");
+    }
+}
+
+TEST_F(SerialOnPty, DriverErrorsAreMappedAndTheOsTextKept)
+{
+    port.Open();
+    char buf[8];
+    DWORD n = 0;
+    struct Case
+    {
+        int err;
+        DWORD code;
+        bool os;
+    };
+    for (Case k : {Case{EINVAL, 10, false}, Case{EBADF, 7, false}, Case{ETIMEDOUT, 121, true},
+                   Case{EIO, 21, true}})
+    {
+        g_failErrno = k.err;
+        bool os = false;
+        {
+            ScopedSysCall w(&SysCalls::write, failingWrite);
+            EXPECT_EQ(CodeOf([&] { port.Write("x", 1, n); }, &os), k.code) << k.err;
+            EXPECT_EQ(os, k.os) << k.err;
+        }
+        {
+            ScopedSysCall r(&SysCalls::read, failingRead);
+            EXPECT_EQ(CodeOf([&] { port.Read(buf, sizeof buf, n); }, &os), k.code) << k.err;
+        }
+        EXPECT_TRUE(port.IsOpen()); // a failed transfer leaves the port for the client to close
+    }
+    g_failErrno = EIO;
+    ScopedSysCall w(&SysCalls::write, failingWrite);
+    try
+    {
+        port.Write("x", 1, n);
+        ADD_FAILURE();
+    }
+    catch (const CVarkoPrinterException& e)
+    {
+        EXPECT_EQ(e.GetOsText(), "Input/output error");
+    }
+}
+
+TEST_F(SerialOnPty, AnUnpluggedDeviceGivesAnErrorAndTheClientCanStillClose)
+{
+    port.Open();
+    pty.CloseKeeper();
+    pty.CloseMaster();
+    char buf[8];
+    DWORD n = 0;
+    bool os = false;
+    auto start = std::chrono::steady_clock::now();
+    DWORD code = CodeOf([&] { port.Read(buf, sizeof buf, n); }, &os);
+    EXPECT_NE(code, 0u);
+    EXPECT_TRUE(os);
+    EXPECT_LT(MsSince(start), 1000);
+    EXPECT_NE(CodeOf([&] { port.Write("x", 1, n); }), 0u);
+    port.Close();
+    EXPECT_FALSE(port.IsOpen());
+}
+
+TEST(ParallelPort, SendsThroughTheDeviceAndNeverReads)
+{
+    Pty pty;
+    Publish("LPT1", pty.SlavePath());
+    CParallelPort port;
+    port.SetPortName("LPT1");
+    port.Open();
+    ASSERT_TRUE(port.IsOpen());
+    CParallelPort second;
+    second.SetPortName("LPT1");
+    EXPECT_EQ(CodeOf([&] { second.Open(); }), 7u);
+
+    DWORD written = 0;
+    port.Write("^XA^XZ\n", 7, written);
+    EXPECT_EQ(written, 7u);
+    EXPECT_EQ(pty.Received(), "^XA^XZ\n");
+
+    pty.Send("unread");
+    char buf[8] = "keep";
+    DWORD got = 9;
+    ScopedSysCall r(&SysCalls::read, countingRead);
+    g_readCalls = 0;
+    port.Read(buf, sizeof buf, got);
+    EXPECT_EQ(got, 0u);
+    EXPECT_STREQ(buf, "keep");
+    EXPECT_EQ(g_readCalls, 0);
+    port.Close();
+    Unpublish("LPT1");
+}

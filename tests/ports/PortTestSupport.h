@@ -1,0 +1,145 @@
+#pragma once
+// Helpers for the port tests: a pseudo-terminal that plays a device, and the private
+// device-override folder every test binary gets through VARKO_DEVICE_DIR.
+#include "CString.h"
+#include "CVarkoPrinterException.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <fcntl.h>
+#include <filesystem>
+#include <poll.h>
+#include <stdexcept>
+#include <string>
+#include <termios.h>
+#include <unistd.h>
+
+namespace porttest
+{
+inline std::filesystem::path DeviceDir()
+{
+    const char* dir = std::getenv("VARKO_DEVICE_DIR");
+    if (!dir || !*dir)
+        throw std::runtime_error("VARKO_DEVICE_DIR is not set; run the tests through ctest");
+    std::filesystem::create_directories(dir);
+    return dir;
+}
+
+// Publishes target under name in the override folder (replacing an older entry).
+inline std::string Publish(const std::string& name, const std::string& target)
+{
+    auto link = DeviceDir() / name;
+    std::filesystem::create_directories(link.parent_path());
+    std::error_code ec;
+    std::filesystem::remove(link, ec);
+    std::filesystem::create_symlink(target, link);
+    return link.string();
+}
+
+inline void Unpublish(const std::string& name)
+{
+    std::error_code ec;
+    std::filesystem::remove(DeviceDir() / name, ec);
+}
+
+// A pseudo-terminal: the test holds the master side and plays the printer; the port
+// under test opens the slave through its published name.
+class Pty
+{
+public:
+    Pty()
+    {
+        m_master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+        if (m_master < 0 || ::grantpt(m_master) != 0 || ::unlockpt(m_master) != 0)
+            throw std::runtime_error("no pseudo-terminal");
+        m_slave = ::ptsname(m_master);
+        // Holding the slave open keeps the pair alive between the port's opens, so
+        // bytes the port wrote can still be read after it closed.
+        m_slaveKeeper = ::open(m_slave.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+        struct termios t;
+        ::tcgetattr(m_slaveKeeper, &t);
+        ::cfmakeraw(&t);
+        ::tcsetattr(m_slaveKeeper, TCSANOW, &t);
+    }
+    ~Pty()
+    {
+        CloseMaster();
+        if (m_slaveKeeper >= 0)
+            ::close(m_slaveKeeper);
+    }
+    Pty(const Pty&) = delete;
+    Pty& operator=(const Pty&) = delete;
+
+    const std::string& SlavePath() const { return m_slave; }
+    int Master() const { return m_master; }
+
+    void Send(const std::string& bytes)
+    {
+        if (::write(m_master, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size()))
+            throw std::runtime_error("pty write failed");
+    }
+
+    // What the port sent, collected until nothing more comes for quietMs.
+    std::string Received(int quietMs = 200)
+    {
+        std::string out;
+        char buf[4096];
+        for (;;)
+        {
+            struct pollfd p = {m_master, POLLIN, 0};
+            if (::poll(&p, 1, quietMs) <= 0 || !(p.revents & POLLIN))
+                break;
+            ssize_t n = ::read(m_master, buf, sizeof buf);
+            if (n <= 0)
+                break;
+            out.append(buf, static_cast<std::size_t>(n));
+        }
+        return out;
+    }
+
+    // The printer is unplugged: the slave side sees a hang-up.
+    void CloseMaster()
+    {
+        if (m_master >= 0)
+            ::close(m_master);
+        m_master = -1;
+    }
+    void CloseKeeper()
+    {
+        if (m_slaveKeeper >= 0)
+            ::close(m_slaveKeeper);
+        m_slaveKeeper = -1;
+    }
+
+private:
+    int m_master = -1;
+    int m_slaveKeeper = -1;
+    std::string m_slave;
+};
+
+inline long long MsSince(std::chrono::steady_clock::time_point t)
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                                 t)
+        .count();
+}
+
+// Runs f and returns the code of the CVarkoPrinterException it throws (0 if none).
+template <typename F> DWORD CodeOf(F&& f, bool* osError = nullptr)
+{
+    try
+    {
+        f();
+    }
+    catch (const CVarkoPrinterException& e)
+    {
+        if (osError)
+            *osError = e.IsOsError();
+        return e.GetErrorCode();
+    }
+    return 0;
+}
+} // namespace porttest

@@ -1,0 +1,299 @@
+// The registry stand-in and the machine-wide download limit. Every test binary runs with
+// a private VARKO_SETTINGS_ROOT, and each test here empties it first.
+#include "SettingsStore.h"
+#include "CSettingsMachine.h"
+#include "InstanceLock.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace
+{
+const char* kPelmark = "Software\\Varko Technologies Corporation\\Pelmark\\";
+
+class SettingsStoreTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        const char* root = std::getenv("VARKO_SETTINGS_ROOT");
+        ASSERT_NE(root, nullptr) << "tests run with a private settings root";
+        m_root = root;
+        fs::remove_all(m_root);
+        fs::create_directories(m_root);
+    }
+    std::string ValuesFile(const char* rootName, const char* key)
+    {
+        return m_root + "/" + rootName + "/Varko Technologies Corporation/" + key + "/.values";
+    }
+    static std::string Slurp(const std::string& path)
+    {
+        std::ifstream in(path);
+        std::stringstream s;
+        s << in.rdbuf();
+        return s.str();
+    }
+    std::string m_root;
+};
+
+TEST_F(SettingsStoreTest, RootsFollowTheRelocationVariable)
+{
+    EXPECT_EQ(SettingsCompanyFolder(HKEY_CURRENT_USER).str(),
+              m_root + "/user/Varko Technologies Corporation");
+    EXPECT_EQ(SettingsCompanyFolder(HKEY_LOCAL_MACHINE).str(),
+              m_root + "/machine/Varko Technologies Corporation");
+}
+
+TEST_F(SettingsStoreTest, MissingKeyAndMissingValueAreToldApart)
+{
+    HKEY key = nullptr;
+    EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Varko Technologies Corporation\\Odomira",
+                            0, KEY_QUERY_VALUE, &key),
+              static_cast<LONG>(ERROR_FILE_NOT_FOUND));
+    EXPECT_EQ(key, nullptr);
+
+    DWORD disposition = 0;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER,
+                              "Software\\Varko Technologies Corporation\\Odomira", 0, "", 0,
+                              KEY_SET_VALUE, nullptr, &key, &disposition),
+              static_cast<LONG>(ERROR_SUCCESS));
+    EXPECT_EQ(disposition, REG_CREATED_NEW_KEY);
+    DWORD v = 0, size = 4;
+    EXPECT_EQ(RegQueryValueExA(key, "Units", nullptr, nullptr, reinterpret_cast<BYTE*>(&v), &size),
+              static_cast<LONG>(ERROR_FILE_NOT_FOUND));
+    RegCloseKey(key);
+
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER,
+                              "Software\\Varko Technologies Corporation\\Odomira", 0, "", 0,
+                              KEY_SET_VALUE, nullptr, &key, &disposition),
+              static_cast<LONG>(ERROR_SUCCESS));
+    EXPECT_EQ(disposition, REG_OPENED_EXISTING_KEY);
+    RegCloseKey(key);
+}
+
+TEST_F(SettingsStoreTest, TypedValuesRoundTripAndTheFileIsReadable)
+{
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER,
+                              "Software\\Varko Technologies Corporation\\Odomira\\Settings", 0, "",
+                              0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+              static_cast<LONG>(ERROR_SUCCESS));
+    DWORD units = 0x1234abcd;
+    BYTE placement[6] = {0, 1, 0xfe, 0xff, '"', '\n'};
+    const char* text = "C:\\Labels \"new\"\nline";
+    ASSERT_EQ(RegSetValueExA(key, "Units", 0, REG_DWORD, reinterpret_cast<BYTE*>(&units), 4), 0);
+    ASSERT_EQ(RegSetValueExA(key, "Placement", 0, REG_BINARY, placement, sizeof placement), 0);
+    ASSERT_EQ(RegSetValueExA(key, "LastFile", 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
+                             static_cast<DWORD>(std::strlen(text) + 1)),
+              0);
+    // Replacing keeps one line per value.
+    units = 7;
+    ASSERT_EQ(RegSetValueExA(key, "units", 0, REG_DWORD, reinterpret_cast<BYTE*>(&units), 4), 0);
+    RegCloseKey(key);
+
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER,
+                            "Software\\Varko Technologies Corporation\\Odomira\\Settings", 0,
+                            KEY_QUERY_VALUE, &key),
+              0);
+    DWORD type = 0, got = 0, size = 4;
+    ASSERT_EQ(RegQueryValueExA(key, "Units", nullptr, &type, reinterpret_cast<BYTE*>(&got), &size),
+              0);
+    EXPECT_EQ(type, REG_DWORD);
+    EXPECT_EQ(got, 7u);
+
+    BYTE bin[16] = {};
+    size = 2;
+    EXPECT_EQ(RegQueryValueExA(key, "Placement", nullptr, &type, bin, &size), ERROR_MORE_DATA);
+    EXPECT_EQ(size, 6u);
+    size = sizeof bin;
+    ASSERT_EQ(RegQueryValueExA(key, "Placement", nullptr, &type, bin, &size), 0);
+    EXPECT_EQ(type, REG_BINARY);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(bin), size),
+              std::string(reinterpret_cast<char*>(placement), 6));
+
+    char str[64] = {};
+    size = sizeof str;
+    ASSERT_EQ(
+        RegQueryValueExA(key, "LastFile", nullptr, &type, reinterpret_cast<BYTE*>(str), &size), 0);
+    EXPECT_EQ(type, REG_SZ);
+    EXPECT_EQ(size, std::strlen(text) + 1); // the terminator is counted
+    EXPECT_STREQ(str, text);
+    RegCloseKey(key);
+
+    std::string file = Slurp(ValuesFile("user", "Odomira/Settings"));
+    EXPECT_NE(file.find("\"Units\"=dword:00000007\n"), std::string::npos) << file;
+    EXPECT_NE(file.find("\"Placement\"=hex:00,01,fe,ff,22,0a\n"), std::string::npos) << file;
+    EXPECT_NE(file.find("\"LastFile\"=\"C:\\\\Labels \\\"new\\\"\\x0aline\"\n"), std::string::npos)
+        << file;
+    EXPECT_EQ(std::count(file.begin(), file.end(), '\n'), 3);
+}
+
+TEST_F(SettingsStoreTest, HandEditedLinesAreRead)
+{
+    fs::create_directories(m_root + "/machine/Varko Technologies Corporation/Pelmark");
+    std::ofstream(ValuesFile("machine", "Pelmark")) << "; written by an installer\r\n"
+                                                    << "garbage line\n"
+                                                    << "\"MaxDownloads\"=dword:3\r\n";
+    EXPECT_EQ(CSettingsMachine().GetMaxDownloads(), 3);
+}
+
+TEST_F(SettingsStoreTest, KeysOutsideTheCompanyOrEscapingTheRootAreRefused)
+{
+    HKEY key = nullptr;
+    EXPECT_NE(RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Other Corp\\X", 0, "", 0, KEY_SET_VALUE,
+                              nullptr, &key, nullptr),
+              0);
+    EXPECT_NE(RegCreateKeyExA(HKEY_CURRENT_USER,
+                              "Software\\Varko Technologies Corporation\\..\\..\\x", 0, "", 0,
+                              KEY_SET_VALUE, nullptr, &key, nullptr),
+              0);
+    EXPECT_NE(RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Varko Technologies Corporation\\a/b", 0,
+                              "", 0, KEY_SET_VALUE, nullptr, &key, nullptr),
+              0);
+    EXPECT_EQ(key, nullptr);
+    EXPECT_FALSE(fs::exists(m_root + "/x"));
+    EXPECT_FALSE(fs::exists(m_root + "/user/x"));
+}
+
+TEST_F(SettingsStoreTest, MaxDownloadsIsOneWithoutKeyAndZeroWithoutValue)
+{
+    CSettingsMachine settings;
+    EXPECT_EQ(settings.GetMaxDownloads(), 1);
+
+    fs::create_directories(m_root + "/machine/Varko Technologies Corporation/Pelmark");
+    EXPECT_EQ(settings.GetMaxDownloads(), 0);
+
+    settings.SetMaxDownloads(4);
+    EXPECT_EQ(CSettingsMachine().GetMaxDownloads(), 4);
+    EXPECT_NE(Slurp(ValuesFile("machine", "Pelmark")).find("\"MaxDownloads\"=dword:00000004"),
+              std::string::npos);
+    // Stored under the machine root only.
+    EXPECT_FALSE(fs::exists(m_root + "/user/Varko Technologies Corporation/Pelmark"));
+}
+
+TEST_F(SettingsStoreTest, MaxDownloadsWithoutTheRightToWriteChangesNothingSilently)
+{
+    if (::geteuid() == 0)
+        GTEST_SKIP() << "root may write everywhere; the refusal cannot be shown as root";
+    CSettingsMachine().SetMaxDownloads(2);
+    std::string machine = m_root + "/machine";
+    ASSERT_EQ(::chmod(machine.c_str(), 0500), 0);
+    ASSERT_EQ(::chmod((machine + "/Varko Technologies Corporation/Pelmark").c_str(), 0500), 0);
+    CSettingsMachine().SetMaxDownloads(9);
+    EXPECT_EQ(CSettingsMachine().GetMaxDownloads(), 2);
+    ::chmod((machine + "/Varko Technologies Corporation/Pelmark").c_str(), 0755);
+    ::chmod(machine.c_str(), 0755);
+}
+
+TEST_F(SettingsStoreTest, WriteToAKeyRemovedMeanwhileFails)
+{
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, kPelmark, 0, "", 0, KEY_SET_VALUE, nullptr, &key,
+                              nullptr),
+              0);
+    RegCloseKey(key);
+    // Someone removes the key while it is open: the write fails and creates nothing.
+    std::string dir = m_root + "/machine/Varko Technologies Corporation/Pelmark";
+    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, kPelmark, 0, KEY_SET_VALUE, &key), 0);
+    fs::remove_all(dir);
+    DWORD v = 1;
+    EXPECT_NE(RegSetValueExA(key, "MaxDownloads", 0, REG_DWORD, reinterpret_cast<BYTE*>(&v), 4), 0);
+    RegCloseKey(key);
+    EXPECT_EQ(CSettingsMachine().GetMaxDownloads(), 1); // the key is gone again
+}
+
+// The single-instance lock "VarkoPrinters": one holder at a time, released when the
+// holder goes, and never in a folder another user could have planted.
+class InstanceLockTest : public SettingsStoreTest
+{
+protected:
+    void SetUp() override
+    {
+        SettingsStoreTest::SetUp();
+        m_runtime = m_root + "/run";
+        fs::create_directories(m_runtime);
+        const char* old = std::getenv("XDG_RUNTIME_DIR");
+        m_saved = old ? old : "";
+        m_hadSaved = old != nullptr;
+        setenv("XDG_RUNTIME_DIR", m_runtime.c_str(), 1);
+    }
+    void TearDown() override
+    {
+        if (m_hadSaved)
+            setenv("XDG_RUNTIME_DIR", m_saved.c_str(), 1);
+        else
+            unsetenv("XDG_RUNTIME_DIR");
+    }
+    std::string m_runtime, m_saved;
+    bool m_hadSaved = false;
+};
+
+TEST_F(InstanceLockTest, SecondHolderIsRefusedUntilTheFirstLetsGo)
+{
+    CInstanceLock first("VarkoPrinters");
+    EXPECT_EQ(first.LockFilePath().str(), m_runtime + "/VarkoPrinters.lock");
+    ASSERT_EQ(first.Acquire(), CInstanceLock::eAcquired);
+    {
+        CInstanceLock second("VarkoPrinters");
+        EXPECT_EQ(second.Acquire(), CInstanceLock::eHeldElsewhere);
+        EXPECT_FALSE(second.IsHeld());
+    }
+    CInstanceLock other("SomethingElse");
+    EXPECT_EQ(other.Acquire(), CInstanceLock::eAcquired);
+    first.Release();
+    CInstanceLock third("VarkoPrinters");
+    EXPECT_EQ(third.Acquire(), CInstanceLock::eAcquired);
+}
+
+TEST_F(InstanceLockTest, HeldAcrossProcessesAndDroppedWhenTheHolderDies)
+{
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0)
+    {
+        CInstanceLock lock("VarkoPrinters");
+        char c = lock.Acquire() == CInstanceLock::eAcquired ? 'y' : 'n';
+        (void)!::write(ready[1], &c, 1);
+        ::pause(); // held until killed
+        ::_exit(0);
+    }
+    char c = 0;
+    ASSERT_EQ(::read(ready[0], &c, 1), 1);
+    ASSERT_EQ(c, 'y');
+    CInstanceLock mine("VarkoPrinters");
+    EXPECT_EQ(mine.Acquire(), CInstanceLock::eHeldElsewhere);
+    ::kill(child, SIGKILL);
+    ::waitpid(child, nullptr, 0);
+    EXPECT_EQ(mine.Acquire(), CInstanceLock::eAcquired);
+    ::close(ready[0]);
+    ::close(ready[1]);
+}
+
+TEST_F(InstanceLockTest, WithoutARuntimeFolderAPrivateTmpFolderIsUsed)
+{
+    unsetenv("XDG_RUNTIME_DIR");
+    CInstanceLock lock("VarkoPrintersTest");
+    std::string expected = "/tmp/varko-" + std::to_string(::getuid());
+    ASSERT_EQ(lock.Acquire(), CInstanceLock::eAcquired);
+    EXPECT_EQ(lock.LockFilePath().str(), expected + "/VarkoPrintersTest.lock");
+    struct stat st;
+    ASSERT_EQ(::lstat(expected.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISDIR(st.st_mode));
+    EXPECT_EQ(st.st_mode & 077, 0u);
+    EXPECT_EQ(st.st_uid, ::getuid());
+}
+} // namespace
