@@ -7,6 +7,7 @@
 
 #include "UserPrompt.h"
 
+#include <cctype>
 #include <string>
 #include <vector>
 
@@ -124,10 +125,11 @@ const std::vector<CommandInfo>& Commands()
          {{"file", true}, {"max", true}, {"calibrate", false}, {"no-calibrate", false}},
          "send FILE --file PATH [NAME...] [--max N] [--calibrate|--no-calibrate]",
          "send a file to printers, a few at a time",
-         "Sets PATH as the download file of each printer named (all when none is), saves\n"
-         "the settings file, and sends, at most N printers at a time (default: the\n"
-         "machine-wide limit). Shows each printer's progress and result. Ctrl+C cancels\n"
-         "all transfers. A printer whose transfer succeeded has its download file cleared.\n"
+         "Sets PATH as the download file of each printer named (all when none is) and\n"
+         "sends it, to at most N printers at a time (default: the machine-wide limit).\n"
+         "Shows each printer's progress and result. Ctrl+C cancels all transfers. A\n"
+         "printer that received the file has its download file cleared; the settings\n"
+         "file is saved at the end, so it keeps what is still to be sent.\n"
          "--calibrate turns on the printers' stored calibrate-after-download setting (an\n"
          "RLX calibration follows each successful transfer); --no-calibrate turns it off.\n"},
     };
@@ -162,7 +164,10 @@ std::string ToolHelp()
 
 std::string CommandHelp(const CommandInfo& c)
 {
-    std::string h = std::string("Usage: odomira-cli ") + c.synopsis + "\n\n" + c.summary + ".\n";
+    std::string summary = c.summary;
+    if (!summary.empty())
+        summary[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(summary[0])));
+    std::string h = std::string("Usage: odomira-cli ") + c.synopsis + "\n\n" + summary + ".\n";
     if (*c.details)
         h += std::string("\n") + c.details;
     return h;

@@ -41,7 +41,9 @@ bool FleetSession::Open(const std::string& path, OpenMode mode, bool takeLock, C
     }
     catch (const CException& e)
     {
-        m_io.Error(path, MessageOf(e));
+        // The file errors name the file themselves.
+        std::string message = MessageOf(e);
+        m_io.Error(message.find(path) == std::string::npos ? path : std::string(), message);
     }
     catch (const std::bad_alloc&)
     {
@@ -60,11 +62,12 @@ bool FleetSession::Save()
     }
     catch (const CException& e)
     {
-        m_io.Error(m_path, MessageOf(e) + " (the file was left as it was)");
+        std::string message = MessageOf(e) + " (the file was not changed)";
+        m_io.Error(message.find(m_path) == std::string::npos ? m_path : std::string(), message);
     }
     catch (const std::bad_alloc&)
     {
-        m_io.Error(m_path, "out of memory while saving (the file was left as it was)");
+        m_io.Error(m_path, "out of memory while saving (the file was not changed)");
     }
     m_failed = true;
     return false;
