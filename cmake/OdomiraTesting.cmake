@@ -11,7 +11,7 @@ function(odomira_add_test name)
         set(T_TIMEOUT 120)
     endif()
     add_executable(${name} ${T_SOURCES})
-    target_link_libraries(${name} PRIVATE ${T_LIBS} odomira_test_support GTest::gtest_main
+    target_link_libraries(${name} PRIVATE ${T_LIBS} odomira_test_support GTest::gtest
                                           GTest::gmock odomira_warnings)
     set(scratch ${CMAKE_BINARY_DIR}/test-scratch/${name})
     set(envs

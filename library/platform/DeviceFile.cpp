@@ -12,6 +12,8 @@
 #include <mutex>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unordered_set>
 #include <vector>
 
@@ -165,7 +167,11 @@ HANDLE CreateFileA(const char* name, DWORD access, DWORD share, void*, DWORD dis
         // A Windows COM port is always binary; a Linux terminal starts cooked (echo,
         // CR/LF translation). Raw mode here keeps every byte as sent, for serial lines
         // and for printers simulated on pseudo-terminals alike.
-        cfmakeraw(&tio);
+        // Only the cooking goes; framing and handshake stay as the driver has them
+        // until the port programs the line.
+        tio.c_iflag &= ~(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL);
+        tio.c_oflag &= ~OPOST;
+        tio.c_lflag &= ~(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
         tio.c_cflag |= CLOCAL | CREAD;
         tio.c_cc[VMIN] = 0;
         tio.c_cc[VTIME] = 0;
@@ -176,6 +182,10 @@ HANDLE CreateFileA(const char* name, DWORD access, DWORD share, void*, DWORD dis
     object->fd = fd;
     object->path = path;
     object->tty = tty;
+    struct stat st;
+    // Unix98 pty slaves have majors 136 to 143.
+    object->pseudoTerminal = tty && ::fstat(fd, &st) == 0 && S_ISCHR(st.st_mode) &&
+                             major(st.st_rdev) >= 136 && major(st.st_rdev) <= 143;
     object->locked = locked;
     {
         std::lock_guard g(g_handlesLock);

@@ -107,9 +107,9 @@ struct DCB
 // TIOCEXCL on a terminal, so a second open of the same device, by this process or
 // another, fails with ERROR_ACCESS_DENIED, as a held COM port does on Windows. Any other
 // share mode takes no lock. Only OPEN_EXISTING is offered. A terminal is put into raw
-// mode (speed kept) so bytes pass unchanged. flags and the unused arguments are
-// accepted for the callers' sake; FILE_FLAG_OVERLAPPED changes nothing, since waiting is
-// always bounded by the handle's limits.
+// mode (speed, framing and handshake kept) so bytes pass unchanged. flags and the unused arguments
+// are accepted for the callers' sake; FILE_FLAG_OVERLAPPED changes nothing, since waiting is always
+// bounded by the handle's limits.
 HANDLE CreateFileA(const char* name, DWORD access, DWORD share, void* security, DWORD disposition,
                    DWORD flags, HANDLE templateFile);
 // Releases the lock, the exclusive mode of a terminal and the descriptor.

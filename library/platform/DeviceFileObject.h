@@ -6,8 +6,9 @@
 struct DeviceFileObject
 {
     int fd = -1;
-    CString path;     // after name resolution, as opened (a link is not followed here)
-    bool tty = false; // a terminal: line settings, queues and TIOCEXCL apply
+    CString path;                // after name resolution, as opened (a link is not followed here)
+    bool tty = false;            // a terminal: line settings, queues and TIOCEXCL apply
+    bool pseudoTerminal = false; // the slave side of a pty: forces 8 data bits, no parity
     bool locked = false;
     COMMTIMEOUTS timeouts{};
     DWORD writeStallLimitMs = 0;

@@ -216,16 +216,21 @@ BOOL SetCommState(HANDLE handle, const DCB* dcb)
 
     speed_t code;
     const bool standard = speedCode(dcb->BaudRate, &code);
-    if (standard)
-    {
-        cfsetispeed(&t, code);
-        cfsetospeed(&t, code);
-    }
+    // A rate without a constant is set afterwards through termios2. Until then the line
+    // gets a standard placeholder: whatever speed the line had (a previous arbitrary
+    // rate, a split input rate) can make glibc's tcsetattr refuse the whole call.
+    if (!standard)
+        code = B38400;
+    cfsetispeed(&t, code);
+    cfsetospeed(&t, code);
     int r;
     do
         r = Sys().tcsetattr(fd, TCSANOW, &t);
     while (r < 0 && errno == EINTR);
-    if (r < 0)
+    // glibc reads the line back and reports EINVAL when the device did not take the
+    // character size or parity. A pseudo-terminal (a simulated printer) always forces 8
+    // data bits and no parity, with everything else applied: that is not a refusal.
+    if (r < 0 && !(errno == EINVAL && object->pseudoTerminal))
         return failErrno(errno);
     if (!standard && SetLineSpeedTermios2(fd, dcb->BaudRate, termios2Ioctl) < 0)
         return failErrno(errno);

@@ -21,6 +21,7 @@ const SysCalls kReal = {
     realOpen, ::close, ::read,      ::write,     ::poll,     realIoctl,    ::fsync,      ::rename,
     ::unlink, ::flock, ::tcgetattr, ::tcsetattr, ::tcflush,  ::socket,     ::connect,    ::bind,
     ::send,   ::recv,  ::sendto,    ::recvfrom,  ::shutdown, ::setsockopt, ::getsockopt,
+    ::pthread_create,
 };
 
 SysCalls g_current = kReal;

@@ -5,6 +5,7 @@
 // the entries start out as the real calls.
 #include <cstddef>
 #include <poll.h>
+#include <pthread.h>
 #include <sys/socket.h>
 #include <sys/types.h>
 #include <termios.h>
@@ -36,6 +37,9 @@ struct SysCalls
     int (*shutdown)(int fd, int how);
     int (*setsockopt)(int fd, int level, int name, const void* value, socklen_t len);
     int (*getsockopt)(int fd, int level, int name, void* value, socklen_t* len);
+    // Worker threads, so tests can see a refused thread start.
+    int (*pthread_create)(pthread_t* thread, const pthread_attr_t* attr, void* (*start)(void*),
+                          void* arg);
 };
 
 // The table in use. Not synchronised: tests change entries before starting the code

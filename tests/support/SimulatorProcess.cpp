@@ -407,6 +407,7 @@ void SimulatorProcess::Launch(const std::string& fleetText)
     if (!m_options.discovery)
         args.push_back("--no-discovery");
     args.insert(args.end(), m_options.extraArgs.begin(), m_options.extraArgs.end());
+    args.insert(args.begin(), m_options.launcher.begin(), m_options.launcher.end());
     std::vector<char*> argv;
     for (auto& a : args)
         argv.push_back(a.data());
@@ -432,7 +433,7 @@ void SimulatorProcess::Launch(const std::string& fleetText)
         sigset_t none;
         sigemptyset(&none);
         ::sigprocmask(SIG_SETMASK, &none, nullptr);
-        ::execv(exe.c_str(), argv.data());
+        ::execvp(argv[0], argv.data());
         ::_exit(127);
     }
     ::close(out[1]);
@@ -653,7 +654,10 @@ std::vector<SimLogEntry> SimulatorProcess::Log(const std::string& printer,
                                                const std::string& event) const
 {
     std::vector<SimLogEntry> out;
-    std::istringstream in(ReadFile(m_logPath));
+    // A line being written right now has no line end yet; it is read next time.
+    std::string text = ReadFile(m_logPath);
+    text.resize(text.rfind('\n') == std::string::npos ? 0 : text.rfind('\n') + 1);
+    std::istringstream in(text);
     std::string line;
     while (std::getline(in, line))
     {

@@ -16,19 +16,21 @@
 // throws std::runtime_error carrying its error output. The destructor stops it (SIGTERM,
 // then SIGKILL after 3 s), which removes the device links, and deletes the folder.
 //
-// Device folder: ctest runs the cases of one binary side by side, and they all get the
-// same VARKO_DEVICE_DIR, so by default each simulator gets its own subfolder of it
-// (<VARKO_DEVICE_DIR>/sim-<pid>-<n>) and VARKO_DEVICE_DIR is set to that subfolder in
-// this process for the simulator's lifetime (restored by the destructor). Create the
-// simulator before starting threads that read the environment. Network printers need an
-// address no parallel test uses: UniqueLoopback() gives one per process.
+// Device folder: by default each simulator gets its own subfolder of the test's
+// VARKO_DEVICE_DIR (<VARKO_DEVICE_DIR>/sim-<pid>-<n>), so two simulators never share a
+// link, and VARKO_DEVICE_DIR is set to that subfolder in this process for the
+// simulator's lifetime (restored by the destructor). Create the simulator before
+// starting threads that read the environment. Network printers need an address no
+// parallel test uses: UniqueLoopback() gives one per process.
 //
 // Discovery answers are off unless Options::discovery is set, so that simulators of
 // tests running side by side do not answer each other's broadcasts. Tests that use
 // discovery share UDP port 4201: register them with RESOURCE_LOCK discovery4201.
 //
 // Threading: use an object from one thread at a time. Every call is blocking and
-// bounded (control requests 5 s).
+// bounded (control requests 5 s). The simulator is told to stop when the thread that
+// created the object ends (so a crashed test leaves no simulator behind): create it on
+// a thread that outlives it, normally the test's own.
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -131,6 +133,9 @@ public:
         // above). Otherwise this folder is used as it is and the environment is untouched.
         std::string deviceDir;
         std::vector<std::string> extraArgs; // e.g. {"--discovery-port", "14201"}
+        // Runs the simulator through this command (searched in PATH), e.g.
+        // {"ip", "netns", "exec", "tp1"} to put it into a network namespace.
+        std::vector<std::string> launcher;
     };
 
     explicit SimulatorProcess(const std::string& fleetText);

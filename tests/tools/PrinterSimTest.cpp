@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -34,6 +35,22 @@ bool Exists(const std::string& path)
     {
     };
     return ::lstat(path.c_str(), &st) == 0;
+}
+
+// errno of an open of path by uid 65534, or 0 if it succeeded.
+int OpenAsNobody(const std::string& path)
+{
+    pid_t pid = ::fork();
+    if (pid == 0)
+    {
+        if (::setgid(65534) != 0 || ::setuid(65534) != 0)
+            ::_exit(100);
+        int fd = OpenDevice(path);
+        ::_exit(fd >= 0 ? 0 : errno);
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 } // namespace
@@ -205,6 +222,23 @@ TEST(PrinterSim, ParallelAndNetworkPrintersTakeCommandsButNeverAnswer)
     ASSERT_EQ(closes.size(), 1u);
     EXPECT_EQ(closes[0].json["reason"].Str(), "eof");
     EXPECT_EQ(closes[0].json["bytes"].Int(), static_cast<long long>(job.size()));
+}
+
+TEST(PrinterSim, ExclusiveUseEndsWhenTheClientCloses)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to open the device as a second user";
+    SimulatorProcess sim("[S]\nkind = serial\nmode = 0666\n");
+    const std::string path = sim.Path("S");
+    int fd = OpenDevice(path);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::ioctl(fd, TIOCEXCL), 0);
+    EXPECT_EQ(OpenAsNobody(path), EBUSY);
+    ::close(fd);
+    // The simulator holds the pty open, so the flag would outlive the client; it drops it
+    // when the last client has gone, as a real line's driver does.
+    ASSERT_TRUE(sim.WaitForLog([](const SimLogEntry& e) { return e.event == "close"; }, 2000));
+    EXPECT_TRUE(SimulatorProcess::WaitFor([&] { return OpenAsNobody(path) == 0; }, 1000));
 }
 
 TEST(PrinterSim, ControlSocketSetsStateAndRejectsNonsense)

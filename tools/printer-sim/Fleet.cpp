@@ -140,6 +140,14 @@ std::string ApplyKey(PrinterConfig& p, const std::string& key, const std::string
         else
             return "power must be on or off";
     }
+    else if (key == "mode")
+    {
+        char* end = nullptr;
+        long m = std::strtol(value.c_str(), &end, 8);
+        if (value.empty() || *end != '\0' || m < 0 || m > 0777)
+            return "mode must be octal permission bits, e.g. 0666";
+        p.ptyMode = static_cast<int>(m);
+    }
     else if (key == "fault")
         return ApplyFault(p.faults, value);
     else if (key == "discovery")
@@ -201,6 +209,8 @@ std::string Faults::Describe() const
         parts.push_back("stall " + std::to_string(stallAfter) + " " + std::to_string(stallMs));
     if (throttleBps > 0)
         parts.push_back("throttle " + std::to_string(throttleBps));
+    if (xoffAfter >= 0)
+        parts.push_back("xoff " + std::to_string(xoffAfter) + " " + std::to_string(xoffMs));
     static const char* const modes[] = {"normal", "none",  "dup",   "short",
                                         "long",   "nonul", "badsig"};
     if (discovery != DiscoveryMode::Normal)
@@ -288,6 +298,18 @@ std::string ApplyFault(Faults& f, const std::string& spec)
             return "usage: stall AFTER_BYTES MS";
         f.stallAfter = a;
         f.stallMs = static_cast<int>(b);
+    }
+    else if (mode == "xoff")
+    {
+        if (w.size() > 1 && w[1] == "off")
+        {
+            f.xoffAfter = -1;
+            return "";
+        }
+        if (!arg(1, 0, BIG, -1, a) || !arg(2, 1, 600000, -1, b))
+            return "usage: xoff AFTER_BYTES MS";
+        f.xoffAfter = a;
+        f.xoffMs = static_cast<int>(b);
     }
     else if (mode == "throttle")
     {

@@ -51,6 +51,8 @@ struct Faults
     std::int64_t stallAfter = -1; // stop reading after this many more bytes...
     int stallMs = 0;              // ...for this long
     std::int64_t throttleBps = 0; // read at most this many bytes per second
+    std::int64_t xoffAfter = -1;  // pty kinds: send XOFF after this many more bytes...
+    int xoffMs = 0;               // ...and XON this long after
     DiscoveryMode discovery = DiscoveryMode::Normal;
     int discoveryLength = 0;
 
@@ -78,6 +80,7 @@ struct PrinterConfig
     std::string address; // network: dotted IPv4
     int tcpPort = 9100;
     bool powered = true;
+    int ptyMode = -1; // permission bits for the pty slave; -1 leaves what grantpt set
     Faults faults;
 };
 

@@ -170,6 +170,8 @@ struct Simulator::Device
     bool stalled = false;
     double budget = 0;
     Clock::time_point budgetAt{};
+    bool xoffArmed = false;
+    std::int64_t xoffCounter = 0;
 };
 
 struct Simulator::ControlClient
@@ -381,6 +383,8 @@ std::string Simulator::StartPty(Device& d)
         return Errno("open " + d.pts);
     // Raw once, on the slave: settings made on the master would land on the slave too
     // and, for instance, clear the IXON a client asks for.
+    if (c.ptyMode >= 0 && ::fchmod(d.slave, static_cast<mode_t>(c.ptyMode)) != 0)
+        return Errno("chmod " + d.pts);
     termios t{};
     if (::tcgetattr(d.slave, &t) == 0)
     {
@@ -639,9 +643,10 @@ void Simulator::Run(int stopFd)
                     wakeAt(d.stallUntil);
             }
             std::size_t limit = ReadLimit(d, now);
-            if (limit == 0 && d.Cfg().faults.throttleBps > 0 && !d.stalled)
-                wakeAt(now + std::chrono::milliseconds(std::max<std::int64_t>(
-                                 1, 1000 / std::max<std::int64_t>(1, d.Cfg().faults.throttleBps))));
+            if (d.stalled)
+                wakeAt(d.stallUntil);
+            else if (limit == 0 && d.Cfg().faults.throttleBps > 0)
+                wakeAt(now + std::chrono::milliseconds(10));
             short in = limit > 0 ? POLLIN : 0;
             if (d.master >= 0)
                 add(d.master, static_cast<short>(in | (d.out.empty() ? 0 : POLLOUT)), Role::Master,
@@ -735,6 +740,10 @@ void Simulator::ArmFaultRuntime(Device& d)
     d.budget = 0;
     d.budgetAt = Clock::now();
     d.drops = 0;
+    d.xoffArmed = f.xoffAfter >= 0 && d.Cfg().kind != Kind::Network;
+    d.xoffCounter = 0;
+    if (d.xoffArmed && f.xoffAfter == 0)
+        SendXoff(d);
 }
 
 std::size_t Simulator::ReadLimit(Device& d, Clock::time_point now)
@@ -744,15 +753,28 @@ std::size_t Simulator::ReadLimit(Device& d, Clock::time_point now)
         return 0;
     std::size_t limit = READ_CHUNK;
     if (d.stallArmed)
+    {
+        if (d.stallCounter >= f.stallAfter)
+        {
+            StartStall(d, now);
+            return 0;
+        }
         limit =
             std::min<std::size_t>(limit, static_cast<std::size_t>(f.stallAfter - d.stallCounter));
+    }
+    if (d.xoffArmed)
+        limit = std::min<std::size_t>(limit, static_cast<std::size_t>(f.xoffAfter - d.xoffCounter));
     if (f.throttleBps > 0)
     {
         double elapsed = std::chrono::duration<double>(now - d.budgetAt).count();
         d.budgetAt = now;
-        // A tenth of a second of burst keeps the pace even without hogging the loop.
-        double cap = std::max(1.0, static_cast<double>(f.throttleBps) / 10.0);
-        d.budget = std::min(cap, d.budget + elapsed * static_cast<double>(f.throttleBps));
+        // A tenth of a second of burst keeps the pace even without hogging the loop, and
+        // reads come in quanta of about 10 ms rather than a few bytes per wake-up.
+        double bps = static_cast<double>(f.throttleBps);
+        double cap = std::max(1.0, bps / 10.0);
+        d.budget = std::min(cap, d.budget + elapsed * bps);
+        if (d.budget < std::min(cap, std::max(1.0, bps / 100.0)))
+            return 0;
         limit = std::min<std::size_t>(limit, static_cast<std::size_t>(d.budget));
     }
     if (d.connFd >= 0 && f.dropAfter >= 0 && (f.dropTimes == 0 || d.drops < f.dropTimes))
@@ -771,14 +793,43 @@ void Simulator::Consumed(Device& d, std::size_t n, Clock::time_point now)
     {
         d.stallCounter += static_cast<std::int64_t>(n);
         if (d.stallCounter >= f.stallAfter)
-        {
-            d.stallArmed = false;
-            d.stalled = true;
-            d.stallUntil = now + std::chrono::milliseconds(f.stallMs);
-            m_log.Write(
-                m_log.Begin("stall", d.Name()).Add("after", d.stallCounter).Add("ms", f.stallMs));
-        }
+            StartStall(d, now);
     }
+    if (d.xoffArmed)
+    {
+        d.xoffCounter += static_cast<std::int64_t>(n);
+        if (d.xoffCounter >= f.xoffAfter)
+            SendXoff(d);
+    }
+}
+
+void Simulator::StartStall(Device& d, Clock::time_point now)
+{
+    const Faults& f = d.Cfg().faults;
+    d.stallArmed = false;
+    d.stalled = true;
+    d.stallUntil = now + std::chrono::milliseconds(f.stallMs);
+    m_log.Write(m_log.Begin("stall", d.Name()).Add("after", d.stallCounter).Add("ms", f.stallMs));
+}
+
+void Simulator::SendXoff(Device& d)
+{
+    // DC3 now and DC1 later, as a printer whose buffer is full: a sender with output
+    // flow control (IXON) stops writing in between; one without it reads the two bytes.
+    const Faults& f = d.Cfg().faults;
+    d.xoffArmed = false;
+    if (d.master < 0)
+        return;
+    m_log.Write(m_log.Begin("xoff", d.Name()).Add("after", d.xoffCounter).Add("ms", f.xoffMs));
+    d.out += '\x13';
+    OnPtyWritable(d);
+    After(f.xoffMs,
+          [this, dev = &d]
+          {
+              m_log.Write(m_log.Begin("xon", dev->Name()));
+              dev->out += '\x11';
+              OnPtyWritable(*dev);
+          });
 }
 
 void Simulator::OnPtyReadable(Device& d)
@@ -837,6 +888,8 @@ void Simulator::OnInotify()
                         // gone, and the device is free for the next (exclusive) opener.
                         ::tcflush(d.slave, TCIFLUSH);
                         ::ioctl(d.slave, TIOCNXCL);
+                        // An XOFF the client obeyed would otherwise stop the next one.
+                        ::tcflow(d.slave, TCOON);
                         d.out.clear();
                     }
                     m_log.Write(m_log.Begin("close", d.Name()).Add("openers", d.openers));

@@ -86,6 +86,8 @@ private:
 
     std::size_t ReadLimit(Device& d, Clock::time_point now);
     void Consumed(Device& d, std::size_t n, Clock::time_point now);
+    void StartStall(Device& d, Clock::time_point now);
+    void SendXoff(Device& d);
     void Feed(Device& d, const char* data, std::size_t n);
     void HandleEvents(Device& d, std::vector<ParseEvent> events);
     void SendReply(Device& d, const std::string& reply);

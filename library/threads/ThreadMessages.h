@@ -1,0 +1,31 @@
+#pragma once
+// The message numbers of the worker threads. Thread messages go to a worker by id
+// (PostThreadMessage), window messages from a worker to a notification window by
+// handle (PostMessage). The numbers are absolute and shared with every caller of the
+// library, so they never change.
+#include "WinTypes.h"
+
+// Thread messages.
+constexpr UINT WM_THREAD_QUIT = 5801;    // any worker: end the loop
+constexpr UINT WM_DETECT_START = 5902;   // discovery: wParam = search dialog's window
+constexpr UINT WM_DETECT_CANCEL = 5904;  // discovery: the user cancelled
+constexpr UINT WM_DETECT_TIMEOUT = 5957; // discovery: the search window is over
+// To a printer thread: run one download job; wParam = the dispatching CThrottleThread
+// or 0. To the throttle: queue the CPrinterThread in wParam. Each class maps the one
+// number to its own handler.
+constexpr UINT WM_JOB_START = 6002;
+constexpr UINT WM_JOB_FINISHED = 6003; // to the throttle: wParam = CPrinterThread,
+                                       // lParam = DownloadResult
+
+// Window messages.
+constexpr UINT WM_DETECT_DONE = 5903;       // to the search dialog: the search is over
+constexpr UINT WM_DOWNLOAD_BEGIN = 6805;    // wParam = printer record, lParam = file length
+constexpr UINT WM_DOWNLOAD_PROGRESS = 6806; // wParam = printer record, lParam = bytes sent
+constexpr UINT WM_DOWNLOAD_END = 6807;      // wParam = printer record, lParam = DownloadResult
+
+enum DownloadResult : int
+{
+    eDownloadFailed = 0,
+    eDownloadSucceeded = 1,
+    eDownloadCanceled = 2
+};

@@ -1,0 +1,184 @@
+// The USB port against a printer simulated on a pseudo-terminal, which cannot answer
+// the device-identification request and is described by its ".ieee1284" file instead.
+#include "CUSBPort.h"
+#include "DeviceFile.h"
+#include "PortTestSupport.h"
+#include "SysCalls.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstring>
+#include <fstream>
+#include <sys/ioctl.h>
+
+using namespace porttest;
+
+namespace
+{
+std::atomic<unsigned long> g_lastRequest{0};
+int idIoctl(int fd, unsigned long request, void* arg)
+{
+    // The device answers like usblp: big-endian length counting itself, then the text.
+    if (_IOC_TYPE(request) == 'P' && _IOC_NR(request) == 1)
+    {
+        g_lastRequest = request;
+        static const char id[] = "MFG:Varko;MDL:VX-4;CMD:RLX,TPX;";
+        auto* out = static_cast<unsigned char*>(arg);
+        std::size_t n = sizeof id - 1 + 2;
+        out[0] = 0;
+        out[1] = static_cast<unsigned char>(n);
+        std::memcpy(out + 2, id, std::min<std::size_t>(sizeof id - 1, _IOC_SIZE(request) - 2));
+        return 0;
+    }
+    return RealSysCalls().ioctl(fd, request, arg);
+}
+int failingIoctl(int fd, unsigned long request, void* arg)
+{
+    if (_IOC_TYPE(request) == 'P')
+    {
+        errno = EIO;
+        return -1;
+    }
+    return RealSysCalls().ioctl(fd, request, arg);
+}
+
+class UsbOnPty : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        path = Publish("usb/printer1", pty.SlavePath());
+        port.SetPortName(path.c_str());
+    }
+    void TearDown() override
+    {
+        port.Close();
+        Unpublish("usb/printer1");
+        Unpublish("usb/printer1.ieee1284");
+    }
+    void WriteSidecar(const std::string& bytes)
+    {
+        std::ofstream(DeviceDir() / "usb" / "printer1.ieee1284", std::ios::binary) << bytes;
+    }
+    Pty pty;
+    std::string path;
+    CUSBPort port;
+};
+} // namespace
+
+TEST_F(UsbOnPty, OpensSharedAndMovesBytes)
+{
+    port.Open();
+    // The driver, not the port, decides whether a second program may have the device.
+    CUSBPort second;
+    second.SetPortName(path.c_str());
+    EXPECT_EQ(CodeOf([&] { second.Open(); }), 0u);
+    second.Close();
+
+    DWORD written = 0;
+    port.Write("\nURHi\n", 6, written);
+    EXPECT_EQ(written, 6u);
+    EXPECT_EQ(pty.Received(), "\nURHi\n");
+
+    pty.Send("history");
+    char buf[64];
+    DWORD got = 0;
+    auto start = std::chrono::steady_clock::now();
+    port.Read(buf, sizeof buf, got);
+    EXPECT_EQ(std::string(buf, got), "history");
+    EXPECT_LT(MsSince(start), 500);
+}
+
+TEST_F(UsbOnPty, ModelComesFromTheIdentificationFileWhenTheDeviceCannotBeAsked)
+{
+    WriteSidecar(std::string("\x00\x1b"
+                             "MFG:Acme;MDL:M7;CMD:X;\x00\x00\x00",
+                             28));
+    EXPECT_EQ(port.DeviceModel(), "Acme M7;CMD:X;");
+    EXPECT_FALSE(port.IsOpen()); // opened for the request and closed again
+
+    port.Open();
+    EXPECT_EQ(port.DeviceModel(), "Acme M7;CMD:X;");
+    EXPECT_TRUE(port.IsOpen()); // an open port stays open
+
+    port.Close();
+    Unpublish("usb/printer1.ieee1284");
+    // Neither the request nor a file: the device refused, the model is empty.
+    EXPECT_EQ(port.DeviceModel(), "");
+}
+
+TEST_F(UsbOnPty, ModelComesFromTheDeviceRequestWithAnEightyByteAnswer)
+{
+    ScopedSysCall io(&SysCalls::ioctl, idIoctl);
+    EXPECT_EQ(port.DeviceModel(), "Varko VX-4;CMD:RLX,TPX;");
+    EXPECT_EQ(_IOC_SIZE(g_lastRequest.load()), 80u);
+    EXPECT_EQ(_IOC_DIR(g_lastRequest.load()), unsigned(_IOC_READ));
+
+    ScopedSysCall fail(&SysCalls::ioctl, failingIoctl);
+    WriteSidecar(std::string("\x00\x0c"
+                             "MFG:X;MDL:Y",
+                             13));
+    // A device that has the request but fails it is not second-guessed by the file.
+    EXPECT_EQ(port.DeviceModel(), "");
+}
+
+TEST_F(UsbOnPty, AnUnpluggedPrinterFailsTheTransferAndTheClientCanClose)
+{
+    port.Open();
+    pty.CloseKeeper();
+    pty.CloseMaster();
+    char buf[8];
+    DWORD n = 0;
+    bool os = false;
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_NE(CodeOf([&] { port.Read(buf, sizeof buf, n); }, &os), 0u);
+    EXPECT_TRUE(os);
+    EXPECT_LT(MsSince(start), 1000);
+    EXPECT_NE(CodeOf([&] { port.Write("x", 1, n); }), 0u);
+    port.Close();
+    EXPECT_FALSE(port.IsOpen());
+    EXPECT_EQ(CodeOf([&] { port.Open(); }), 7u);
+}
+
+TEST(DeviceFileWrite, AWriteThatMakesNoProgressEndsAtTheStallLimit)
+{
+    // The parallel and USB ports rely on this: the driver refuses and poll claims it is
+    // ready (lp has no poll), and the write must still end.
+    Pty pty;
+    HANDLE h = CreateFileA(pty.SlavePath().c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                           OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    ASSERT_TRUE(SetWriteStallLimit(h, 300));
+    static std::atomic<int> writes{0}, polls{0};
+    writes = polls = 0;
+    ScopedSysCall w(
+        &SysCalls::write,
+        +[](int fd, const void* b, std::size_t) -> ssize_t
+        {
+            if (++writes == 1)
+                return RealSysCalls().write(fd, b, 2); // some progress first
+            errno = EAGAIN;
+            return -1;
+        });
+    ScopedSysCall p(
+        &SysCalls::poll,
+        +[](struct pollfd* f, nfds_t n, int ms) -> int
+        {
+            ++polls;
+            if (n == 0)
+                return RealSysCalls().poll(f, n, ms);
+            f[0].revents = POLLOUT;
+            return 1;
+        });
+    DWORD written = 0;
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_TRUE(WriteFile(h, "abcdef", 6, &written, nullptr));
+    long long ms = MsSince(start);
+    EXPECT_EQ(written, 2u);
+    EXPECT_GE(ms, 290);
+    EXPECT_LT(ms, 1500);
+    // It waited between attempts instead of spinning.
+    EXPECT_LT(writes.load(), 100);
+    CloseHandle(h);
+}

@@ -1,0 +1,71 @@
+// Calibration follows a successful download after the printer's 5000 ms settling
+// time, and only then; these wait that time out for real.
+#include "CPrinterThread.h"
+#include "CVarkoPrinter.h"
+#include "RecordingWindow.h"
+#include "ScriptedPort.h"
+#include "ScriptedPrompt.h"
+#include "ThreadTestSupport.h"
+
+#include <gtest/gtest.h>
+
+using namespace std::chrono_literals;
+
+namespace
+{
+struct CalibrateRun
+{
+    std::vector<std::string> writes;
+    std::chrono::steady_clock::duration endToCalibrate{};
+    std::vector<LPARAM> ends;
+};
+
+CalibrateRun RunJob(bool calibrate, bool fileExists, std::chrono::milliseconds settle)
+{
+    ScratchDir dir;
+    RecordingWindow window;
+    ScriptedPrompt prompt;
+    CVarkoPrinter printer(&window);
+    auto* port = new ScriptedPort;
+    printer.SetPort(port);
+    printer.m_bCalibrate = calibrate;
+    printer.DownloadFile(fileExists ? dir.MakeFile("l.lbl", 10).c_str() : dir.Path("gone").c_str());
+    printer.StartThread();
+    ThreadInbox inbox;
+    InboxThread* dispatcher = InboxThread::Start(inbox);
+    PostThreadMessage(printer.GetThread()->m_nThreadID, WM_JOB_START,
+                      reinterpret_cast<WPARAM>(dispatcher), 0);
+    CalibrateRun run;
+    EXPECT_TRUE(window.WaitFor(WM_DOWNLOAD_END, 1));
+    auto ended = std::chrono::steady_clock::now();
+    // The throttle hears of the end only after calibrating, so the slot stays taken
+    // while the printer is busy with it.
+    EXPECT_TRUE(inbox.WaitFor(WM_JOB_FINISHED, 1, settle + 3s));
+    run.endToCalibrate = std::chrono::steady_clock::now() - ended;
+    run.writes = port->Writes();
+    run.ends = window.LParams(WM_DOWNLOAD_END);
+    printer.StopThreads();
+    CBaseThread::StopAndWait(dispatcher, 5000);
+    return run;
+}
+} // namespace
+
+TEST(CalibrateAfterDownload, SuccessfulDownloadCalibratesAfterFiveSeconds)
+{
+    CalibrateRun run = RunJob(true, true, 5s);
+    ASSERT_EQ(run.writes.size(), 2u);
+    EXPECT_EQ(run.writes[1], std::string("\x0a\x78\x61\x0a", 4));
+    EXPECT_GE(run.endToCalibrate, 4900ms);
+    EXPECT_EQ(run.ends, (std::vector<LPARAM>{eDownloadSucceeded}));
+}
+
+TEST(CalibrateAfterDownload, NoCalibrationWhenTheFlagIsOffOrTheDownloadFailed)
+{
+    CalibrateRun off = RunJob(false, true, 0s);
+    EXPECT_EQ(off.writes.size(), 1u);
+    EXPECT_LT(off.endToCalibrate, 1s);
+    CalibrateRun failed = RunJob(true, false, 0s);
+    EXPECT_TRUE(failed.writes.empty());
+    EXPECT_LT(failed.endToCalibrate, 1s);
+    EXPECT_EQ(failed.ends, (std::vector<LPARAM>{eDownloadFailed}));
+}

@@ -1,0 +1,262 @@
+// The download throttle, driven the way the collection drives it: live printers with
+// scripted ports hand their downloads over with StartDownload and withdraw them with
+// CancelDownload. Each port holds its first write until the test lets it pass, so the
+// test decides when a transfer ends.
+#include "CPrinterThread.h"
+#include "CThrottleThread.h"
+#include "CVarkoPrinter.h"
+#include "CVarkoPrinterException.h"
+#include "DebugOutput.h"
+#include "RecordingWindow.h"
+#include "ScriptedPort.h"
+#include "ScriptedPrompt.h"
+#include "SysCalls.h"
+#include "ThreadTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <memory>
+#include <mutex>
+
+using namespace std::chrono_literals;
+
+namespace
+{
+// Long enough for a wrongly dispatched job to show its begin notice.
+constexpr auto kQuiet = 150ms;
+
+class Throttle : public ::testing::Test
+{
+protected:
+    struct Printer
+    {
+        std::unique_ptr<CVarkoPrinter> live;
+        ScriptedPort* port;
+        std::shared_ptr<WriteGate> gate;
+    };
+
+    void SetUp() override
+    {
+        ASSERT_EQ(CThrottleThread::ProcessThrottle(), nullptr);
+        for (int i = 0; i < 4; ++i)
+        {
+            Printer p;
+            p.live = std::make_unique<CVarkoPrinter>(&window);
+            p.port = new ScriptedPort;
+            p.gate = std::make_shared<WriteGate>();
+            p.port->OnWrite([gate = p.gate](std::size_t) { gate->Wait(); });
+            p.live->SetPort(p.port);
+            p.live->StartThread();
+            printers.push_back(std::move(p));
+        }
+    }
+    void TearDown() override
+    {
+        for (auto& p : printers)
+            p.gate->Pass();
+        for (auto& p : printers)
+            p.live->StopThreads();
+        EXPECT_EQ(CThrottleThread::ProcessThrottle(), nullptr);
+    }
+
+    CVarkoPrinter& P(int i) { return *printers[i].live; }
+    void Download(int i, int limit)
+    {
+        P(i).DownloadFile(dir.MakeFile("label" + std::to_string(i), 300).c_str());
+        P(i).StartDownload(limit);
+    }
+    void Release(int i) { printers[i].gate->Pass(); }
+    WPARAM Record(int i)
+    {
+        return reinterpret_cast<WPARAM>(static_cast<CVarkoPrinterData*>(&P(i)));
+    }
+    bool Began(int i, std::chrono::milliseconds wait = 5s)
+    {
+        WPARAM r = Record(i);
+        return window.WaitFor([r](const PostedMessage& m)
+                              { return m.message == WM_DOWNLOAD_BEGIN && m.wParam == r; },
+                              wait);
+    }
+    bool Ended(int i, LPARAM result, std::chrono::milliseconds wait = 5s)
+    {
+        WPARAM r = Record(i);
+        return window.WaitFor(
+            [r, result](const PostedMessage& m)
+            { return m.message == WM_DOWNLOAD_END && m.wParam == r && m.lParam == result; },
+            wait);
+    }
+    std::vector<WPARAM> BeginOrder()
+    {
+        std::vector<WPARAM> order;
+        for (auto& m : window.Messages(WM_DOWNLOAD_BEGIN))
+            order.push_back(m.wParam);
+        return order;
+    }
+
+    ScratchDir dir;
+    RecordingWindow window;
+    ScriptedPrompt prompt;
+    std::vector<Printer> printers;
+};
+
+std::mutex g_traceLock;
+std::vector<std::string> g_trace;
+void CaptureTrace(const char* text)
+{
+    std::lock_guard g(g_traceLock);
+    g_trace.emplace_back(text);
+}
+} // namespace
+
+TEST_F(Throttle, LimitOneRunsQueuedDownloadsOneAfterTheOtherInQueueOrder)
+{
+    Download(0, 1);
+    Download(1, 1);
+    Download(2, 1);
+    ASSERT_TRUE(Began(0));
+    EXPECT_FALSE(Began(1, kQuiet));
+    EXPECT_FALSE(Began(2, 0ms));
+    Release(0);
+    ASSERT_TRUE(Began(1));
+    EXPECT_FALSE(Began(2, kQuiet));
+    Release(1);
+    ASSERT_TRUE(Began(2));
+    Release(2);
+    ASSERT_TRUE(Ended(2, eDownloadSucceeded));
+    EXPECT_EQ(BeginOrder(), (std::vector<WPARAM>{Record(0), Record(1), Record(2)}));
+}
+
+TEST_F(Throttle, LimitTwoRunsTwoAtOnceAndStartsTheThirdWhenEitherEnds)
+{
+    Download(0, 2);
+    Download(1, 2);
+    Download(2, 2);
+    ASSERT_TRUE(Began(0));
+    ASSERT_TRUE(Began(1));
+    EXPECT_FALSE(Began(2, kQuiet));
+    Release(1);
+    ASSERT_TRUE(Ended(1, eDownloadSucceeded));
+    ASSERT_TRUE(Began(2));
+    EXPECT_EQ(window.Count(WM_DOWNLOAD_END), 1u) << "the first is still held";
+}
+
+TEST_F(Throttle, LimitOfZeroOrLessStartsNothingUntilTheQueueIsCancelled)
+{
+    for (int limit : {0, -1})
+    {
+        Download(0, limit);
+        Download(1, limit);
+        Download(2, limit);
+        EXPECT_FALSE(Began(0, kQuiet));
+        CThrottleThread* throttle = CThrottleThread::ProcessThrottle();
+        ASSERT_NE(throttle, nullptr);
+        EXPECT_EQ(throttle->PendingCount(), 3u);
+        P(0).CancelDownload();
+        EXPECT_EQ(throttle->PendingCount(), 0u);
+        EXPECT_EQ(throttle->ActiveCount(), 0u);
+    }
+    EXPECT_EQ(window.Count(WM_DOWNLOAD_BEGIN), 0u);
+}
+
+TEST_F(Throttle, RaisedLimitStartsWaitingDownloadsAtOnce)
+{
+    Download(0, 1);
+    Download(1, 1);
+    Download(2, 1);
+    ASSERT_TRUE(Began(0));
+    EXPECT_FALSE(Began(1, kQuiet));
+    Download(3, 3);
+    ASSERT_TRUE(Began(1));
+    ASSERT_TRUE(Began(2));
+    EXPECT_FALSE(Began(3, kQuiet)) << "three run, so the fourth waits";
+    Release(2);
+    ASSERT_TRUE(Began(3));
+}
+
+TEST_F(Throttle, CancelEmptiesBothListsAtOnceAndStopsTheRunningTransfers)
+{
+    Download(0, 2);
+    Download(1, 2);
+    Download(2, 2);
+    ASSERT_TRUE(Began(0));
+    ASSERT_TRUE(Began(1));
+    CThrottleThread* throttle = CThrottleThread::ProcessThrottle();
+    ASSERT_EQ(throttle->ActiveCount(), 2u);
+    ASSERT_EQ(throttle->PendingCount(), 1u);
+    // As the collection does: every printer with a download file.
+    for (int i = 0; i < 3; ++i)
+        P(i).CancelDownload();
+    EXPECT_EQ(throttle->ActiveCount(), 0u);
+    EXPECT_EQ(throttle->PendingCount(), 0u);
+
+    // New downloads may start before the cancelled ones have wound down.
+    Download(3, 2);
+    ASSERT_TRUE(Began(3));
+    EXPECT_FALSE(Began(2, kQuiet)) << "the queued download was withdrawn";
+
+    Release(0);
+    Release(1);
+    ASSERT_TRUE(Ended(0, eDownloadCanceled));
+    ASSERT_TRUE(Ended(1, eDownloadCanceled));
+    Release(3);
+    ASSERT_TRUE(Ended(3, eDownloadSucceeded));
+    EXPECT_FALSE(P(0).DownloadFile().IsEmpty());
+}
+
+TEST_F(Throttle, StoppingAnyPrinterStopsTheThrottleAndDropsItsQueue)
+{
+    Download(0, 1);
+    Download(1, 1);
+    ASSERT_TRUE(Began(0));
+    P(3).StopThreads();
+    EXPECT_EQ(CThrottleThread::ProcessThrottle(), nullptr);
+    Release(0);
+    // The running job goes on to its end; its notice reaches no throttle.
+    ASSERT_TRUE(Ended(0, eDownloadSucceeded));
+    EXPECT_FALSE(Began(1, kQuiet));
+
+    Download(1, 1);
+    EXPECT_NE(CThrottleThread::ProcessThrottle(), nullptr) << "a later download starts afresh";
+    ASSERT_TRUE(Began(1));
+}
+
+TEST_F(Throttle, PrinterQueuedTwiceRunsTwoJobsInTurn)
+{
+    Download(0, 2);
+    P(0).StartDownload(2);
+    ASSERT_TRUE(Began(0));
+    std::this_thread::sleep_for(kQuiet);
+    EXPECT_EQ(window.Count(WM_DOWNLOAD_BEGIN), 1u) << "jobs of one thread never overlap";
+    Release(0);
+    ASSERT_TRUE(window.WaitFor(WM_DOWNLOAD_END, 2));
+    // The first job cleared the name, so the second has no file to send.
+    EXPECT_EQ(window.LParams(WM_DOWNLOAD_END),
+              (std::vector<LPARAM>{eDownloadSucceeded, eDownloadFailed}));
+}
+
+TEST_F(Throttle, StartDownloadLeavesItsTraceAndReportsARefusedThrottle)
+{
+    DebugOutputSink previous = SetDebugOutputSink(&CaptureTrace);
+    {
+        ScopedSysCall<decltype(SysCalls::pthread_create)> refuse(
+            &SysCalls::pthread_create,
+            [](pthread_t*, const pthread_attr_t*, void* (*)(void*), void*) { return EAGAIN; });
+        try
+        {
+            Download(0, 1);
+            ADD_FAILURE() << "a refused throttle must be reported";
+        }
+        catch (const CVarkoPrinterException& e)
+        {
+            EXPECT_EQ(e.GetErrorCode(), CVarkoPrinterException::eThreadCreate);
+        }
+        EXPECT_EQ(CThrottleThread::ProcessThrottle(), nullptr);
+    }
+    Download(0, 1);
+    SetDebugOutputSink(previous);
+    ASSERT_TRUE(Began(0));
+    std::lock_guard g(g_traceLock);
+    EXPECT_EQ(g_trace,
+              (std::vector<std::string>{"Enter StartDownload\n", "Enter StartDownload\n"}));
+}
