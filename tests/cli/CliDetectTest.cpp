@@ -72,8 +72,8 @@ TEST(CliDetect, CtrlCCancelsTheSearchAndAddsNothing)
     ASSERT_TRUE(SimulatorProcess::WaitFor(
         [&] { return cli.ErrSoFar().find("Searching") != std::string::npos; }, 10000));
     // The answer has arrived by now, but a cancelled search adds nothing.
-    ASSERT_TRUE(sim.WaitForLog([](const SimLogEntry& e) { return e.event == "discovery-answer"; },
-                               5000));
+    ASSERT_TRUE(
+        sim.WaitForLog([](const SimLogEntry& e) { return e.event == "discovery-answer"; }, 5000));
     ::kill(pid, SIGINT);
     CliResult r = cli.Wait(20000);
     EXPECT_EQ(r.status, 0) << r.err;

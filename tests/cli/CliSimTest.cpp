@@ -118,8 +118,7 @@ TEST_F(CliSim, ShowGivesStoredFieldsWithoutTalkingToPrinters)
 {
     AddAll();
     ASSERT_EQ(cli.Run({"add", file, "--name", "Slow", "--serial", "com7", "--baud", "19200",
-                       "--data-bits", "7", "--parity", "even", "--stop-bits", "2", "--flow",
-                       "xon"})
+                       "--data-bits", "7", "--parity", "even", "--stop-bits", "2", "--flow", "xon"})
                   .status,
               0);
     auto before = sim.State("Dock").Counter("bytes_received");
@@ -188,11 +187,11 @@ TEST_F(CliSim, BadFileIsReportedAndNeverOverwritten)
 {
     const std::string garbage = std::string("\x05\x00\x00\x00\x09Printer#1", 14);
     CliRunner::WriteFile(file, garbage);
-    for (const auto& args : std::vector<std::vector<std::string>>{
-             {"list", file},
-             {"show", file},
-             {"add", file, "--name", "X", "--serial", "COM9"},
-             {"remove", file, "Printer#1"}})
+    for (const auto& args :
+         std::vector<std::vector<std::string>>{{"list", file},
+                                               {"show", file},
+                                               {"add", file, "--name", "X", "--serial", "COM9"},
+                                               {"remove", file, "Printer#1"}})
     {
         CliResult r = cli.Run(args);
         EXPECT_EQ(r.status, 1) << args[0] << r.err;

@@ -1,8 +1,8 @@
 // The send command's progress display: a log must stay short (a line per tenth at
 // most) and every printer's outcome must be stated; on a terminal the view redraws its
 // own lines only while nothing else has written below them.
-#include "ConsolePrompt.h"
 #include "DownloadProgress.h"
+#include "ConsolePrompt.h"
 
 #include <gtest/gtest.h>
 
