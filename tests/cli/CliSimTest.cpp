@@ -235,7 +235,7 @@ TEST_F(CliSim, UnknownNameAndSwitchedOffPrinterDoNotStopTheBatch)
         << r.err;
     EXPECT_EQ(sim.State("Dock").Counter("odometer_reports"), 1u);
     EXPECT_EQ(sim.State("Line").Counter("odometer_reports"), 1u);
-    EXPECT_NE(r.out.find("Dock: odometer report printed"), std::string::npos);
+    EXPECT_NE(r.out.find("Dock: odometer report requested"), std::string::npos);
     EXPECT_EQ(r.out.find("Office:"), std::string::npos);
 
     r = cli.Run({"print-head-history", file, "--units", "mm"});

@@ -111,7 +111,7 @@ int RunPrintOdometers(CommandContext& c)
     const CVarkoPrinters& all = session.Printers();
     RunBatch(
         session, printers, [&](const CMapStringToOb& m) { all.PrintOdometers(m, units); },
-        "odometer report printed");
+        "odometer report requested");
     return session.ExitStatus();
 }
 
@@ -127,7 +127,7 @@ int RunPrintHeadHistory(CommandContext& c)
     const CVarkoPrinters& all = session.Printers();
     RunBatch(
         session, printers, [&](const CMapStringToOb& m) { all.PrintHeadHistory(m, units); },
-        "head history printed");
+        "head history report requested");
     return session.ExitStatus();
 }
 
