@@ -121,7 +121,7 @@ thread_local CWinThread* t_current = nullptr;
 
 CWinThread::CWinThread()
     : m_pMainWnd(nullptr), m_bAutoDelete(TRUE), m_hThread(nullptr), m_nThreadID(0),
-      m_state(std::make_shared<State>()), m_hMainWnd(nullptr), m_nExitCode(0)
+      m_state(std::make_shared<State>()), m_hMainWnd(nullptr), m_pHandleOf(nullptr), m_nExitCode(0)
 {
 }
 
@@ -383,13 +383,27 @@ void CWinThread::SetMainWnd(CWnd* wnd)
 {
     m_pMainWnd = wnd;
     m_hMainWnd = wnd ? wnd->GetSafeHwnd() : nullptr;
+    m_pHandleOf = wnd;
+}
+
+HWND CWinThread::GetMainWndHandle() const
+{
+    // Only a pointer that changed since it was last seen is followed; one that stayed
+    // the same may point to a window that is gone by now.
+    if (m_pMainWnd != m_pHandleOf)
+    {
+        m_hMainWnd = m_pMainWnd ? m_pMainWnd->GetSafeHwnd() : nullptr;
+        m_pHandleOf = m_pMainWnd;
+    }
+    return m_hMainWnd;
 }
 
 BOOL CWinThread::PostToMainWnd(UINT message, WPARAM wParam, LPARAM lParam) const
 {
-    if (!m_hMainWnd)
+    HWND target = GetMainWndHandle();
+    if (!target)
         return FALSE;
-    return ::PostMessage(m_hMainWnd, message, wParam, lParam);
+    return ::PostMessage(target, message, wParam, lParam);
 }
 
 CWinThread* AfxBeginThread(const CRuntimeClass* threadClass, int, UINT stackSize, DWORD createFlags,

@@ -77,9 +77,10 @@ public:
     virtual bool OnThreadMessage(UINT message, WPARAM wParam, LPARAM lParam);
 
     // Sets m_pMainWnd and remembers its handle, so window messages from this thread are
-    // posted by handle and are dropped once the window is gone.
+    // posted by handle and are dropped once the window is gone. Assigning m_pMainWnd
+    // directly works too: the handle is then taken at the next post.
     void SetMainWnd(CWnd* wnd);
-    HWND GetMainWndHandle() const { return m_hMainWnd; }
+    HWND GetMainWndHandle() const;
     // PostMessage to the main window by handle; FALSE when there is none (any more).
     BOOL PostToMainWnd(UINT message, WPARAM wParam, LPARAM lParam) const;
 
@@ -108,7 +109,9 @@ private:
     bool HasMessage() const;
 
     std::shared_ptr<State> m_state;
-    HWND m_hMainWnd;
+    // The handle of the window m_pMainWnd pointed to when it was last looked at.
+    mutable HWND m_hMainWnd;
+    mutable const CWnd* m_pHandleOf;
     int m_nExitCode;
 };
 

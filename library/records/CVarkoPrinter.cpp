@@ -55,7 +55,7 @@ CVarkoPrinter::CVarkoPrinter(const CVarkoPrinter& source)
     : CVarkoPrinterData(), m_bCalibrate(source.m_bCalibrate), m_pOwner(source.m_pOwner),
       m_pThread(nullptr)
 {
-    m_strDownloadFile = source.m_strDownloadFile;
+    m_strDownloadFile = source.DownloadFile();
     m_strName = source.m_strName;
     m_strModel = source.m_strModel;
     m_pPort = copyPort(source.m_pPort);

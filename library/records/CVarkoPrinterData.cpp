@@ -53,6 +53,18 @@ CVarkoPrinterData::~CVarkoPrinterData()
         m_nPrinterCount = 1;
 }
 
+CString CVarkoPrinterData::DownloadFile() const
+{
+    std::lock_guard g(m_downloadFileLock);
+    return m_strDownloadFile;
+}
+
+void CVarkoPrinterData::DownloadFile(const CString& path)
+{
+    std::lock_guard g(m_downloadFileLock);
+    m_strDownloadFile = path;
+}
+
 CString CVarkoPrinterData::Model()
 {
     if (m_strModel.IsEmpty() && m_pPort)
@@ -198,7 +210,7 @@ void CVarkoPrinterData::Serialize(CArchive& ar)
 {
     if (ar.IsStoring())
     {
-        ar << m_strName << m_strModel << m_strDownloadFile;
+        ar << m_strName << m_strModel << DownloadFile();
         return;
     }
     // Give back the number the constructor took; the loaded name may claim a higher one.

@@ -4,12 +4,15 @@
 // writes one command, reads at most one reply of up to 1000 bytes, and closes the port
 // again, also when it fails; failures arrive as CVarkoPrinterException.
 //
-// Threading: called on the user-interface thread; no locks. The class-wide counters
-// are changed only there.
+// Threading: called on the user-interface thread. The class-wide counters are changed
+// only there; the download file name alone is guarded, because the printer's worker
+// thread clears it after a download.
 #include "CObject.h"
 #include "CString.h"
 #include "Export.h"
 #include "WinTypes.h"
+
+#include <mutex>
 
 class CArchive;
 class CPortBase;
@@ -38,8 +41,10 @@ public:
     void Model(const CString& model) { m_strModel = model; }
     CString Port() const;
     CString PortDisplayName() const;
-    CString DownloadFile() const { return m_strDownloadFile; }
-    void DownloadFile(const CString& path) { m_strDownloadFile = path; }
+    // The download file is the one field a printer's worker thread changes (it clears
+    // the name after a successful download) while the user-interface thread may read it.
+    CString DownloadFile() const;
+    void DownloadFile(const CString& path);
 
     bool IsBidirectional() const;
     CString SerialNumber() const;
@@ -72,6 +77,7 @@ protected:
     DWORD Exchange(const void* command, DWORD length, char* replyBuffer) const;
 
 private:
+    mutable std::mutex m_downloadFileLock;
     static int m_nPrinterCount;
     static int m_nRefCount;
 };

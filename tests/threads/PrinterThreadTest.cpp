@@ -382,3 +382,22 @@ TEST_F(DownloadJob, StartAndStopFollowTheOwnerProtocol)
     EXPECT_EQ(printer->GetPort(), nullptr);
     EXPECT_EQ(window.LParams(WM_DOWNLOAD_END), (std::vector<LPARAM>{eDownloadCanceled}));
 }
+
+TEST_F(DownloadJob, WindowAssignedDirectlyAsTheFrameworkDoesGetsTheNotices)
+{
+    RecordingWindow other;
+    CVarkoPrinter unowned(nullptr);
+    auto* unownedPort = new ScriptedPort;
+    unowned.SetPort(unownedPort);
+    unowned.DownloadFile(dir.MakeFile("label.lbl", 10).c_str());
+    auto* thread = static_cast<CPrinterThread*>(
+        AfxBeginThread(RUNTIME_CLASS(CPrinterThread), 0, 0, CREATE_SUSPENDED));
+    ASSERT_NE(thread, nullptr);
+    thread->m_pMainWnd = &other;
+    thread->SetPrinter(&unowned);
+    thread->ResumeThread();
+    PostThreadMessage(thread->m_nThreadID, WM_JOB_START, 0, 0);
+    ASSERT_TRUE(other.WaitFor(WM_DOWNLOAD_END, 1));
+    EXPECT_EQ(other.LParams(WM_DOWNLOAD_BEGIN), (std::vector<LPARAM>{10}));
+    ASSERT_TRUE(CBaseThread::StopAndWait(thread, 5000));
+}

@@ -28,9 +28,7 @@ long long MsSince(Clock::time_point t)
 
 bool Exists(const std::string& path)
 {
-    struct stat st
-    {
-    };
+    struct stat st = {};
     return ::lstat(path.c_str(), &st) == 0;
 }
 
@@ -310,4 +308,16 @@ TEST(PrinterSimFault, XoffStopsASenderWithOutputFlowControlUntilXon)
     // The flow-control bytes were taken by the line discipline, not handed to the reader.
     EXPECT_EQ(ReadFor(fd, 50, 100), "");
     ::close(fd);
+}
+
+TEST(PrinterSimFault, ACommandCutByAStallIsStillACommand)
+{
+    SimulatorProcess sim("[S]\nkind = serial\nserial = WHOLE\nfault = stall 3 800\n");
+    int fd = OpenDevice(sim.Path("S"));
+    ASSERT_GE(fd, 0);
+    ASSERT_TRUE(WriteAll(fd, "\nURS\n")); // the printer reads "\nUR", then stops
+    EXPECT_EQ(ReadFor(fd, 150, 3000), "WHOLE\r\n");
+    ::close(fd);
+    EXPECT_EQ(sim.CommandBytes("S"), std::vector<std::string>{"\nURS\n"});
+    EXPECT_EQ(sim.State("S").labelBytes, 0u);
 }

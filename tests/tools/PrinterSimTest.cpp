@@ -31,9 +31,7 @@ const char* const SERIAL_FLEET = "[Front Desk]\n"
 
 bool Exists(const std::string& path)
 {
-    struct stat st
-    {
-    };
+    struct stat st = {};
     return ::lstat(path.c_str(), &st) == 0;
 }
 
@@ -187,6 +185,17 @@ TEST(PrinterSim, UsbPrinterPublishesLinkAndDeviceId)
     EXPECT_EQ(static_cast<unsigned char>(buf[1]), id.size() + 2);
     EXPECT_EQ(std::string(buf + 2, n - 2), id);
     EXPECT_EQ(Exchange(d.path, "\nURS\n"), "U1\r\n");
+
+    // Changed at run time; "none" plays a device that refuses the request.
+    sim.Set("Back", "ieee1284", "MFG:Other;MDL:Z9;");
+    f = std::fopen(d.sidecar.c_str(), "rb");
+    ASSERT_NE(f, nullptr);
+    n = std::fread(buf, 1, sizeof buf, f);
+    std::fclose(f);
+    EXPECT_EQ(std::string(buf, n), std::string("\0\x13", 2) + "MFG:Other;MDL:Z9;");
+    sim.Set("Back", "ieee1284", "none");
+    EXPECT_FALSE(Exists(d.sidecar));
+    EXPECT_TRUE(Exists(d.path));
 }
 
 TEST(PrinterSim, ParallelAndNetworkPrintersTakeCommandsButNeverAnswer)

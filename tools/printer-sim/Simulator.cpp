@@ -67,9 +67,7 @@ bool EnsureDir(const std::string& path)
             return false;
         i = j + 1;
     }
-    struct stat st
-    {
-    };
+    struct stat st = {};
     return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
@@ -406,9 +404,7 @@ std::string Simulator::PublishPty(Device& d)
 {
     if (d.published)
         return "";
-    struct stat st
-    {
-    };
+    struct stat st = {};
     if (::lstat(d.linkPath.c_str(), &st) == 0)
     {
         // A link left by a run that was killed is replaced; anything else is not ours.
@@ -420,26 +416,37 @@ std::string Simulator::PublishPty(Device& d)
         return Errno("symlink " + d.linkPath);
     d.published = true;
     if (d.Cfg().kind == Kind::Usb)
+        return WriteSidecar(d);
+    return "";
+}
+
+std::string Simulator::WriteSidecar(Device& d)
+{
+    // "none" plays a device that refuses the identification request: no file at all.
+    const std::string& id = d.Cfg().ieee1284;
+    if (id == "none")
     {
-        // What LPIOC_GET_DEVICE_ID returns: a big-endian length that counts itself, then
-        // the ID text without a terminator.
-        const std::string& id = d.Cfg().ieee1284;
-        std::size_t total = id.size() + 2;
-        std::string bytes;
-        bytes += static_cast<char>((total >> 8) & 0xFF);
-        bytes += static_cast<char>(total & 0xFF);
-        bytes += id;
-        std::string tmp = d.sidecarPath + ".tmp";
-        int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-        if (fd < 0)
-            return Errno("create " + tmp);
-        bool ok = ::write(fd, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
-        ::close(fd);
-        if (!ok || ::rename(tmp.c_str(), d.sidecarPath.c_str()) != 0)
-        {
-            ::unlink(tmp.c_str());
-            return Errno("write " + d.sidecarPath);
-        }
+        ::unlink(d.sidecarPath.c_str());
+        return "";
+    }
+    // What LPIOC_GET_DEVICE_ID returns: a big-endian length that counts itself, then the
+    // ID text without a terminator.
+    std::size_t total = id.size() + 2;
+    std::string bytes;
+    bytes += static_cast<char>((total >> 8) & 0xFF);
+    bytes += static_cast<char>(total & 0xFF);
+    bytes += id;
+    std::string tmp = d.sidecarPath + ".tmp";
+    int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return Errno("create " + tmp);
+    bool ok = ::write(fd, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
+    ::close(fd);
+    // Renamed into place, so a reader never sees half an identification.
+    if (!ok || ::rename(tmp.c_str(), d.sidecarPath.c_str()) != 0)
+    {
+        ::unlink(tmp.c_str());
+        return Errno("write " + d.sidecarPath);
     }
     return "";
 }
@@ -547,9 +554,7 @@ std::string Simulator::StartControl()
     if (m_options.controlPath.size() >= sizeof a.sun_path)
         return "control path too long: " + m_options.controlPath;
     std::strcpy(a.sun_path, m_options.controlPath.c_str());
-    struct stat st
-    {
-    };
+    struct stat st = {};
     if (::lstat(m_options.controlPath.c_str(), &st) == 0)
     {
         if (!S_ISSOCK(st.st_mode))
@@ -625,22 +630,25 @@ void Simulator::Run(int stopFd)
         for (auto& dp : m_devices)
         {
             Device& d = *dp;
-            if (d.parser.HasPending())
-            {
-                if (d.flushAt <= now)
-                    HandleEvents(d, d.parser.Flush());
-                else
-                    wakeAt(d.flushAt);
-            }
             if (d.stalled)
             {
                 if (d.stallUntil <= now)
                 {
                     d.stalled = false;
                     m_log.Write(m_log.Begin("stall-end", d.Name()));
+                    // The rest of a command cut by the stall is still to be read.
+                    if (d.parser.HasPending())
+                        d.flushAt = now + std::chrono::milliseconds(PENDING_FLUSH_MS);
                 }
                 else
                     wakeAt(d.stallUntil);
+            }
+            if (d.parser.HasPending() && !d.stalled)
+            {
+                if (d.flushAt <= now)
+                    HandleEvents(d, d.parser.Flush());
+                else
+                    wakeAt(d.flushAt);
             }
             std::size_t limit = ReadLimit(d, now);
             if (d.stalled)
@@ -1310,11 +1318,25 @@ std::string Simulator::HandleControl(const std::string& line)
     if (cmd == "set")
     {
         if (t.size() != 4)
-            return ErrorJson("usage: set NAME serial|head|total|history|model VALUE");
+            return ErrorJson("usage: set NAME serial|head|total|history|model|ieee1284 VALUE");
         const std::string& key = t[2];
         const std::string& value = t[3];
         if (key == "serial")
             c.serial = value;
+        else if (key == "ieee1284")
+        {
+            if (c.kind != Kind::Usb)
+                return ErrorJson("only USB printers have an IEEE 1284 ID");
+            if (value.size() > 1021)
+                return ErrorJson("the IEEE 1284 ID must stay under 1022 bytes");
+            c.ieee1284 = value;
+            if (d->published)
+            {
+                std::string e = WriteSidecar(*d);
+                if (!e.empty())
+                    return ErrorJson(e);
+            }
+        }
         else if (key == "model")
             c.model = value;
         else if (key == "history")

@@ -65,6 +65,7 @@ private:
 
     std::string StartPty(Device& d);
     std::string PublishPty(Device& d);
+    std::string WriteSidecar(Device& d);
     void UnpublishPty(Device& d);
     std::string StartListener(Device& d);
     void StopNetwork(Device& d, bool reset);

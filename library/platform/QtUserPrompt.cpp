@@ -1,0 +1,139 @@
+#include "QtUserPrompt.h"
+
+#include "CString.h"
+#include "QtText.h"
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QPointer>
+#include <QPushButton>
+#include <QThread>
+
+#include <cstdio>
+
+namespace
+{
+constexpr UINT MB_ABORTRETRYIGNORE_ = 0x2;
+constexpr UINT MB_RETRYCANCEL_ = 0x5;
+constexpr UINT MB_DEFMASK_ = 0xF00;
+constexpr int IDABORT_ = 3;
+constexpr int IDRETRY_ = 4;
+constexpr int IDIGNORE_ = 5;
+
+struct ButtonChoice
+{
+    QMessageBox::StandardButton button;
+    int result;
+};
+
+CQtUserPrompt g_prompt;
+} // namespace
+
+int CQtUserPrompt::ShowOnGuiThread(const CString& text, const CString& caption, UINT type)
+{
+    std::vector<ButtonChoice> buttons;
+    switch (type & MB_TYPEMASK)
+    {
+    case MB_OKCANCEL:
+        buttons = {{QMessageBox::Ok, IDOK}, {QMessageBox::Cancel, IDCANCEL}};
+        break;
+    case MB_ABORTRETRYIGNORE_:
+        buttons = {{QMessageBox::Abort, IDABORT_},
+                   {QMessageBox::Retry, IDRETRY_},
+                   {QMessageBox::Ignore, IDIGNORE_}};
+        break;
+    case MB_YESNOCANCEL:
+        buttons = {
+            {QMessageBox::Yes, IDYES}, {QMessageBox::No, IDNO}, {QMessageBox::Cancel, IDCANCEL}};
+        break;
+    case MB_YESNO:
+        buttons = {{QMessageBox::Yes, IDYES}, {QMessageBox::No, IDNO}};
+        break;
+    case MB_RETRYCANCEL_:
+        buttons = {{QMessageBox::Retry, IDRETRY_}, {QMessageBox::Cancel, IDCANCEL}};
+        break;
+    default:
+        buttons = {{QMessageBox::Ok, IDOK}};
+        break;
+    }
+
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    switch (type & MB_ICONMASK)
+    {
+    case MB_ICONERROR:
+        icon = QMessageBox::Critical;
+        break;
+    case MB_ICONQUESTION:
+        icon = QMessageBox::Question;
+        break;
+    case MB_ICONWARNING:
+        icon = QMessageBox::Warning;
+        break;
+    case MB_ICONINFORMATION:
+        icon = QMessageBox::Information;
+        break;
+    default:
+        break;
+    }
+
+    // Parented to whatever window is in front, so the box stays on top of it. The box
+    // is held weakly: closing that window while the box is open deletes the box too.
+    QWidget* parent = QApplication::activeModalWidget();
+    if (!parent)
+        parent = QApplication::activeWindow();
+    QPointer<QMessageBox> box = new QMessageBox(parent);
+    box->setObjectName(QStringLiteral("UserPromptBox"));
+    box->setTextFormat(Qt::PlainText);
+    box->setWindowTitle(ToQString(caption));
+    box->setText(ToQString(text));
+    box->setIcon(icon);
+    QMessageBox::StandardButtons set;
+    for (const ButtonChoice& b : buttons)
+        set |= b.button;
+    box->setStandardButtons(set);
+    const std::size_t def = ((type & MB_DEFMASK_) >> 8);
+    box->setDefaultButton(buttons[def < buttons.size() ? def : 0].button);
+
+    const int answer = box->exec();
+    int result = -1;
+    for (const ButtonChoice& b : buttons)
+        if (answer == b.button)
+            result = b.result;
+    if (result == -1)
+    {
+        // Closed without a button: Cancel where there is one, No for a question, else OK.
+        if (set & QMessageBox::Cancel)
+            result = IDCANCEL;
+        else if (set & QMessageBox::No)
+            result = IDNO;
+        else
+            result = buttons.front().result;
+    }
+    delete box.data();
+    return result;
+}
+
+int CQtUserPrompt::MessageBox(const CString& text, const CString& caption, UINT type)
+{
+    QCoreApplication* app = QCoreApplication::instance();
+    if (!app || !qobject_cast<QApplication*>(app))
+    {
+        // No windows to show a box in: say it on standard error and take the safe
+        // answer, as the default prompt does.
+        std::fprintf(stderr, "%s: %s\n", caption.GetString(), text.GetString());
+        UINT kind = type & MB_TYPEMASK;
+        return (kind == MB_YESNO || kind == MB_YESNOCANCEL) ? IDNO : IDOK;
+    }
+    if (QThread::currentThread() == app->thread())
+        return ShowOnGuiThread(text, caption, type);
+
+    int result = IDCANCEL;
+    QMetaObject::invokeMethod(
+        app, [&] { result = ShowOnGuiThread(text, caption, type); }, Qt::BlockingQueuedConnection);
+    return result;
+}
+
+IUserPrompt* InstallQtUserPrompt()
+{
+    return SetUserPrompt(&g_prompt);
+}

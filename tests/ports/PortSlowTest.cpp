@@ -1,0 +1,150 @@
+// Ports waiting out their real time limits: the 5 s serial read and write, the 3 s USB
+// read, and the 30 s no-progress limits of USB and network writes.
+#include "CNetworkPort.h"
+#include "CSerialPort.h"
+#include "CUSBPort.h"
+#include "PortTestSupport.h"
+#include "SimulatorProcess.h"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+using namespace porttest;
+
+TEST(PortSlow, SilentSerialPrinterGivesNothingAfterFiveSeconds)
+{
+    SimulatorProcess sim("[S1]\nkind = serial\ncom = 5\nfault = silent\n");
+    CSerialPort port;
+    port.SetPortName("COM5");
+    port.Open();
+    DWORD written = 0;
+    port.Write("\nURS\n", 5, written);
+    char buf[1000];
+    DWORD got = 99;
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(CodeOf([&] { port.Read(buf, sizeof buf, got); }), 0u);
+    long long ms = MsSince(start);
+    EXPECT_EQ(got, 0u);
+    EXPECT_GE(ms, 4950);
+    EXPECT_LT(ms, 5600);
+    EXPECT_TRUE(port.IsOpen());
+    port.Close();
+}
+
+TEST(PortSlow, SilentUsbPrinterGivesNothingAfterThreeSeconds)
+{
+    SimulatorProcess sim("[U1]\nkind = usb\nlink = lp0\nfault = silent\n");
+    CUSBPort port;
+    port.SetPortName(sim.Path("U1").c_str());
+    port.Open();
+    DWORD written = 0;
+    port.Write("\nURS\n", 5, written);
+    char buf[1000];
+    DWORD got = 99;
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(CodeOf([&] { port.Read(buf, sizeof buf, got); }), 0u);
+    long long ms = MsSince(start);
+    EXPECT_EQ(got, 0u);
+    EXPECT_GE(ms, 2950);
+    EXPECT_LT(ms, 3600);
+    // Still usable afterwards.
+    sim.Fault("U1", "clear");
+    port.Write("\nURS\n", 5, written);
+    port.Read(buf, sizeof buf, got);
+    EXPECT_EQ(std::string(buf, got), "SIM0001\r\n");
+    port.Close();
+}
+
+TEST(PortSlow, SerialWriteToAStalledPrinterEndsAfterFiveSecondsWithFewerBytes)
+{
+    SimulatorProcess sim("[S1]\nkind = serial\ncom = 6\nfault = stall 0 20000\n");
+    CSerialPort port;
+    port.SetPortName("COM6");
+    port.Open();
+    std::string data(4 << 20, 'x');
+    DWORD written = 0;
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(CodeOf([&] { port.Write(data.data(), static_cast<DWORD>(data.size()), written); }),
+              0u);
+    long long ms = MsSince(start);
+    EXPECT_LT(written, data.size());
+    EXPECT_GE(ms, 4950);
+    EXPECT_LT(ms, 5600);
+    port.Close();
+}
+
+TEST(PortSlow, XoffFromThePrinterHoldsSerialOutputUntilXon)
+{
+    Pty pty;
+    Publish("COM7", pty.SlavePath());
+    CSerialPort port;
+    port.SetPortName("COM7");
+    port.SetSettings(9600, 8, 0, 0, 1);
+    port.Open();
+    pty.Send("\x13");
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    DWORD written = 99;
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(CodeOf([&] { port.Write("held", 4, written); }), 0u);
+    long long ms = MsSince(start);
+    // Held for the whole write time-out, then given up on without an error.
+    EXPECT_EQ(written, 0u);
+    EXPECT_GE(ms, 4950);
+    EXPECT_LT(ms, 5600);
+    EXPECT_EQ(pty.Received(100), "");
+    pty.Send("\x11");
+    port.Write("sent", 4, written);
+    EXPECT_EQ(written, 4u);
+    EXPECT_EQ(pty.Received(), "sent");
+    // XON and XOFF are flow control, not data.
+    char buf[8];
+    DWORD got = 0;
+    pty.Send("ok");
+    port.Read(buf, sizeof buf, got);
+    EXPECT_EQ(std::string(buf, got), "ok");
+    port.Close();
+    Unpublish("COM7");
+}
+
+TEST(PortSlow, UsbWriteToAPrinterThatTakesNothingEndsWithCode12)
+{
+    SimulatorProcess sim("[U1]\nkind = usb\nlink = lp2\nfault = stall 0 300000\n");
+    CUSBPort port;
+    port.SetPortName(sim.Path("U1").c_str());
+    port.Open();
+    std::string data(4 << 20, 'u');
+    DWORD written = 0;
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(CodeOf([&] { port.Write(data.data(), static_cast<DWORD>(data.size()), written); }),
+              12u);
+    long long ms = MsSince(start);
+    // 30 s without progress; a device that takes a few more bytes now and then (a pty
+    // frees room in steps) starts the 30 s again, but it never gets to the end.
+    EXPECT_GE(ms, 29900);
+    EXPECT_LT(ms, 100000);
+    EXPECT_TRUE(port.IsOpen());
+    port.Close();
+}
+
+TEST(PortSlow, NetworkWriteToAStalledPrinterEndsWithNothingAcceptedAndNoError)
+{
+    std::string address = SimulatorProcess::UniqueLoopback();
+    SimulatorProcess sim("[N1]\nkind = network\naddress = " + address +
+                         "\nport = 9100\nfault = stall 0 300000\n");
+    CNetworkPort port;
+    port.SetPortName(address.c_str());
+    port.Open();
+    std::string data(64 << 20, 'n');
+    DWORD written = 99;
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(CodeOf([&] { port.Write(data.data(), static_cast<DWORD>(data.size()), written); }),
+              0u);
+    long long ms = MsSince(start);
+    EXPECT_EQ(written, 0u);
+    EXPECT_GE(ms, 29900);
+    EXPECT_LT(ms, 100000);
+    // The connection was still up, so it was not made again.
+    EXPECT_EQ(sim.State("N1").Counter("connections"), 1u);
+    port.Close();
+}
