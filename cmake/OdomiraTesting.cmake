@@ -20,6 +20,9 @@ function(odomira_add_test name)
         "ODOMIRA_BIN_DIR=${CMAKE_BINARY_DIR}/bin"
         "ODOMIRA_SOURCE_DIR=${CMAKE_SOURCE_DIR}"
         "QT_QPA_PLATFORM=offscreen"
+        # No test may broadcast onto the machine's network: discovery stays on loopback
+        # unless a test runs it inside a network namespace of its own.
+        "VARKO_DISCOVERY_BROADCAST=127.255.255.255"
         ${T_ENV})
     # RESOURCE_LOCK keeps tests that share a fixed resource (UDP port 4201) from running
     # side by side under ctest --parallel.

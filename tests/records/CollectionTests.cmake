@@ -3,3 +3,19 @@ odomira_add_test(settings_tests SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/SettingsStor
                  LIBS varko_objects)
 odomira_add_test(discovery_packet_tests
                  SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/DiscoveryPacketTest.cpp LIBS varko_objects)
+odomira_add_test(collection_file_tests SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/CollectionFileTest.cpp
+                 LIBS varko_objects)
+odomira_add_test(collection_detect_tests
+                 SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/CollectionDetectTest.cpp
+                 LIBS varko_objects LABEL slow RESOURCE_LOCK discovery4201)
+target_include_directories(collection_detect_tests PRIVATE ${CMAKE_SOURCE_DIR}/tests/threads)
+# The discovery thread's tests live beside the thread tests but are registered here.
+set(discovery_dir ${CMAKE_SOURCE_DIR}/tests/threads)
+odomira_add_test(discovery_thread_tests SOURCES ${discovery_dir}/DiscoveryThreadTest.cpp
+                 LIBS varko_objects RESOURCE_LOCK discovery4201)
+odomira_add_test(discovery_search_tests SOURCES ${discovery_dir}/DiscoverySearchTest.cpp
+                 LIBS varko_objects LABEL slow RESOURCE_LOCK discovery4201)
+if(TARGET Qt6::Widgets)
+    odomira_add_test(discovery_widget_tests SOURCES ${discovery_dir}/DiscoveryWidgetTest.cpp
+                     LIBS varko_objects Qt6::Widgets LABEL gui RESOURCE_LOCK discovery4201)
+endif()

@@ -30,7 +30,10 @@ protected:
     {
         const char* root = std::getenv("VARKO_SETTINGS_ROOT");
         ASSERT_NE(root, nullptr) << "tests run with a private settings root";
-        m_root = root;
+        // ctest runs the cases of one binary side by side: each gets a root of its own.
+        m_root = std::string(root) + "/" +
+                 ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        setenv("VARKO_SETTINGS_ROOT", m_root.c_str(), 1);
         fs::remove_all(m_root);
         fs::create_directories(m_root);
     }

@@ -280,6 +280,7 @@ SimPrinterState ToState(const SimJson& j)
     s.name = j["name"].Str();
     s.kind = j["kind"].Str();
     s.power = j["power"].Str();
+    s.openClients = static_cast<int>(j["open_clients"].Int());
     s.serial = j["serial"].Str();
     s.model = j["model"].Str();
     s.history = j["history"].Str();

@@ -97,6 +97,7 @@ struct SimLogEntry
 struct SimPrinterState
 {
     std::string name, kind, power, serial, model, history, faults;
+    int openClients = 0; // clients holding the device now (network: 1 while connected)
     double headInches = 0, totalInches = 0;
     long long headMm = 0, totalMm = 0;
     std::uint64_t labelBytes = 0;

@@ -77,6 +77,12 @@ TEST(PrinterSim, SerialPrinterAnswersEveryQueryWithExactBytes)
     EXPECT_EQ(sim.Log("Front Desk", "open").size(), 5u);
     EXPECT_TRUE(SimulatorProcess::WaitFor(
         [&] { return sim.Log("Front Desk", "close").size() == 5u; }, 2000));
+    EXPECT_EQ(sim.State("Front Desk").openClients, 0);
+    int fd = OpenDevice(com3);
+    ASSERT_GE(fd, 0);
+    EXPECT_TRUE(
+        SimulatorProcess::WaitFor([&] { return sim.State("Front Desk").openClients == 1; }, 1000));
+    ::close(fd);
 }
 
 TEST(PrinterSim, SetSerialNumberUndoesTheEscaping)

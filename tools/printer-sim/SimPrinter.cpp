@@ -117,7 +117,7 @@ void SimPrinter::AddLabelData(const std::string& data)
     m_config.totalInches += inches;
 }
 
-std::string SimPrinter::StateJson() const
+std::string SimPrinter::StateJson(int openClients) const
 {
     const Counters& c = m_counters;
     JsonObject counters;
@@ -139,6 +139,7 @@ std::string SimPrinter::StateJson() const
     o.Add("name", m_config.name)
         .Add("kind", KindName(m_config.kind))
         .Add("power", m_config.powered ? "on" : "off")
+        .Add("open_clients", openClients)
         .Add("serial", m_config.serial)
         .Add("model", m_config.model)
         .Add("head_in", m_config.headInches)

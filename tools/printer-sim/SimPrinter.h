@@ -60,8 +60,9 @@ public:
     std::string OdometerReply(char unit) const;
     std::string HistoryReply(char unit) const;
 
-    // The printer's state as one JSON object (see README.md).
-    std::string StateJson() const;
+    // The printer's state as one JSON object (see README.md); openClients is how many
+    // clients hold the device (or the connection) right now, which only the loop knows.
+    std::string StateJson(int openClients) const;
 
 private:
     PrinterConfig m_config;

@@ -203,6 +203,11 @@ Simulator::~Simulator()
     CloseFd(m_controlFd);
 }
 
+std::string Simulator::StateOf(const Device& d) const
+{
+    return d.printer.StateJson(d.Cfg().kind == Kind::Network ? (d.connFd >= 0 ? 1 : 0) : d.openers);
+}
+
 Simulator::Device* Simulator::Find(const std::string& name)
 {
     for (auto& d : m_devices)
@@ -1257,11 +1262,11 @@ std::string Simulator::HandleControl(const std::string& line)
             Device* d = Find(t[1]);
             if (!d)
                 return ErrorJson("no printer '" + t[1] + "'");
-            return JsonObject().Add("ok", true).AddRaw("printer", d->printer.StateJson()).Str();
+            return JsonObject().Add("ok", true).AddRaw("printer", StateOf(*d)).Str();
         }
         std::string list = "[";
         for (auto& d : m_devices)
-            list += (list.size() > 1 ? "," : "") + d->printer.StateJson();
+            list += (list.size() > 1 ? "," : "") + StateOf(*d);
         return JsonObject().Add("ok", true).AddRaw("printers", list + "]").Str();
     }
     if (t.size() < 2)
@@ -1299,7 +1304,7 @@ std::string Simulator::HandleControl(const std::string& line)
             c.powered = on;
         }
         m_log.Write(m_log.Begin("power", d->Name()).Add("state", t[2]));
-        return JsonObject().Add("ok", true).AddRaw("printer", d->printer.StateJson()).Str();
+        return JsonObject().Add("ok", true).AddRaw("printer", StateOf(*d)).Str();
     }
     if (cmd == "fault")
     {
@@ -1313,7 +1318,7 @@ std::string Simulator::HandleControl(const std::string& line)
         c.faults = f;
         ArmFaultRuntime(*d);
         m_log.Write(m_log.Begin("fault", d->Name()).Add("spec", spec).Add("faults", f.Describe()));
-        return JsonObject().Add("ok", true).AddRaw("printer", d->printer.StateJson()).Str();
+        return JsonObject().Add("ok", true).AddRaw("printer", StateOf(*d)).Str();
     }
     if (cmd == "set")
     {
@@ -1356,7 +1361,7 @@ std::string Simulator::HandleControl(const std::string& line)
         else
             return ErrorJson("unknown key '" + key + "'");
         m_log.Write(m_log.Begin("set", d->Name()).Add("key", key).Add("value", value));
-        return JsonObject().Add("ok", true).AddRaw("printer", d->printer.StateJson()).Str();
+        return JsonObject().Add("ok", true).AddRaw("printer", StateOf(*d)).Str();
     }
     return ErrorJson("unknown command '" + cmd + "'");
 }

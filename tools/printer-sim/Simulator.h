@@ -99,6 +99,7 @@ private:
     int RunTimers();
 
     Device* Find(const std::string& name);
+    std::string StateOf(const Device& d) const;
 
     Fleet m_fleet;
     SimulatorOptions m_options;

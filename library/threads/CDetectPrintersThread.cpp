@@ -1,0 +1,155 @@
+#include "CDetectPrintersThread.h"
+
+#include "CSearchNetworkDlg.h"
+
+IMPLEMENT_DYNCREATE(CDetectPrintersThread, CBaseThread)
+
+namespace
+{
+// The process-wide slot: the thread whose search runs. Holding the id, not the
+// object, lets the timer post to a thread that may have ended meanwhile.
+std::atomic<DWORD> g_searchThreadId{0};
+} // namespace
+
+CDetectPrintersThread::CDetectPrintersThread() : m_pSocket(nullptr), m_searching(false) {}
+
+CDetectPrintersThread::~CDetectPrintersThread()
+{
+    delete m_pSocket;
+    FreeResponses();
+}
+
+BOOL CDetectPrintersThread::InitInstance()
+{
+    if (!m_pSocket)
+    {
+        m_pSocket = new CUDPSocket(this, DISCOVERY_PORT);
+        m_pSocket->Create();
+    }
+    return TRUE;
+}
+
+int CDetectPrintersThread::ExitInstance()
+{
+    m_searching = false;
+    DWORD mine = m_nThreadID;
+    g_searchThreadId.compare_exchange_strong(mine, 0);
+    if (m_pSocket)
+    {
+        m_pSocket->Close();
+        delete m_pSocket;
+        m_pSocket = nullptr;
+    }
+    FreeResponses();
+    return CBaseThread::ExitInstance();
+}
+
+bool CDetectPrintersThread::OnThreadMessage(UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message)
+    {
+    case WM_DETECT_START:
+        OnStartDetect(wParam, lParam);
+        return true;
+    case WM_DETECT_TIMEOUT:
+        OnDetectTimeout(wParam, lParam);
+        return true;
+    case WM_DETECT_CANCEL:
+        OnCancelDetect(wParam, lParam);
+        return true;
+    default:
+        return CBaseThread::OnThreadMessage(message, wParam, lParam);
+    }
+}
+
+void CDetectPrintersThread::OnStartDetect(WPARAM wParam, LPARAM)
+{
+    HWND dialog = reinterpret_cast<HWND>(wParam);
+    FreeResponses();
+    g_searchThreadId = m_nThreadID;
+    m_searching = true;
+    if (m_pSocket && m_pSocket->SendDiscoveryRequest())
+        PostMessage(dialog, CSearchNetworkDlg::WM_SEARCH_SET_TIMER,
+                    CSearchNetworkDlg::DETECT_TIMER_ID, CSearchNetworkDlg::DETECT_TIME_MS);
+    else
+        PostThreadMessage(m_nThreadID, WM_DETECT_TIMEOUT, wParam, 0);
+}
+
+void CDetectPrintersThread::OnDetectTimeout(WPARAM wParam, LPARAM)
+{
+    // The search is over before the dialog hears of it, so nothing is appended once
+    // the caller may read the list.
+    m_searching = false;
+    PostMessage(reinterpret_cast<HWND>(wParam), WM_DETECT_DONE, 0, 0);
+    g_searchThreadId = 0;
+}
+
+void CDetectPrintersThread::OnCancelDetect(WPARAM wParam, LPARAM)
+{
+    m_searching = false;
+    g_searchThreadId = 0;
+    PostMessage(reinterpret_cast<HWND>(wParam), CSearchNetworkDlg::WM_SEARCH_KILL_TIMER,
+                CSearchNetworkDlg::DETECT_TIMER_ID, 0);
+}
+
+void CDetectPrintersThread::AddResponse(DiscoveryResponsePacketF3* record)
+{
+    if (!record)
+        return;
+    std::lock_guard g(m_lock);
+    if (!m_searching)
+    {
+        delete record;
+        return;
+    }
+    m_responses.push_back(record);
+}
+
+void CDetectPrintersThread::FreeResponses()
+{
+    std::lock_guard g(m_lock);
+    for (DiscoveryResponsePacketF3* r : m_responses)
+        delete r;
+    m_responses.clear();
+}
+
+int CDetectPrintersThread::GetResponseCount() const
+{
+    std::lock_guard g(m_lock);
+    return static_cast<int>(m_responses.size());
+}
+
+// Positions are 1-based indices, so the first is never null.
+POSITION CDetectPrintersThread::GetFirstResponse() const
+{
+    std::lock_guard g(m_lock);
+    return m_responses.empty() ? nullptr : reinterpret_cast<POSITION>(std::uintptr_t(1));
+}
+
+const CDetectPrintersThread::DiscoveryResponsePacketF3*
+CDetectPrintersThread::GetNextResponse(POSITION& pos) const
+{
+    std::lock_guard g(m_lock);
+    auto index = reinterpret_cast<std::uintptr_t>(pos);
+    if (index == 0 || index > m_responses.size())
+    {
+        pos = nullptr;
+        return nullptr;
+    }
+    const DiscoveryResponsePacketF3* r = m_responses[index - 1];
+    pos = index < m_responses.size() ? reinterpret_cast<POSITION>(index + 1) : nullptr;
+    return r;
+}
+
+void CDetectPrintersThread::DetectTimerProc(HWND hwnd, UINT timerId)
+{
+    if (timerId != CSearchNetworkDlg::DETECT_TIMER_ID)
+        return;
+    if (DWORD id = g_searchThreadId.load())
+        PostThreadMessage(id, WM_DETECT_TIMEOUT, reinterpret_cast<WPARAM>(hwnd), 0);
+}
+
+DWORD CDetectPrintersThread::CurrentSearchThreadId()
+{
+    return g_searchThreadId.load();
+}

@@ -1,0 +1,460 @@
+// The collection's settings file, batch commands and download service, without a
+// network: files are built by hand from the stored layouts, and the printers' ports
+// are replaced by scripted ones where traffic matters.
+#include "CArchive.h"
+#include "CNetworkPort.h"
+#include "CParallelPort.h"
+#include "CSerialPort.h"
+#include "CUSBPort.h"
+#include "CVarkoPrinter.h"
+#include "CVarkoPrinterException.h"
+#include "CVarkoPrinters.h"
+#include "LibraryStrings.h"
+#include "ScriptedPort.h"
+#include "ScriptedPrompt.h"
+#include "StringTable.h"
+#include "SysCalls.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+using Bytes = std::vector<std::uint8_t>;
+
+namespace
+{
+// Builds a settings file the way the layouts describe it, byte by byte.
+struct FileBuilder
+{
+    Bytes b;
+    FileBuilder& u32(std::uint32_t v)
+    {
+        for (int i = 0; i < 4; ++i)
+            b.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+        return *this;
+    }
+    FileBuilder& str(const std::string& s) // lengths below 255 only
+    {
+        b.push_back(static_cast<std::uint8_t>(s.size()));
+        b.insert(b.end(), s.begin(), s.end());
+        return *this;
+    }
+    FileBuilder& record(const std::string& name, const std::string& model,
+                        const std::string& download, const std::string& portClass,
+                        std::uint32_t calibrate)
+    {
+        return str(name).str(model).str(download).str(portClass).u32(calibrate);
+    }
+};
+
+Bytes networkExample()
+{
+    FileBuilder f;
+    f.u32(1).record("Printer#1", "", "", "CNetworkPort", 0).str("192.168.0.50").u32(6101);
+    return f.b;
+}
+
+Bytes fourKinds()
+{
+    FileBuilder f;
+    f.u32(4);
+    f.record("Dock", "RX-400", "/srv/labels/dock.prn", "CSerialPort", 1)
+        .str("\\\\.\\COM3")
+        .u32(19200)
+        .u32(7)
+        .u32(2)
+        .u32(2)
+        .u32(1)
+        .str("COM3");
+    f.record("Office", "RX-200", "", "CParallelPort", 0).str("\\\\.\\LPT1").str("LPT1");
+    f.record("Desk", "RX-USB", "", "CUSBPort", 7).str("/dev/usb/lp0");
+    f.record("Lobby", "", "", "CNetworkPort", 0).str("10.1.2.3").u32(9100);
+    return f.b;
+}
+
+void load(CVarkoPrinters& c, const Bytes& bytes)
+{
+    CArchive ar(bytes);
+    c.Serialize(ar, nullptr);
+}
+
+Bytes save(CVarkoPrinters& c)
+{
+    return c.SaveToBytes();
+}
+
+CVarkoPrinter* live(CVarkoPrinterData* p)
+{
+    return dynamic_cast<CVarkoPrinter*>(p);
+}
+
+std::vector<std::string> names(const CVarkoPrinters& c)
+{
+    std::vector<std::string> n;
+    POSITION pos = c.GetFirstPrinter();
+    while (pos)
+        n.push_back(c.GetNextPrinter(pos)->Name().str());
+    return n;
+}
+
+class CollectionFile : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        RegisterLibraryStrings();
+        const char* base = std::getenv("VARKO_SETTINGS_ROOT");
+        ASSERT_NE(base, nullptr);
+        // ctest runs the cases of one binary side by side: each gets a root of its own.
+        std::string root = std::string(base) + "/" +
+                           ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        setenv("VARKO_SETTINGS_ROOT", root.c_str(), 1);
+        m_dir = root + "/files";
+        fs::remove_all(root);
+        fs::create_directories(m_dir);
+    }
+    std::string m_dir;
+};
+
+TEST_F(CollectionFile, EmptyCollectionIsFourZeroBytesBothWays)
+{
+    CVarkoPrinters c;
+    EXPECT_EQ(save(c), (Bytes{0, 0, 0, 0}));
+    load(c, Bytes{0, 0, 0, 0});
+    EXPECT_EQ(c.GetPrinterCount(), 0);
+    EXPECT_EQ(c.GetFirstPrinter(), nullptr);
+    EXPECT_FALSE(c.IsModified());
+}
+
+TEST_F(CollectionFile, NetworkExampleLoadsAndSavesByteForByte)
+{
+    const Bytes example = networkExample();
+    // The documented start of the file.
+    const Bytes start = {0x01, 0x00, 0x00, 0x00, 0x09, 'P',  'r', 'i',  'n',  't',  'e',
+                         'r',  '#',  '1',  0x00, 0x00, 0x0C, 'C', 'N',  'e',  't',  'w',
+                         'o',  'r',  'k',  'P',  'o',  'r',  't', 0x00, 0x00, 0x00, 0x00};
+    ASSERT_TRUE(std::equal(start.begin(), start.end(), example.begin()));
+
+    CVarkoPrinters c;
+    load(c, example);
+    ASSERT_EQ(c.GetPrinterCount(), 1);
+    CVarkoPrinter* p = live(c.FindPrinter("Printer#1"));
+    ASSERT_NE(p, nullptr);
+    auto* port = dynamic_cast<CNetworkPort*>(p->GetPort());
+    ASSERT_NE(port, nullptr);
+    BYTE a, b, cc, d;
+    port->GetIPAddress(a, b, cc, d);
+    EXPECT_EQ(CString::Formatted("%u.%u.%u.%u", a, b, cc, d), "192.168.0.50");
+    EXPECT_EQ(port->m_tcpPort, 6101u);
+    EXPECT_NE(p->GetThread(), nullptr) << "every loaded printer runs its thread";
+    EXPECT_EQ(save(c), example);
+}
+
+TEST_F(CollectionFile, HandBuiltRecordsOfAllFourPortKindsLoadToTheirFields)
+{
+    const Bytes file = fourKinds();
+    CVarkoPrinters c;
+    load(c, file);
+    ASSERT_EQ(names(c), (std::vector<std::string>{"Dock", "Office", "Desk", "Lobby"}));
+
+    CVarkoPrinter* dock = live(c.FindPrinter("Dock"));
+    ASSERT_NE(dock, nullptr);
+    EXPECT_EQ(dock->Model(), "RX-400");
+    EXPECT_EQ(dock->DownloadFile(), "/srv/labels/dock.prn");
+    EXPECT_TRUE(dock->m_bCalibrate);
+    auto* serial = dynamic_cast<CSerialPort*>(dock->GetPort());
+    ASSERT_NE(serial, nullptr);
+    int baud, data, parity, stop, flow;
+    serial->GetSettings(baud, data, parity, stop, flow);
+    EXPECT_EQ(baud, 19200);
+    EXPECT_EQ(data, 7);
+    EXPECT_EQ(parity, 2);
+    EXPECT_EQ(stop, 2);
+    EXPECT_EQ(flow, 1);
+    EXPECT_EQ(dock->Port(), "COM3");
+
+    CVarkoPrinter* office = live(c.FindPrinter("Office"));
+    ASSERT_NE(office, nullptr);
+    EXPECT_NE(dynamic_cast<CParallelPort*>(office->GetPort()), nullptr);
+    EXPECT_EQ(office->Port(), "LPT1");
+    EXPECT_FALSE(office->m_bCalibrate);
+
+    CVarkoPrinter* desk = live(c.FindPrinter("Desk"));
+    ASSERT_NE(desk, nullptr);
+    EXPECT_NE(dynamic_cast<CUSBPort*>(desk->GetPort()), nullptr);
+    EXPECT_EQ(desk->Port(), "/dev/usb/lp0");
+    EXPECT_FALSE(desk->m_bCalibrate) << "only the value 1 means on";
+    EXPECT_EQ(desk->PortDisplayName(), "USB");
+
+    CVarkoPrinter* lobby = live(c.FindPrinter("Lobby"));
+    ASSERT_NE(lobby, nullptr);
+    EXPECT_EQ(lobby->Port(), "10.1.2.3");
+
+    // Saved again, the only difference is the calibrate flag 7 now written as 0.
+    Bytes expected = file;
+    FileBuilder flag7;
+    flag7.str("CUSBPort").u32(7);
+    FileBuilder flag0;
+    flag0.str("CUSBPort").u32(0);
+    auto at = std::search(expected.begin(), expected.end(), flag7.b.begin(), flag7.b.end());
+    ASSERT_NE(at, expected.end());
+    std::copy(flag0.b.begin(), flag0.b.end(), at);
+    EXPECT_EQ(save(c), expected);
+}
+
+TEST_F(CollectionFile, SaveLoadSaveThroughFilesGivesIdenticalBytes)
+{
+    std::string path = m_dir + "/fleet.vps";
+    {
+        CVarkoPrinters c;
+        load(c, fourKinds());
+        c.SaveToFile(path.c_str());
+    }
+    Bytes first = ReadWholeFile(path.c_str());
+    CVarkoPrinters again;
+    again.LoadFromFile(path.c_str(), nullptr);
+    again.SaveToFile(path.c_str());
+    EXPECT_EQ(ReadWholeFile(path.c_str()), first);
+    EXPECT_EQ(again.GetPrinterCount(), 4);
+}
+
+TEST_F(CollectionFile, TwoPrintersOfOneNameBothLoadAndNeitherLeaks)
+{
+    FileBuilder f;
+    f.u32(3);
+    f.record("Lobby", "", "", "CNetworkPort", 0).str("10.0.0.1").u32(9100);
+    f.record("Lobby", "", "", "CNetworkPort", 0).str("10.0.0.2").u32(9100);
+    f.record("Lobby (2)", "", "", "CNetworkPort", 0).str("10.0.0.3").u32(9100);
+    CVarkoPrinters c;
+    load(c, f.b);
+    ASSERT_EQ(c.GetPrinterCount(), 3);
+    EXPECT_EQ(names(c), (std::vector<std::string>{"Lobby", "Lobby (2)", "Lobby (2) (2)"}));
+    EXPECT_EQ(c.FindPrinter("Lobby")->Port(), "10.0.0.1");
+    EXPECT_EQ(c.FindPrinter("Lobby (2)")->Port(), "10.0.0.2");
+    EXPECT_EQ(c.FindPrinter("Lobby (2) (2)")->Port(), "10.0.0.3");
+    // Each printer is its own object with its own thread.
+    POSITION pos = c.GetFirstPrinter();
+    while (pos)
+        EXPECT_NE(live(c.GetNextPrinter(pos))->GetThread(), nullptr);
+}
+
+TEST_F(CollectionFile, TruncatedOrCorruptFilesFailClearlyAndChangeNothing)
+{
+    std::string path = m_dir + "/fleet.vps";
+    Bytes good = fourKinds();
+    for (std::size_t cut : {std::size_t(2), std::size_t(10), good.size() / 2, good.size() - 1})
+    {
+        Bytes shortFile(good.begin(), good.begin() + static_cast<long>(cut));
+        WriteFileAtomically(path.c_str(), shortFile);
+        CVarkoPrinters c;
+        c.SetModified(FALSE);
+        try
+        {
+            c.LoadFromFile(path.c_str(), nullptr);
+            ADD_FAILURE() << "a file cut at " << cut << " bytes loaded";
+        }
+        catch (const CArchiveException& e)
+        {
+            EXPECT_EQ(e.m_cause, CArchiveException::endOfFile);
+            EXPECT_FALSE(e.GetReportText().IsEmpty());
+        }
+        EXPECT_EQ(c.GetPrinterCount(), 0) << "nothing of a damaged file is kept";
+        EXPECT_FALSE(c.IsModified());
+        EXPECT_EQ(ReadWholeFile(path.c_str()), shortFile) << "loading never writes";
+    }
+
+    // A count far beyond what the file holds must not allocate or make printers.
+    FileBuilder huge;
+    huge.u32(0xFFFFFFF0u).record("A", "", "", "CNetworkPort", 0).str("10.0.0.1").u32(9100);
+    WriteFileAtomically(path.c_str(), huge.b);
+    CVarkoPrinters c;
+    EXPECT_THROW(c.LoadFromFile(path.c_str(), nullptr), CArchiveException);
+    EXPECT_EQ(c.GetPrinterCount(), 0);
+}
+
+TEST_F(CollectionFile, UnknownPortClassStopsTheLoadWithCodeSeven)
+{
+    FileBuilder f;
+    f.u32(2);
+    f.record("First", "", "", "CNetworkPort", 0).str("10.0.0.1").u32(9100);
+    f.record("Second", "", "", "CSerialport", 0); // other letter case: no port, no fields
+    CVarkoPrinters c;
+    try
+    {
+        load(c, f.b);
+        ADD_FAILURE() << "loaded a printer without a port";
+    }
+    catch (const CVarkoPrinterException& e)
+    {
+        EXPECT_EQ(e.GetErrorCode(), 7u);
+    }
+    // The archive-level load keeps what it read before, as the document expects.
+    EXPECT_EQ(names(c), (std::vector<std::string>{"First"}));
+}
+
+TEST_F(CollectionFile, AFailedSaveKeepsTheOldFile)
+{
+    std::string path = m_dir + "/fleet.vps";
+    CVarkoPrinters c;
+    load(c, networkExample());
+    c.SaveToFile(path.c_str());
+    Bytes before = ReadWholeFile(path.c_str());
+    load(c, fourKinds());
+    {
+        // The disk fills up during the write.
+        ScopedSysCall<decltype(SysCalls::write)> full(&SysCalls::write,
+                                                      [](int, const void*, std::size_t) -> ssize_t
+                                                      {
+                                                          errno = ENOSPC;
+                                                          return -1;
+                                                      });
+        EXPECT_THROW(c.SaveToFile(path.c_str()), CFileException);
+    }
+    EXPECT_EQ(ReadWholeFile(path.c_str()), before);
+    for (const auto& entry : fs::directory_iterator(m_dir))
+        EXPECT_EQ(entry.path().filename(), "fleet.vps") << "no temporary file is left";
+}
+
+// Three printers, the middle one switched off (its port cannot be opened).
+class CollectionBatch : public CollectionFile
+{
+protected:
+    void SetUp() override
+    {
+        CollectionFile::SetUp();
+        FileBuilder f;
+        f.u32(3);
+        for (const char* n : {"A", "B", "C"})
+            f.record(n, "", "", "CNetworkPort", 0)
+                .str(std::string("10.0.0.") + std::to_string(n[0] - 'A' + 1))
+                .u32(9100);
+        load(m_c, f.b);
+        for (const char* n : {"A", "B", "C"})
+        {
+            auto* port = new ScriptedPortOf<CNetworkPort>;
+            live(m_c.FindPrinter(n))->SetPort(port);
+            m_ports.push_back(port);
+            m_selection.SetAt(n, m_c.FindPrinter(n));
+        }
+        m_ports[1]->FailOn(PortCall::Open, 1, 7);
+    }
+    CVarkoPrinters m_c;
+    std::vector<ScriptedPortOf<CNetworkPort>*> m_ports;
+    CMapStringToOb m_selection;
+};
+
+TEST_F(CollectionBatch, OdometerReportsGiveOneMessageAndReachTheOthers)
+{
+    ScriptedPrompt prompt;
+    m_c.PrintOdometers(m_selection, eUnitsMillimeters);
+    ASSERT_EQ(prompt.Texts().size(), 1u);
+    EXPECT_EQ(prompt.Texts()[0], LoadStringById(IDS_ERR_PORT_UNAVAILABLE));
+    EXPECT_EQ(m_ports[0]->Written(), "\nURLmp\n");
+    EXPECT_EQ(m_ports[1]->Written(), "");
+    EXPECT_EQ(m_ports[2]->Written(), "\nURLmp\n");
+}
+
+TEST_F(CollectionBatch, HeadHistoryReportsGoOnAfterAFailure)
+{
+    ScriptedPrompt prompt;
+    m_c.PrintHeadHistory(m_selection, eUnitsInches);
+    EXPECT_EQ(prompt.Texts().size(), 1u);
+    EXPECT_EQ(m_ports[0]->Written(), "\nURHip\n");
+    EXPECT_EQ(m_ports[2]->Written(), "\nURHip\n");
+}
+
+TEST_F(CollectionBatch, TestPagesReportNothing)
+{
+    ScriptedPrompt prompt;
+    m_c.PrintTestPageRLX(m_selection);
+    m_ports[1]->FailOn(PortCall::Open, 1, 7);
+    m_c.PrintTestPageTPX(m_selection);
+    EXPECT_TRUE(prompt.Texts().empty());
+    EXPECT_EQ(m_ports[0]->Written(), "\nU\n~WC");
+    EXPECT_EQ(m_ports[2]->Written(), "\nU\n~WC");
+    EXPECT_FALSE(m_ports[1]->WasLeftOpen());
+}
+
+TEST_F(CollectionBatch, EmptySelectionDoesNothing)
+{
+    ScriptedPrompt prompt;
+    CMapStringToOb none;
+    m_c.PrintOdometers(none, eUnitsInches);
+    m_c.DownloadToPrinters(&none);
+    for (auto* p : m_ports)
+        EXPECT_TRUE(p->Calls().empty());
+    EXPECT_TRUE(prompt.Texts().empty());
+}
+
+TEST_F(CollectionFile, DownloadFileAndNullPrinters)
+{
+    CVarkoPrinters c;
+    load(c, networkExample());
+    CVarkoPrinterData* p = c.FindPrinter("Printer#1");
+    c.SetModified(FALSE);
+    c.SetDownloadFile(p, "/tmp/a.prn");
+    EXPECT_TRUE(c.IsModified());
+    EXPECT_EQ(p->DownloadFile(), "/tmp/a.prn");
+    c.SetModified(FALSE);
+    c.SetDownloadFile(p, "/TMP/A.PRN"); // same path in other letter case
+    EXPECT_FALSE(c.IsModified());
+    EXPECT_EQ(p->DownloadFile(), "/TMP/A.PRN");
+    c.SetDownloadFile(p, "");
+    EXPECT_TRUE(c.IsModified());
+    EXPECT_TRUE(p->DownloadFile().IsEmpty());
+
+    for (auto call : {0, 1, 2})
+        try
+        {
+            if (call == 0)
+                c.SetDownloadFile(nullptr, "x");
+            else if (call == 1)
+                c.DeletePrinter(nullptr);
+            else
+                c.ModifyPrinter(nullptr, eConfigHideCalibration);
+            ADD_FAILURE() << "null printer accepted by call " << call;
+        }
+        catch (const CVarkoPrinterException& e)
+        {
+            EXPECT_EQ(e.GetErrorCode(), 6u);
+        }
+}
+
+TEST_F(CollectionFile, MaxSimultaneousDownloadsGoesThroughTheMachineSettings)
+{
+    CVarkoPrinters c;
+    EXPECT_EQ(c.MaxSimultaneousDownloads(), 1);
+    c.MaxSimultaneousDownloads(3);
+    EXPECT_EQ(c.MaxSimultaneousDownloads(), 3);
+}
+
+TEST_F(CollectionFile, DeleteStopsAndRemovesOnePrinter)
+{
+    CVarkoPrinters c;
+    load(c, fourKinds());
+    c.SetModified(FALSE);
+    c.DeletePrinter(c.FindPrinter("Office"));
+    EXPECT_EQ(names(c), (std::vector<std::string>{"Dock", "Desk", "Lobby"}));
+    EXPECT_TRUE(c.IsModified());
+}
+
+TEST_F(CollectionFile, SingleInstanceLockIsHeldByOneCollection)
+{
+    std::string run = m_dir + "/run";
+    fs::create_directories(run);
+    setenv("XDG_RUNTIME_DIR", run.c_str(), 1);
+    {
+        CVarkoPrinters first;
+        EXPECT_FALSE(first.IsAlreadyRunning());
+        CVarkoPrinters second;
+        EXPECT_TRUE(second.IsAlreadyRunning());
+    }
+    CVarkoPrinters later;
+    EXPECT_FALSE(later.IsAlreadyRunning()) << "the lock goes with its collection";
+}
+} // namespace

@@ -1,0 +1,140 @@
+// The network search as the collection runs it: the real discovery thread, its socket
+// and the search dialog's logic under the console host, against printers that answer
+// on loopback. The broadcast goes to 127.255.255.255 (set for every test).
+#include "CDetectPrintersThread.h"
+#include "CSearchNetworkDlg.h"
+#include "DiscoveryFakePrinters.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <string>
+#include <thread>
+
+using namespace std::chrono;
+using Fake = DiscoveryFakePrinters;
+
+namespace
+{
+// Plays the user: cancels once the dialog holds `after` answers, or at once for 0.
+class CancellingHost : public CConsoleSearchHost
+{
+public:
+    CancellingHost(CSearchNetworkDlg*& dlg, int after) : m_dlg(dlg), m_after(after) {}
+    int RunModal(CSearchNetworkDlg& dlg) override
+    {
+        std::atomic<bool> done{false};
+        std::thread user(
+            [&]
+            {
+                auto until = steady_clock::now() + seconds(5);
+                while (!done && steady_clock::now() < until && m_dlg->GetResponseCount() < m_after)
+                    std::this_thread::sleep_for(milliseconds(10));
+                RequestCancel();
+            });
+        int r = CConsoleSearchHost::RunModal(dlg);
+        done = true;
+        user.join();
+        return r;
+    }
+
+private:
+    CSearchNetworkDlg*& m_dlg;
+    int m_after;
+};
+
+class DiscoveryThread : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        const char* b = std::getenv("VARKO_DISCOVERY_BROADCAST");
+        ASSERT_TRUE(b && std::string(b).rfind("127.", 0) == 0)
+            << "discovery tests must broadcast on loopback only";
+    }
+    void TearDown() override { SetSearchDialogHostFactory(nullptr); }
+
+    struct Result
+    {
+        int modal;
+        std::vector<std::pair<std::string, std::string>> found;
+        double seconds;
+    };
+    Result Search(CSearchNetworkDlg*& current)
+    {
+        Result r{};
+        CSearchNetworkDlg dlg(nullptr);
+        current = &dlg;
+        EXPECT_TRUE(dlg.StartDetectThread());
+        auto start = steady_clock::now();
+        r.modal = dlg.DoModal();
+        r.seconds = duration<double>(steady_clock::now() - start).count();
+        POSITION pos = dlg.GetFirstResponse();
+        while (pos)
+            if (const DiscoveryRecord* rec = dlg.GetNextResponse(pos))
+                r.found.emplace_back(rec->AddressText().str(), rec->PrinterName().str());
+        return r;
+    }
+};
+
+using Found = std::vector<std::pair<std::string, std::string>>;
+
+TEST_F(DiscoveryThread, CancelAfterAnswersEndsAtOnceAndLateAnswersAreDropped)
+{
+    Fake printers({{"127.0.0.41", Fake::Record("127.0.0.41", "Alpha")}});
+    ASSERT_TRUE(printers.Ok());
+    CSearchNetworkDlg* current = nullptr;
+    SetSearchDialogHostFactory([&] { return std::make_unique<CancellingHost>(current, 1); });
+
+    CSearchNetworkDlg dlg(nullptr);
+    current = &dlg;
+    ASSERT_TRUE(dlg.StartDetectThread());
+    auto start = steady_clock::now();
+    EXPECT_EQ(dlg.DoModal(), IDCANCEL);
+    EXPECT_LT(duration<double>(steady_clock::now() - start).count(), 5.0);
+    EXPECT_EQ(printers.RequestsHeard(), 1) << "one request per search";
+    ASSERT_EQ(dlg.GetResponseCount(), 1);
+
+    // The search is over: an answer now must not change the list being read.
+    std::this_thread::sleep_for(milliseconds(100));
+    EXPECT_EQ(CDetectPrintersThread::CurrentSearchThreadId(), 0u);
+    Fake::SendUnasked("127.0.0.42", Fake::Record("127.0.0.42", "Late"));
+    std::this_thread::sleep_for(milliseconds(300));
+    EXPECT_EQ(dlg.GetResponseCount(), 1);
+}
+
+TEST_F(DiscoveryThread, AFailedSendEndsTheSearchAtOnceWithNothing)
+{
+    std::string saved = std::getenv("VARKO_DISCOVERY_BROADCAST");
+    setenv("VARKO_DISCOVERY_BROADCAST", "not-an-address", 1);
+    CSearchNetworkDlg* current = nullptr;
+    Result r = Search(current);
+    setenv("VARKO_DISCOVERY_BROADCAST", saved.c_str(), 1);
+    EXPECT_EQ(r.modal, IDOK);
+    EXPECT_TRUE(r.found.empty());
+    EXPECT_LT(r.seconds, 2.0);
+}
+
+TEST_F(DiscoveryThread, DestroyingTheDialogStopsTheThreadPromptly)
+{
+    auto start = steady_clock::now();
+    {
+        CSearchNetworkDlg dlg(nullptr);
+        ASSERT_TRUE(dlg.StartDetectThread());
+    }
+    EXPECT_LT(duration<double>(steady_clock::now() - start).count(), 2.0);
+    // The port is free again for the next search's thread (it rebinds without trouble).
+    CSearchNetworkDlg again(nullptr);
+    EXPECT_TRUE(again.StartDetectThread());
+}
+
+TEST_F(DiscoveryThread, TimerOtherThanTheSearchTimerIsIgnored)
+{
+    // Nothing is searching: the callback must neither crash nor post anywhere.
+    CDetectPrintersThread::DetectTimerProc(nullptr, 455);
+    CDetectPrintersThread::DetectTimerProc(nullptr, CSearchNetworkDlg::DETECT_TIMER_ID);
+    EXPECT_EQ(CDetectPrintersThread::CurrentSearchThreadId(), 0u);
+}
+
+} // namespace
