@@ -19,12 +19,24 @@
 
 namespace porttest
 {
+// The device folder of this test. ctest runs the cases of one binary side by side with
+// the same VARKO_DEVICE_DIR, each in a process of its own, so the first call gives the
+// process a subfolder named after the running test and points VARKO_DEVICE_DIR there.
 inline std::filesystem::path DeviceDir()
 {
-    const char* dir = std::getenv("VARKO_DEVICE_DIR");
-    if (!dir || !*dir)
-        throw std::runtime_error("VARKO_DEVICE_DIR is not set; run the tests through ctest");
-    std::filesystem::create_directories(dir);
+    static const std::filesystem::path dir = []
+    {
+        const char* base = std::getenv("VARKO_DEVICE_DIR");
+        if (!base || !*base)
+            throw std::runtime_error("VARKO_DEVICE_DIR is not set; run the tests through ctest");
+        std::string leaf = "test";
+        if (const auto* info = ::testing::UnitTest::GetInstance()->current_test_info())
+            leaf = std::string(info->test_suite_name()) + "." + info->name();
+        std::filesystem::path d = std::filesystem::path(base) / leaf;
+        std::filesystem::create_directories(d);
+        ::setenv("VARKO_DEVICE_DIR", d.c_str(), 1);
+        return d;
+    }();
     return dir;
 }
 
