@@ -43,6 +43,10 @@ public:
     // 87 code 10, anything else travels unchanged and marked as a system error.
     [[noreturn]] static void ThrowPortError(DWORD error);
 
+    // The name the port is opened by, as stored: the device path (\\.\COM3 for serial
+    // and parallel ports), the device path of a USB printer, a network printer's address.
+    CString DeviceName() const { return m_name; }
+
 protected:
     CString m_name;
     HANDLE m_handle;

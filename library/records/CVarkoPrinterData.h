@@ -39,6 +39,8 @@ public:
     // Asks the port (only USB ports know one) when no model is stored yet.
     CString Model();
     void Model(const CString& model) { m_strModel = model; }
+    // The model as stored, without asking the port.
+    CString StoredModel() const { return m_strModel; }
     CString Port() const;
     CString PortDisplayName() const;
     // The download file is the one field a printer's worker thread changes (it clears

@@ -3,6 +3,7 @@
 #include "CArchive.h"
 #include "CCommSingleton.h"
 #include "CNetworkPort.h"
+#include "CSerialPort.h"
 #include "CSearchNetworkDlg.h"
 #include "CSettingsMachine.h"
 #include "CStringArray.h"
@@ -536,4 +537,65 @@ void CVarkoPrinters::CancelDownload() const
         if (printer && !printer->DownloadFile().IsEmpty())
             printer->CancelDownload();
     }
+}
+
+UINT CVarkoPrinters::AddPrinter(CWnd* owner, const CPrinterSettings& settings)
+{
+    const CRuntimeClass* portClass = CRuntimeClass::FromName(settings.portClass.GetString());
+    if (!portClass || portClass == RUNTIME_CLASS(CPortBase) ||
+        !portClass->IsDerivedFrom(RUNTIME_CLASS(CPortBase)))
+        throw CVarkoPrinterException(CVarkoPrinterException::ePortUnavailable);
+    auto printer = std::make_unique<CVarkoPrinter>(owner);
+    auto* port = static_cast<CPortBase*>(portClass->CreateObject());
+    printer->SetPort(port);
+    port->SetPortName(settings.portName);
+    // The same validation as the serial settings dialog: the first value refused throws.
+    if (auto* serial = dynamic_cast<CSerialPort*>(port))
+        serial->SetSettings(settings.baudRate, settings.dataBits, settings.parity,
+                            settings.stopBits, settings.flowControl);
+    if (auto* network = dynamic_cast<CNetworkPort*>(port))
+        network->m_tcpPort = settings.tcpPort;
+    if (!settings.name.IsEmpty())
+        printer->SetName(settings.name);
+    printer->Model(settings.model);
+    printer->m_bCalibrate = settings.calibrate;
+    if (UINT id = IsPrinterInList(printer.get()))
+        return id; // no thread was started; the printer and its port go with it
+    printer->StartThread();
+    m_bModified = TRUE;
+    InsertPrinter(printer.release());
+    return 0;
+}
+
+CPrinterSettings CVarkoPrinters::GetPrinterSettings(const CVarkoPrinterData* data) const
+{
+    const CVarkoPrinter* printer = dynamic_cast<const CVarkoPrinter*>(data);
+    if (!printer)
+        throw CVarkoPrinterException(CVarkoPrinterException::eConfiguration);
+    CPrinterSettings s;
+    s.name = printer->Name();
+    s.model = printer->StoredModel();
+    s.downloadFile = printer->DownloadFile();
+    s.calibrate = printer->m_bCalibrate;
+    if (const CPortBase* port = printer->GetPort())
+    {
+        s.portClass = port->GetRuntimeClass()->m_lpszClassName;
+        s.portName = port->PortName();
+        s.devicePath = port->DeviceName();
+        if (auto* serial = dynamic_cast<const CSerialPort*>(port))
+            serial->GetSettings(s.baudRate, s.dataBits, s.parity, s.stopBits, s.flowControl);
+        if (auto* network = dynamic_cast<const CNetworkPort*>(port))
+            s.tcpPort = network->m_tcpPort;
+    }
+    return s;
+}
+
+void CVarkoPrinters::SetCalibrate(CVarkoPrinterData* data, bool calibrate)
+{
+    CVarkoPrinter* printer = dynamic_cast<CVarkoPrinter*>(data);
+    if (!printer)
+        throw CVarkoPrinterException(CVarkoPrinterException::eConfiguration);
+    if (printer->m_bCalibrate != calibrate)
+        m_bModified = TRUE;
+    printer->m_bCalibrate = calibrate;
 }

@@ -14,6 +14,7 @@
 // Threading: every operation runs on the user-interface thread and blocks it. The worker
 // threads never touch the map; the download service only posts to them.
 #include "CMapStringToOb.h"
+#include "CPrinterSettings.h"
 #include "CString.h"
 #include "CVarkoPrinter.h"
 #include "CVarkoPrinterData.h"
@@ -87,6 +88,19 @@ public:
     void SaveToFile(const CString& path);
     // The settings-file bytes of the collection as it is now.
     std::vector<std::uint8_t> SaveToBytes();
+
+    // For callers without the configuration dialog (the command-line tool). Adds a
+    // printer on the described port with the dialog's checks and starts its thread;
+    // returns 0, or the string id of the clash (33215 name in use, 33216 port in use)
+    // and adds nothing. An empty name keeps the default "Printer#" name. Serial settings
+    // the port refuses throw codes 1 to 5, a port class that is none of the four code 7.
+    // The port is not opened.
+    UINT AddPrinter(CWnd* owner, const CPrinterSettings& settings);
+    // The stored fields of a printer of this collection; nothing is asked of the port.
+    CPrinterSettings GetPrinterSettings(const CVarkoPrinterData* printer) const;
+    // The calibrate-after-download flag, which the configuration dialog shows only when
+    // not hidden; a change marks the collection modified. A null printer throws code 6.
+    void SetCalibrate(CVarkoPrinterData* printer, bool calibrate);
 
 private:
     bool ConfigurePrinter(CVarkoPrinter* printer, EConfigFlags flags);

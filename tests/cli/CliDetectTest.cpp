@@ -1,0 +1,152 @@
+// odomira-cli detect against the simulator's discovery answers on loopback. The search
+// window is a real 10 seconds, and UDP port 4201 is shared, hence a binary of its own
+// (LABEL slow, RESOURCE_LOCK discovery4201). Other developers' test runs on the same
+// machine broadcast and answer on loopback too, so each search runs in a network
+// namespace of its own with only a loopback interface: nothing from outside reaches
+// it, and nothing it sends leaves it.
+#include "CliRunner.h"
+#include "MiniJson.h"
+#include "SimulatorProcess.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <map>
+#include <net/if.h>
+#include <sched.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace
+{
+bool WriteProcFile(const char* path, const std::string& text)
+{
+    int fd = ::open(path, O_WRONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    bool ok = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+    ::close(fd);
+    return ok;
+}
+
+// Moves this test process (and so the simulator and the tool it starts) into a new
+// network namespace with its loopback interface up. Empty text on success, else why not.
+std::string EnterPrivateLoopback()
+{
+    if (::unshare(CLONE_NEWNET) != 0)
+    {
+        // Without the right to make one directly, a user namespace grants it.
+        uid_t uid = ::getuid();
+        gid_t gid = ::getgid();
+        if (::unshare(CLONE_NEWUSER | CLONE_NEWNET) != 0)
+            return std::string("unshare: ") + std::strerror(errno);
+        if (!WriteProcFile("/proc/self/setgroups", "deny") ||
+            !WriteProcFile("/proc/self/uid_map",
+                           std::to_string(uid) + " " + std::to_string(uid) + " 1") ||
+            !WriteProcFile("/proc/self/gid_map",
+                           std::to_string(gid) + " " + std::to_string(gid) + " 1"))
+            return "cannot map the user in the new namespace";
+    }
+    int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return std::string("socket: ") + std::strerror(errno);
+    struct ifreq ifr = {};
+    std::strncpy(ifr.ifr_name, "lo", IFNAMSIZ - 1);
+    bool up = ::ioctl(fd, SIOCGIFFLAGS, &ifr) == 0;
+    ifr.ifr_flags |= IFF_UP;
+    up = up && ::ioctl(fd, SIOCSIFFLAGS, &ifr) == 0;
+    std::string why = up ? std::string() : std::string("lo up: ") + std::strerror(errno);
+    ::close(fd);
+    return why;
+}
+
+#define ENTER_PRIVATE_LOOPBACK()                                                                   \
+    do                                                                                             \
+    {                                                                                              \
+        if (std::string why = EnterPrivateLoopback(); !why.empty())                                \
+            GTEST_SKIP() << "no private network namespace here (" << why << ")";                   \
+    } while (0)
+
+SimulatorProcess::Options WithDiscovery()
+{
+    SimulatorProcess::Options o;
+    o.discovery = true;
+    return o;
+}
+} // namespace
+
+TEST(CliDetect, RenamesByPortAddsTheRestAndSendsOnlyToLoopback)
+{
+    ENTER_PRIVATE_LOOPBACK();
+    std::string north = SimulatorProcess::UniqueLoopback();
+    std::string south = SimulatorProcess::UniqueLoopback();
+    SimulatorProcess sim("[Lobby]\nkind = network\naddress = " + north +
+                             "\n[Yard]\nkind = network\naddress = " + south + "\n",
+                         WithDiscovery());
+    CliRunner cli;
+    std::string file = cli.File("fleet.vps");
+    ASSERT_EQ(cli.Run({"add", file, "--name", "Old name", "--network", north}).status, 0);
+
+    CliResult r = cli.Run({"detect", file, "--broadcast", "127.255.255.255", "--no-usb"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("renamed Old name to Lobby"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("added Yard (" + south + ")"), std::string::npos) << r.out;
+    EXPECT_NE(r.err.find("Searching"), std::string::npos);
+
+    // Merged by port: one printer per address, under the announced name.
+    auto doc = minijson::Parse(cli.Run({"show", file, "--json"}).out);
+    ASSERT_EQ(doc["printers"].a.size(), 2u);
+    std::map<std::string, std::string> byAddress;
+    for (const auto& p : doc["printers"].a)
+    {
+        EXPECT_EQ(byAddress.count(p["port"]["address"].s), 0u) << p["port"]["address"].s;
+        byAddress[p["port"]["address"].s] = p["name"].s;
+    }
+    EXPECT_EQ(byAddress[north], "Lobby");
+    EXPECT_EQ(byAddress[south], "Yard");
+    EXPECT_EQ(doc["printers"][0]["name"].s, "Lobby"); // renamed in place, not re-added
+
+    // The one request reached the simulator on the loopback broadcast address.
+    auto requests = sim.Log("", "discovery-request");
+    ASSERT_FALSE(requests.empty());
+    for (const auto& e : requests)
+        EXPECT_EQ(e.json["from"].Str().rfind("127.", 0), 0u) << e.json["from"].Str();
+
+    // A second search finds the same printers and changes nothing.
+    r = cli.Run({"detect", file, "--broadcast", "127.255.255.255", "--no-usb"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("no new printers found"), std::string::npos) << r.out;
+}
+
+TEST(CliDetect, CtrlCCancelsTheSearchAndAddsNothing)
+{
+    ENTER_PRIVATE_LOOPBACK();
+    std::string address = SimulatorProcess::UniqueLoopback();
+    SimulatorProcess sim("[Lobby]\nkind = network\naddress = " + address + "\n", WithDiscovery());
+    CliRunner cli;
+    std::string file = cli.File("fleet.vps");
+    pid_t pid = cli.Start({"detect", file, "--broadcast", "127.255.255.255", "--no-usb"});
+    ASSERT_TRUE(SimulatorProcess::WaitFor(
+        [&] { return cli.ErrSoFar().find("Searching") != std::string::npos; }, 10000));
+    // The answer has arrived by now, but a cancelled search adds nothing.
+    ASSERT_TRUE(
+        sim.WaitForLog([](const SimLogEntry& e) { return e.event == "discovery-answer"; }, 5000));
+    ::kill(pid, SIGINT);
+    CliResult r = cli.Wait(20000);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("Search cancelled."), std::string::npos) << r.err;
+    EXPECT_NE(r.out.find("no new printers found"), std::string::npos);
+    EXPECT_FALSE(cli.Run({"detect", "--help"}).out.empty());
+}
+
+TEST(CliDetect, RefusesABroadcastAddressThatIsNotIPv4)
+{
+    CliRunner cli;
+    CliResult r = cli.Run({"detect", cli.File("f.vps"), "--broadcast", "everywhere"});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("dotted IPv4"), std::string::npos);
+}

@@ -1,0 +1,183 @@
+// Output formatting of the command-line tool: what printers and the network hand us
+// must come out as valid JSON, as CSV a spreadsheet reads back cell for cell, and as
+// terminal text that cannot carry escape sequences.
+#include "JsonWriter.h"
+#include "MiniJson.h"
+#include "Table.h"
+#include "TextEscaping.h"
+
+#include <gtest/gtest.h>
+
+using namespace cli;
+
+namespace
+{
+bool IsValidUtf8(const std::string& s)
+{
+    for (std::size_t i = 0; i < s.size();)
+    {
+        unsigned char c = static_cast<unsigned char>(s[i]);
+        std::size_t n = c < 0x80         ? 1
+                        : (c >> 5) == 6  ? 2
+                        : (c >> 4) == 14 ? 3
+                        : (c >> 3) == 30 ? 4
+                                         : 0;
+        if (n == 0 || i + n > s.size())
+            return false;
+        for (std::size_t k = 1; k < n; ++k)
+            if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80)
+                return false;
+        i += n;
+    }
+    return true;
+}
+
+// Splits CSV text the way RFC 4180 readers do.
+std::vector<std::vector<std::string>> ReadCsv(const std::string& text)
+{
+    std::vector<std::vector<std::string>> rows(1);
+    std::string cell;
+    bool quoted = false;
+    for (std::size_t i = 0; i < text.size(); ++i)
+    {
+        char c = text[i];
+        if (quoted)
+        {
+            if (c == '"' && i + 1 < text.size() && text[i + 1] == '"')
+                cell += '"', ++i;
+            else if (c == '"')
+                quoted = false;
+            else
+                cell += c;
+        }
+        else if (c == '"')
+            quoted = true;
+        else if (c == ',')
+            rows.back().push_back(cell), cell.clear();
+        else if (c == '\n')
+        {
+            rows.back().push_back(cell);
+            cell.clear();
+            rows.emplace_back();
+        }
+        else
+            cell += c;
+    }
+    if (rows.back().empty())
+        rows.pop_back();
+    return rows;
+}
+} // namespace
+
+TEST(JsonQuote, HostileBytesRoundTripThroughAStrictParser)
+{
+    const std::string hostile = std::string("a\"b\\c\nd\re\tf\x01g\x1b[31mh\x7f", 20) + "\0z";
+    std::string quoted = JsonQuote(std::string(hostile.data(), hostile.size()));
+    ASSERT_TRUE(IsValidUtf8(quoted));
+    EXPECT_EQ(quoted.find('\x1b'), std::string::npos);
+    EXPECT_EQ(minijson::Parse(quoted).s, std::string(hostile.data(), hostile.size()));
+}
+
+TEST(JsonQuote, KeepsUtf8AndReadsOtherHighBytesAsLatin1)
+{
+    EXPECT_EQ(JsonQuote("Caf\xc3\xa9"), "\"Caf\xc3\xa9\"");
+    // A name stored by the Windows version in its 8-bit code page.
+    std::string q = JsonQuote("Caf\xe9");
+    EXPECT_TRUE(IsValidUtf8(q));
+    EXPECT_EQ(minijson::Parse(q).s, "Caf\xc3\xa9");
+    // Overlong and surrogate forms are not passed through as if they were UTF-8.
+    EXPECT_TRUE(IsValidUtf8(JsonQuote("\xc0\xaf")));
+    EXPECT_EQ(JsonQuote("\xed\xa0\x80").find('\xed'), std::string::npos);
+    // A sequence cut off at the end.
+    EXPECT_TRUE(IsValidUtf8(JsonQuote("ab\xe2\x82")));
+}
+
+TEST(JsonWriter, NestedOutputParsesBackWithTypes)
+{
+    JsonWriter j;
+    j.BeginObject();
+    j.Member("units", "mm");
+    j.Key("printers");
+    j.BeginArray();
+    for (int i = 0; i < 2; ++i)
+    {
+        j.BeginObject();
+        j.Member("name", i ? "B,\"2\"" : "A");
+        j.Key("total");
+        j.OptionalNumber(i ? std::optional<long long>() : 12345678901LL);
+        j.Member("ok", i == 0);
+        j.EndObject();
+    }
+    j.EndArray();
+    j.Key("empty");
+    j.BeginArray();
+    j.EndArray();
+    j.EndObject();
+    auto doc = minijson::Parse(j.Text());
+    EXPECT_EQ(doc["units"].s, "mm");
+    ASSERT_EQ(doc["printers"].a.size(), 2u);
+    EXPECT_EQ(doc["printers"][0]["total"].n, 12345678901.0);
+    EXPECT_TRUE(doc["printers"][1]["total"].IsNull());
+    EXPECT_EQ(doc["printers"][1]["name"].s, "B,\"2\"");
+    EXPECT_FALSE(doc["printers"][1]["ok"].b);
+    EXPECT_TRUE(doc["empty"].a.empty());
+    EXPECT_EQ(j.Text().back(), '\n');
+}
+
+TEST(Table, CsvCellsReadBackExactly)
+{
+    Table t({"Printer Name", "Serial Number"});
+    t.AddRow({"Lobby, east", "say \"hi\""});
+    t.AddRow({"two\nlines", " padded "});
+    t.AddRow({"plain"}); // a short row gets empty cells
+    auto rows = ReadCsv(t.RenderCsv());
+    ASSERT_EQ(rows.size(), 4u);
+    EXPECT_EQ(rows[0], (std::vector<std::string>{"Printer Name", "Serial Number"}));
+    EXPECT_EQ(rows[1], (std::vector<std::string>{"Lobby, east", "say \"hi\""}));
+    EXPECT_EQ(rows[2], (std::vector<std::string>{"two\nlines", " padded "}));
+    EXPECT_EQ(rows[3], (std::vector<std::string>{"plain", ""}));
+}
+
+TEST(Table, TextColumnsAlignAndCarryNoControlCharacters)
+{
+    Table t({"Name", "Port", "Serial"});
+    t.AddRow({"Caf\xc3\xa9", "COM3", "X1"});
+    t.AddRow({"evil\x1b]0;pwned\x07", "USB", "Y"});
+    std::string text = t.RenderText();
+    EXPECT_EQ(text.find('\x1b'), std::string::npos);
+    EXPECT_EQ(text.find('\x07'), std::string::npos);
+    EXPECT_NE(text.find("evil\\x1b]0;pwned\\x07"), std::string::npos);
+    // "Café" is four characters wide, so "COM3" lines up under "Port".
+    std::vector<std::string> lines;
+    for (std::size_t s = 0, e; (e = text.find('\n', s)) != std::string::npos; s = e + 1)
+        lines.push_back(text.substr(s, e - s));
+    ASSERT_EQ(lines.size(), 3u);
+    auto column = [](const std::string& line, const std::string& word)
+    {
+        std::size_t bytes = line.find(word), chars = 0;
+        for (std::size_t i = 0; i < bytes; ++i)
+            chars += (static_cast<unsigned char>(line[i]) & 0xC0) != 0x80;
+        return chars;
+    };
+    EXPECT_EQ(column(lines[0], "Port"), column(lines[1], "COM3"));
+    EXPECT_EQ(column(lines[1], "COM3"), column(lines[2], "USB"));
+    EXPECT_EQ(lines[0].back(), 'l'); // no trailing blanks
+}
+
+TEST(TerminalSafe, EscapesControlsAndShowsWindowsTextAsLatin1)
+{
+    EXPECT_EQ(TerminalSafe("a\nb\tc"), "a b c");
+    EXPECT_EQ(TerminalSafe("\x1b[2J"), "\\x1b[2J");
+    EXPECT_EQ(TerminalSafe("Caf\xe9"), "Caf\xc3\xa9");
+    // C1 controls, as 8-bit bytes or encoded in UTF-8, can start escape sequences.
+    EXPECT_EQ(TerminalSafe("\x9b"), "\\x9b");
+    EXPECT_EQ(TerminalSafe("\xc2\x9b"), "\\xc2\\x9b");
+    EXPECT_EQ(TerminalSafe("\xc2\xa9"), "\xc2\xa9");
+}
+
+TEST(OneLine, JoinsTheLibraryTimeOutMessage)
+{
+    EXPECT_EQ(OneLine("The operation timed out.  Check the following: \n1)  Make sure. \n2)  On."),
+              "The operation timed out.  Check the following: 1)  Make sure. 2)  On.");
+    EXPECT_EQ(OneLine("a\r\nb\n"), "a b");
+}

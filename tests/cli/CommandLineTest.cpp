@@ -1,0 +1,65 @@
+// Option parsing: a misspelt option must be refused, never taken for a printer name,
+// and values must be exactly what was typed.
+#include "CommandLine.h"
+
+#include <gtest/gtest.h>
+
+using namespace cli;
+
+namespace
+{
+const OptionSpec kSpecs[] = {{"units", true}, {"json", false}, {"max", true}};
+
+std::string Parse(CommandLine& cl, std::vector<std::string> words)
+{
+    return cl.Parse(words, kSpecs);
+}
+} // namespace
+
+TEST(CommandLine, SeparatesOptionsFromOperandsInAnyOrder)
+{
+    CommandLine cl;
+    ASSERT_EQ(Parse(cl, {"fleet.vps", "--units", "mm", "P1", "--json", "--max=3", "P2"}), "");
+    EXPECT_EQ(cl.Operands(), (std::vector<std::string>{"fleet.vps", "P1", "P2"}));
+    EXPECT_EQ(cl.Value("units"), "mm");
+    EXPECT_EQ(cl.Value("max"), "3");
+    EXPECT_TRUE(cl.Has("json"));
+    EXPECT_FALSE(cl.Value("nothing").has_value());
+}
+
+TEST(CommandLine, RefusesWhatItDoesNotKnow)
+{
+    CommandLine cl;
+    EXPECT_NE(Parse(cl, {"f", "--jsn"}), "");
+    EXPECT_NE(Parse(cl, {"f", "-j"}), "");
+    EXPECT_NE(Parse(cl, {"f", "--units"}), "");    // value missing
+    EXPECT_NE(Parse(cl, {"f", "--json=yes"}), ""); // flag with a value
+    EXPECT_NE(Parse(cl, {"f", "--units=mm", "--x"}), "");
+}
+
+TEST(CommandLine, DoubleDashEndsOptionsSoNamesMayStartWithDashes)
+{
+    CommandLine cl;
+    ASSERT_EQ(Parse(cl, {"f", "--", "--json", "-"}), "");
+    EXPECT_EQ(cl.Operands(), (std::vector<std::string>{"f", "--json", "-"}));
+    EXPECT_FALSE(cl.Has("json"));
+    // A value that looks like an option is still the option's value.
+    ASSERT_EQ(Parse(cl, {"--max", "-1"}), "");
+    EXPECT_EQ(cl.Value("max"), "-1");
+    // The last of repeated values counts.
+    ASSERT_EQ(Parse(cl, {"--units", "in", "--units", "mm"}), "");
+    EXPECT_EQ(cl.Value("units"), "mm");
+}
+
+TEST(ParseInteger, AcceptsOnlyWholeNumbersInRange)
+{
+    EXPECT_EQ(ParseInteger("9600", 1, 1000000), 9600);
+    EXPECT_EQ(ParseInteger("-5", -10, 10), -5);
+    EXPECT_FALSE(ParseInteger("", 0, 10));
+    EXPECT_FALSE(ParseInteger("12a", 0, 100));
+    EXPECT_FALSE(ParseInteger(" 1", 0, 100));
+    EXPECT_FALSE(ParseInteger("0x10", 0, 100));
+    EXPECT_FALSE(ParseInteger("11", 0, 10));
+    EXPECT_FALSE(ParseInteger("99999999999999999999", 0, 1LL << 62));
+    EXPECT_FALSE(ParseInteger("-", -10, 10));
+}

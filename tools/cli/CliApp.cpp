@@ -1,0 +1,247 @@
+#include "CliApp.h"
+
+#include "CliIo.h"
+#include "CommandLine.h"
+#include "Commands.h"
+#include "ConsolePrompt.h"
+
+#include "UserPrompt.h"
+
+#include <cctype>
+#include <string>
+#include <vector>
+
+#ifndef ODOMIRA_VERSION
+#define ODOMIRA_VERSION "0.0.0"
+#endif
+
+namespace cli
+{
+namespace
+{
+using Runner = int (*)(CommandContext&);
+
+struct CommandInfo
+{
+    const char* name;
+    Runner run;
+    std::vector<OptionSpec> options;
+    const char* synopsis;
+    const char* summary;
+    const char* details;
+};
+
+// --help is accepted by every command.
+const std::vector<CommandInfo>& Commands()
+{
+    static const std::vector<CommandInfo> commands = {
+        {"list",
+         RunList,
+         {{"units", true}, {"json", false}, {"csv", false}},
+         "list FILE [NAME...] [--units in|mm] [--json|--csv]",
+         "ask each printer for its serial number and odometers",
+         "Prints one row per printer: name, model, port, serial number, total usage and\n"
+         "head usage. \"Not Set\" marks a printer without a serial number, \"N/A\" a value\n"
+         "the printer cannot give (parallel and network printers cannot answer), and\n"
+         "\"Error!\" a query that failed; its message goes to standard error.\n"},
+        {"show",
+         RunShow,
+         {{"json", false}},
+         "show FILE [NAME...] [--json]",
+         "print the stored settings without talking to any printer",
+         "Prints name, model, download file, port class, calibrate flag and the port's\n"
+         "own fields as the file stores them. Needs no lock and sends nothing.\n"},
+        {"add",
+         RunAdd,
+         {{"name", true},
+          {"model", true},
+          {"serial", true},
+          {"baud", true},
+          {"data-bits", true},
+          {"parity", true},
+          {"stop-bits", true},
+          {"flow", true},
+          {"parallel", true},
+          {"network", true},
+          {"usb", true}},
+         "add FILE --name NAME (--serial COMn [--baud B] [--data-bits 7|8]\n"
+         "          [--parity none|odd|even] [--stop-bits 1|2] [--flow xon|hardware]\n"
+         "          | --parallel LPTn | --network ADDR[:PORT] | --usb PATH) [--model M]",
+         "add a printer (creates the file if it does not exist)",
+         "The name and the port must not be in use by another printer of the file. Serial\n"
+         "lines default to 9600 8N1 with hardware flow control; network printers to TCP\n"
+         "port 9100. The file is written to a temporary file and renamed over the old\n"
+         "one, so a failure never damages it.\n"},
+        {"remove", RunRemove, {}, "remove FILE NAME...", "remove printers from the file", ""},
+        {"detect",
+         RunDetect,
+         {{"broadcast", true}, {"no-usb", false}},
+         "detect FILE [--broadcast ADDR] [--no-usb]",
+         "find USB and network printers and add them to the file",
+         "USB printers first, then one network search (10 seconds). A printer already in\n"
+         "the file under the same port is renamed to the name it announces; new ones are\n"
+         "added. The search request goes to --broadcast, else to the address in the\n"
+         "environment variable VARKO_DISCOVERY_BROADCAST, else to 255.255.255.255.\n"},
+        {"set-serial",
+         RunSetSerial,
+         {},
+         "set-serial FILE NAME SERIAL",
+         "store a serial number (at most 32 characters) in a printer",
+         ""},
+        {"head-history",
+         RunHeadHistory,
+         {{"units", true}},
+         "head-history FILE NAME [--units in|mm]",
+         "print a printer's head history report",
+         ""},
+        {"reset-head",
+         RunResetHead,
+         {{"yes", false}},
+         "reset-head FILE NAME... [--yes]",
+         "reset the head odometer of printers",
+         "Asks for each printer on the terminal. Without a terminal the answer is No\n"
+         "unless --yes is given.\n"},
+        {"test-page",
+         RunTestPage,
+         {{"tpx", false}},
+         "test-page FILE [NAME...] [--tpx]",
+         "print the RLX (or, with --tpx, the TPX) test page",
+         "The library does not report failures of test pages; a printer that is off\n"
+         "prints nothing and no error is shown.\n"},
+        {"print-odometers",
+         RunPrintOdometers,
+         {{"units", true}},
+         "print-odometers FILE [NAME...] [--units in|mm]",
+         "let printers print their odometer report",
+         ""},
+        {"print-head-history",
+         RunPrintHeadHistory,
+         {{"units", true}},
+         "print-head-history FILE [NAME...] [--units in|mm]",
+         "let printers print their head history",
+         ""},
+        {"send",
+         RunSend,
+         {{"file", true}, {"max", true}, {"calibrate", false}, {"no-calibrate", false}},
+         "send FILE --file PATH [NAME...] [--max N] [--calibrate|--no-calibrate]",
+         "send a file to printers, a few at a time",
+         "Sets PATH as the download file of each printer named (all when none is) and\n"
+         "sends it, to at most N printers at a time (default: the machine-wide limit).\n"
+         "Shows each printer's progress and result. Ctrl+C cancels all transfers. A\n"
+         "printer that received the file has its download file cleared; the settings\n"
+         "file is saved at the end, so it keeps what is still to be sent.\n"
+         "--calibrate turns on the printers' stored calibrate-after-download setting (an\n"
+         "RLX calibration follows each successful transfer); --no-calibrate turns it off.\n"},
+    };
+    return commands;
+}
+
+const CommandInfo* FindCommand(const std::string& name)
+{
+    for (const auto& c : Commands())
+        if (name == c.name)
+            return &c;
+    return nullptr;
+}
+
+std::string ToolHelp()
+{
+    std::string h = "Usage: odomira-cli COMMAND FILE [ARGUMENTS...]\n"
+                    "       odomira-cli --help | --version | COMMAND --help\n\n"
+                    "The label printer fleet of a printer settings file (.vps) from a terminal.\n"
+                    "Printers are chosen by name; without names a command serves every\n"
+                    "printer of the file.\n\nCommands:\n";
+    for (const auto& c : Commands())
+    {
+        std::string n = c.name;
+        n.resize(20, ' ');
+        h += "  " + n + c.summary + "\n";
+    }
+    h += "\nExit status: 0 success, 1 a printer, the file or the lock failed, 2 bad usage.\n"
+         "Results go to standard output; errors, questions and progress to standard error.\n";
+    return h;
+}
+
+std::string CommandHelp(const CommandInfo& c)
+{
+    std::string summary = c.summary;
+    if (!summary.empty())
+        summary[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(summary[0])));
+    std::string h = std::string("Usage: odomira-cli ") + c.synopsis + "\n\n" + summary + ".\n";
+    if (*c.details)
+        h += std::string("\n") + c.details;
+    return h;
+}
+
+bool WantsHelp(const std::vector<std::string>& words)
+{
+    for (const auto& w : words)
+    {
+        if (w == "--")
+            return false;
+        if (w == "--help" || w == "-h")
+            return true;
+    }
+    return false;
+}
+} // namespace
+
+int RunCli(int argc, char** argv, std::FILE* in, std::FILE* out, std::FILE* err,
+           bool stdinIsTerminal, bool stderrIsTerminal)
+{
+    CliIo io(out, err, stderrIsTerminal);
+    std::vector<std::string> words(argv + (argc > 0 ? 1 : 0), argv + argc);
+    if (words.empty())
+    {
+        io.Usage("", "missing command");
+        return eExitUsage;
+    }
+    const std::string& first = words[0];
+    if (first == "--help" || first == "-h" || first == "help")
+    {
+        if (first == "help" && words.size() > 1)
+        {
+            if (const CommandInfo* c = FindCommand(words[1]))
+            {
+                io.Write(CommandHelp(*c));
+                return eExitOk;
+            }
+            io.Usage("", "unknown command '" + words[1] + "'");
+            return eExitUsage;
+        }
+        io.Write(ToolHelp());
+        return eExitOk;
+    }
+    if (first == "--version")
+    {
+        io.Write(std::string("odomira-cli ") + ODOMIRA_VERSION + "\n");
+        return eExitOk;
+    }
+    const CommandInfo* info = FindCommand(first);
+    if (!info)
+    {
+        io.Usage("", "unknown command '" + first + "'");
+        return eExitUsage;
+    }
+    std::vector<std::string> rest(words.begin() + 1, words.end());
+    if (WantsHelp(rest))
+    {
+        io.Write(CommandHelp(*info));
+        return eExitOk;
+    }
+    CommandLine args;
+    if (std::string problem = args.Parse(rest, info->options); !problem.empty())
+    {
+        io.Usage(info->name, problem);
+        return eExitUsage;
+    }
+
+    AfxSetAppTitle(PROGRAM_NAME);
+    ConsolePrompt prompt(in, err, stdinIsTerminal);
+    prompt.Install();
+    std::string name = info->name;
+    CommandContext context{name, args, io, prompt};
+    return info->run(context);
+}
+
+} // namespace cli

@@ -1,0 +1,45 @@
+#include "CliIo.h"
+
+#include "TextEscaping.h"
+
+namespace cli
+{
+
+void CliIo::Write(const std::string& text) const
+{
+    std::fwrite(text.data(), 1, text.size(), m_out);
+    std::fflush(m_out);
+}
+
+void CliIo::Error(const std::string& printer, const std::string& message) const
+{
+    std::string line = std::string(PROGRAM_NAME) + ": ";
+    if (!printer.empty())
+        line += TerminalSafe(printer) + ": ";
+    line += TerminalSafe(OneLine(message));
+    std::fprintf(m_err, "%s\n", line.c_str());
+    std::fflush(m_err);
+}
+
+void CliIo::Usage(const std::string& command, const std::string& message) const
+{
+    std::fprintf(m_err, "%s: %s\n", PROGRAM_NAME, TerminalSafe(message).c_str());
+    if (command.empty())
+        std::fprintf(m_err, "Try '%s --help'.\n", PROGRAM_NAME);
+    else
+        std::fprintf(m_err, "Try '%s %s --help'.\n", PROGRAM_NAME, command.c_str());
+    std::fflush(m_err);
+}
+
+void CliIo::Note(const std::string& message) const
+{
+    std::fprintf(m_err, "%s\n", TerminalSafe(message).c_str());
+    std::fflush(m_err);
+}
+
+void CliIo::Say(const std::string& message) const
+{
+    Write(TerminalSafe(message) + "\n");
+}
+
+} // namespace cli

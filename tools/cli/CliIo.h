@@ -1,0 +1,53 @@
+#pragma once
+// Where a command writes: results to standard output, everything else (errors,
+// warnings, progress) to standard error, so that "odomira-cli list --json > fleet.json"
+// captures clean data. Error lines name the program, then the printer when there is
+// one, then the library's own message on one line.
+//
+// Threading: used from the main thread only; worker-thread output goes through the
+// console prompt, which serialises its own lines.
+#include <cstdio>
+#include <string>
+
+namespace cli
+{
+
+enum ExitStatus : int
+{
+    eExitOk = 0,
+    eExitFailed = 1, // a printer, the file or the lock failed
+    eExitUsage = 2
+};
+
+class CliIo
+{
+public:
+    CliIo(std::FILE* out, std::FILE* err, bool errIsTerminal)
+        : m_out(out), m_err(err), m_errIsTerminal(errIsTerminal)
+    {
+    }
+
+    std::FILE* Out() const { return m_out; }
+    std::FILE* Err() const { return m_err; }
+    bool ErrIsTerminal() const { return m_errIsTerminal; }
+
+    void Write(const std::string& text) const;
+    // "odomira-cli: [printer: ]message" on standard error; the texts are made safe.
+    void Error(const std::string& printer, const std::string& message) const;
+    void Error(const std::string& message) const { Error(std::string(), message); }
+    // "odomira-cli: message", then "Try 'odomira-cli COMMAND --help'."
+    void Usage(const std::string& command, const std::string& message) const;
+    // A progress or status line on standard error.
+    void Note(const std::string& message) const;
+    // A result line on standard output, made safe for a terminal.
+    void Say(const std::string& message) const;
+
+private:
+    std::FILE* m_out;
+    std::FILE* m_err;
+    bool m_errIsTerminal;
+};
+
+constexpr const char* PROGRAM_NAME = "odomira-cli";
+
+} // namespace cli

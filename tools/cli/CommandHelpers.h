@@ -1,0 +1,32 @@
+#pragma once
+// Small pieces every command shares: the settings-file operand, the units option, the
+// library's fixed texts.
+#include "CVarkoPrinterData.h"
+#include "Commands.h"
+
+#include <string>
+#include <vector>
+
+namespace cli
+{
+
+// Splits the operands into the settings file and the rest. False, after a usage
+// message, when the file is missing.
+bool TakeFileOperand(CommandContext& c, std::string& file, std::vector<std::string>& rest);
+
+// --units in|mm, inches by default. False after a usage message.
+bool TakeUnitsOption(CommandContext& c, EDisplayUnits& units);
+
+// "in." or "mm.", as the printer list's headings show them.
+const char* UnitsAbbreviation(EDisplayUnits units);
+// "in" or "mm", for machine-readable output.
+const char* UnitsKey(EDisplayUnits units);
+
+// The library's "N/A" (string 33213).
+std::string NotAvailableText();
+
+// A multi-line text from a printer (the head history) made safe for a terminal while
+// keeping its lines.
+std::string SafeReport(const std::string& text);
+
+} // namespace cli

@@ -1,0 +1,33 @@
+#pragma once
+// The tool's commands. Each takes its parsed words and returns the exit status; none
+// of them throws (library failures are reported per printer and the batch goes on).
+#include "CliIo.h"
+#include "CommandLine.h"
+
+namespace cli
+{
+
+class ConsolePrompt;
+
+struct CommandContext
+{
+    const std::string& command;
+    const CommandLine& args;
+    const CliIo& io;
+    ConsolePrompt& prompt;
+};
+
+int RunList(CommandContext& c);
+int RunShow(CommandContext& c);
+int RunAdd(CommandContext& c);
+int RunRemove(CommandContext& c);
+int RunDetect(CommandContext& c);
+int RunSetSerial(CommandContext& c);
+int RunHeadHistory(CommandContext& c);
+int RunResetHead(CommandContext& c);
+int RunTestPage(CommandContext& c);
+int RunPrintOdometers(CommandContext& c);
+int RunPrintHeadHistory(CommandContext& c);
+int RunSend(CommandContext& c);
+
+} // namespace cli

@@ -1,0 +1,209 @@
+// list: the fleet as the printer list shows it, one row per printer, asking every
+// printer for its serial number and odometers.
+#include "CommandHelpers.h"
+#include "Commands.h"
+#include "FleetSession.h"
+#include "JsonWriter.h"
+#include "Table.h"
+
+#include "CVarkoPrinterData.h"
+#include "CVarkoPrinterException.h"
+
+#include <optional>
+
+namespace cli
+{
+namespace
+{
+// The printer list's own texts for cells that hold no value.
+constexpr const char* NOT_SET = "Not Set";
+constexpr const char* ERROR_CELL = "Error!";
+
+enum class CellState
+{
+    ok,
+    notSet,
+    notAvailable,
+    error
+};
+
+const char* StateKey(CellState s)
+{
+    switch (s)
+    {
+    case CellState::ok:
+        return "ok";
+    case CellState::notSet:
+        return "not_set";
+    case CellState::notAvailable:
+        return "not_available";
+    case CellState::error:
+        break;
+    }
+    return "error";
+}
+
+struct Row
+{
+    std::string name;
+    std::string model;
+    std::string port;
+    std::string serial;
+    CellState serialState = CellState::ok;
+    std::optional<long long> head;
+    std::optional<long long> total;
+    CellState odometerState = CellState::ok;
+    std::string error; // the first failure's message
+};
+
+Row QueryPrinter(CVarkoPrinterData& p, EDisplayUnits units)
+{
+    Row r;
+    r.name = p.Name().str();
+    auto noteError = [&](const CException& e)
+    {
+        if (r.error.empty())
+            r.error = MessageOf(e);
+    };
+    try
+    {
+        r.model = p.Model().str(); // a USB printer is asked for it when none is stored
+    }
+    catch (const CException& e)
+    {
+        noteError(e);
+    }
+    r.port = p.PortDisplayName().str();
+    try
+    {
+        r.serial = p.SerialNumber().str();
+        if (!p.IsBidirectional())
+            r.serialState = CellState::notAvailable;
+        else if (r.serial.empty())
+            r.serialState = CellState::notSet;
+    }
+    catch (const CException& e)
+    {
+        r.serialState = CellState::error;
+        noteError(e);
+    }
+    try
+    {
+        int head = -1, total = -1;
+        p.Odometers(head, total, units);
+        if (head >= 0)
+            r.head = head;
+        if (total >= 0)
+            r.total = total;
+        if (!r.head && !r.total)
+            r.odometerState = CellState::notAvailable;
+    }
+    catch (const CException& e)
+    {
+        r.odometerState = CellState::error;
+        noteError(e);
+    }
+    return r;
+}
+
+std::string SerialCell(const Row& r)
+{
+    switch (r.serialState)
+    {
+    case CellState::notSet:
+        return NOT_SET;
+    case CellState::error:
+        return ERROR_CELL;
+    default:
+        return r.serial;
+    }
+}
+
+std::string UsageCell(const Row& r, const std::optional<long long>& v)
+{
+    if (r.odometerState == CellState::error)
+        return ERROR_CELL;
+    return v ? std::to_string(*v) : NotAvailableText();
+}
+
+std::string RenderJson(const std::vector<Row>& rows, EDisplayUnits units)
+{
+    JsonWriter j;
+    j.BeginObject();
+    j.Member("units", UnitsKey(units));
+    j.Key("printers");
+    j.BeginArray();
+    for (const auto& r : rows)
+    {
+        j.BeginObject();
+        j.Member("name", r.name);
+        j.Member("model", r.model);
+        j.Member("port", r.port);
+        j.Key("serial_number");
+        if (r.serialState == CellState::ok || r.serialState == CellState::notSet)
+            j.String(r.serial);
+        else
+            j.Null();
+        j.Member("serial_number_state", StateKey(r.serialState));
+        j.Key("total_usage");
+        j.OptionalNumber(r.odometerState == CellState::error ? std::nullopt : r.total);
+        j.Key("head_usage");
+        j.OptionalNumber(r.odometerState == CellState::error ? std::nullopt : r.head);
+        j.Member("odometers_state", StateKey(r.odometerState));
+        j.Key("error");
+        if (r.error.empty())
+            j.Null();
+        else
+            j.String(r.error);
+        j.EndObject();
+    }
+    j.EndArray();
+    j.EndObject();
+    return j.Text();
+}
+} // namespace
+
+int RunList(CommandContext& c)
+{
+    std::string file;
+    std::vector<std::string> names;
+    EDisplayUnits units;
+    if (!TakeFileOperand(c, file, names) || !TakeUnitsOption(c, units))
+        return eExitUsage;
+    bool json = c.args.Has("json");
+    bool csv = c.args.Has("csv");
+    if (json && csv)
+    {
+        c.io.Usage(c.command, "--json and --csv exclude each other");
+        return eExitUsage;
+    }
+
+    FleetSession session(c.io);
+    if (!session.Open(file, FleetSession::eMustExist, true))
+        return eExitFailed;
+
+    std::vector<Row> rows;
+    for (CVarkoPrinterData* p : session.Select(names))
+    {
+        Row r = QueryPrinter(*p, units);
+        if (!r.error.empty())
+            session.Fail(r.name, r.error);
+        rows.push_back(std::move(r));
+    }
+
+    if (json)
+    {
+        c.io.Write(RenderJson(rows, units));
+        return session.ExitStatus();
+    }
+    std::string abbrev = UnitsAbbreviation(units);
+    Table t({"Printer Name", "Model", "Port", "Serial Number", "Total Usage (" + abbrev + ")",
+             "Head Usage (" + abbrev + ")"});
+    for (const auto& r : rows)
+        t.AddRow(
+            {r.name, r.model, r.port, SerialCell(r), UsageCell(r, r.total), UsageCell(r, r.head)});
+    c.io.Write(csv ? t.RenderCsv() : t.RenderText());
+    return session.ExitStatus();
+}
+
+} // namespace cli
