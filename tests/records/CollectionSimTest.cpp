@@ -131,3 +131,47 @@ TEST_F(CollectionSim, NetworkAnswersRenameKnownAddressesAndAddNewOnes)
     EXPECT_TRUE(prompt.Texts().empty());
 }
 } // namespace
+
+namespace
+{
+// Three simulated network printers, the middle one switched off.
+TEST(CollectionSimBatch, OneReportForTheSwitchedOffPrinterAndTheOthersAreServed)
+{
+    RegisterLibraryStrings();
+    SimulatorProcess sim("[A]\nkind = network\naddress = 127.0.0.91\n"
+                         "[B]\nkind = network\naddress = 127.0.0.92\npower = off\n"
+                         "[C]\nkind = network\naddress = 127.0.0.93\n");
+    CArchive ar(CArchive::store);
+    ar << DWORD(3);
+    for (auto [name, address] :
+         {std::pair{"A", "127.0.0.91"}, {"B", "127.0.0.92"}, {"C", "127.0.0.93"}})
+        ar << CString(name) << CString("") << CString("") << CString("CNetworkPort") << DWORD(0)
+           << CString(address) << DWORD(9100);
+    CArchive in(ar.Buffer());
+    CVarkoPrinters c;
+    c.Serialize(in, nullptr);
+    CMapStringToOb selection;
+    for (const char* n : {"A", "B", "C"})
+        selection.SetAt(n, c.FindPrinter(n));
+
+    ScriptedPrompt prompt;
+    c.PrintOdometers(selection, eUnitsMillimeters);
+    EXPECT_EQ(prompt.Texts().size(), 1u);
+    c.PrintTestPageRLX(selection);
+    EXPECT_EQ(prompt.Texts().size(), 1u) << "test pages report nothing";
+
+    ASSERT_TRUE(SimulatorProcess::WaitFor(
+        [&]
+        {
+            return sim.State("A").Counter("test_pages_rlx") == 1 &&
+                   sim.State("C").Counter("test_pages_rlx") == 1;
+        },
+        5000));
+    for (const char* n : {"A", "C"})
+    {
+        EXPECT_EQ(sim.State(n).Counter("odometer_reports"), 1u) << n;
+        EXPECT_EQ(sim.CommandBytes(n), (std::vector<std::string>{"\nURLmp\n", "\nU\n"})) << n;
+    }
+    EXPECT_TRUE(sim.CommandBytes("B").empty());
+}
+} // namespace

@@ -188,16 +188,29 @@ TEST_F(SettingsStoreTest, MaxDownloadsIsOneWithoutKeyAndZeroWithoutValue)
 
 TEST_F(SettingsStoreTest, MaxDownloadsWithoutTheRightToWriteChangesNothingSilently)
 {
-    if (::geteuid() == 0)
-        GTEST_SKIP() << "root may write everywhere; the refusal cannot be shown as root";
     CSettingsMachine().SetMaxDownloads(2);
     std::string machine = m_root + "/machine";
-    ASSERT_EQ(::chmod(machine.c_str(), 0500), 0);
-    ASSERT_EQ(::chmod((machine + "/Varko Technologies Corporation/Pelmark").c_str(), 0500), 0);
-    CSettingsMachine().SetMaxDownloads(9);
+    std::string key = machine + "/Varko Technologies Corporation/Pelmark";
+    ASSERT_EQ(::chmod(key.c_str(), 0555), 0);
+    // A user who may not write: as root, a child that has become nobody tries.
+    pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0)
+    {
+        if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0))
+            ::_exit(3);
+        CSettingsMachine().SetMaxDownloads(9); // must neither throw nor report
+        HKEY k = nullptr;
+        LONG r = RegCreateKeyExA(HKEY_LOCAL_MACHINE, kPelmark, 0, "", 0, KEY_SET_VALUE, nullptr, &k,
+                                 nullptr);
+        ::_exit(r == static_cast<LONG>(ERROR_SUCCESS) ? 4 : 0);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    ::chmod(key.c_str(), 0755);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "3: could not drop rights, 4: write access granted";
     EXPECT_EQ(CSettingsMachine().GetMaxDownloads(), 2);
-    ::chmod((machine + "/Varko Technologies Corporation/Pelmark").c_str(), 0755);
-    ::chmod(machine.c_str(), 0755);
 }
 
 TEST_F(SettingsStoreTest, WriteToAKeyRemovedMeanwhileFails)
