@@ -19,3 +19,19 @@ if(TARGET Qt6::Widgets)
     odomira_add_test(discovery_widget_tests SOURCES ${discovery_dir}/DiscoveryWidgetTest.cpp
                      LIBS varko_objects Qt6::Widgets LABEL gui RESOURCE_LOCK discovery4201)
 endif()
+if(TARGET Qt6::Widgets)
+    # Add and modify through the real configuration dialog, scripted.
+    odomira_add_test(collection_dialog_tests
+                     SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/CollectionDialogTest.cpp
+                     LIBS varko_objects odomira_dialog_test_support LABEL gui)
+    target_include_directories(collection_dialog_tests PRIVATE ${CMAKE_SOURCE_DIR}/tests/dialogs)
+endif()
+odomira_add_test(collection_sim_tests SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/CollectionSimTest.cpp
+                 LIBS varko_objects LABEL slow RESOURCE_LOCK discovery4201)
+add_dependencies(collection_sim_tests odomira-printer-sim)
+if(TARGET VarkoUSB)
+    add_dependencies(collection_sim_tests VarkoUSB)
+endif()
+odomira_add_test(discovery_namespace_tests SOURCES ${discovery_dir}/DiscoveryNamespaceTest.cpp
+                 LIBS varko_objects LABEL root RESOURCE_LOCK discovery4201)
+add_dependencies(discovery_namespace_tests odomira-printer-sim)

@@ -1,0 +1,200 @@
+// Adding and modifying printers through the real configuration dialog, scripted through
+// the modal-dialog seam: the name and port checks, the dialog again after a clash, and a
+// cancel after a clash that must leave the printer as it was.
+#include "CArchive.h"
+#include "CIPAddressCtrl.h"
+#include "CNetworkPort.h"
+#include "CVarkoPrinter.h"
+#include "CVarkoPrinters.h"
+#include "DialogTestSupport.h"
+#include "LibraryStrings.h"
+#include "ModalDialog.h"
+#include "ScriptedPrompt.h"
+#include "StringTable.h"
+
+#include <QComboBox>
+#include <QLineEdit>
+
+#include <string>
+#include <vector>
+
+static const bool s_env = RegisterDialogTestEnvironment({"COM1", "COM3"});
+
+namespace
+{
+QWidget* W(IModalDialog& d)
+{
+    return dynamic_cast<QWidget*>(&d);
+}
+
+void Type(QWidget* dlg, const char* edit, const char* text)
+{
+    auto* e = Control<QLineEdit>(dlg, edit);
+    e->selectAll();
+    e->insert(QString::fromLatin1(text));
+}
+
+void Choose(QWidget* dlg, const char* list, const char* text)
+{
+    auto* c = Control<QComboBox>(dlg, list);
+    int i = c->findText(QString::fromLatin1(text));
+    ASSERT_GE(i, 0) << text;
+    c->setCurrentIndex(i);
+}
+
+// One dialog's script: enter a network printer with this name and address, press OK.
+CScriptedModalRunner::Step Network(const char* name, BYTE last)
+{
+    return [name, last](IModalDialog& d)
+    {
+        QWidget* w = W(d);
+        Type(w, "IDC_PRINTER_NAME", name);
+        Choose(w, "IDC_COMM_TYPE", "Network");
+        Control<CIPAddressCtrl>(w, "IDC_IP_ADDRESS")->SetAddress(10, 0, 0, last);
+        return IDOK;
+    };
+}
+
+std::vector<std::string> Listing(const CVarkoPrinters& c)
+{
+    std::vector<std::string> out;
+    POSITION pos = c.GetFirstPrinter();
+    while (pos)
+    {
+        CVarkoPrinterData* p = c.GetNextPrinter(pos);
+        out.push_back(p->Name().str() + "@" + p->Port().str());
+    }
+    return out;
+}
+
+class CollectionDialog : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        RegisterLibraryStrings();
+        // Two printers to clash with: Lobby on 10.0.0.1, Dock on serial com3.
+        CArchive ar(CArchive::store);
+        ar << DWORD(2);
+        ar << CString("Lobby") << CString("") << CString("") << CString("CNetworkPort") << DWORD(0)
+           << CString("10.0.0.1") << DWORD(9100);
+        ar << CString("Dock") << CString("") << CString("") << CString("CSerialPort") << DWORD(0)
+           << CString("\\\\.\\com3") << DWORD(9600) << DWORD(8) << DWORD(0) << DWORD(0) << DWORD(2)
+           << CString("com3");
+        CArchive in(ar.Buffer());
+        c.Serialize(in, nullptr);
+        c.SetModified(FALSE);
+    }
+    CVarkoPrinter* Live(const char* name)
+    {
+        return dynamic_cast<CVarkoPrinter*>(c.FindPrinter(name));
+    }
+
+    CScriptedModalRunner runner;
+    ScriptedPrompt prompt;
+    CVarkoPrinters c;
+};
+
+TEST_F(CollectionDialog, AddedPrinterEntersWithItsThread)
+{
+    runner.Expect(Network("Hall", 7));
+    c.AddPrinter(nullptr, eConfigHideCalibration);
+    EXPECT_EQ(Listing(c),
+              (std::vector<std::string>{"Lobby@10.0.0.1", "Dock@com3", "Hall@10.0.0.7"}));
+    ASSERT_NE(Live("Hall"), nullptr);
+    EXPECT_NE(Live("Hall")->GetThread(), nullptr);
+    EXPECT_TRUE(c.IsModified());
+    EXPECT_TRUE(prompt.Texts().empty());
+}
+
+TEST_F(CollectionDialog, NameAndPortClashesAskAgainWithTheEnteredValues)
+{
+    QString shownAgain;
+    runner.Expect(Network("Lobby", 8)); // the name is taken
+    runner.Expect(
+        [&](IModalDialog& d)
+        {
+            shownAgain = Control<QLineEdit>(W(d), "IDC_PRINTER_NAME")->text();
+            Type(W(d), "IDC_PRINTER_NAME", "Hall");
+            Choose(W(d), "IDC_COMM_TYPE", "Serial");
+            Choose(W(d), "IDC_SERIAL_PORT", "COM3"); // Dock's port, in other letter case
+            return IDOK;
+        });
+    runner.Expect(Network("Hall", 8));
+    c.AddPrinter(nullptr, eConfigHideCalibration);
+
+    EXPECT_EQ(shownAgain, "Lobby");
+    ASSERT_EQ(prompt.Texts().size(), 2u);
+    EXPECT_EQ(prompt.Texts()[0],
+              "That printer name has already been used.  Please choose another name.");
+    EXPECT_EQ(prompt.Texts()[1],
+              "That printer port has already been used.  Please choose another port.");
+    EXPECT_EQ(Listing(c),
+              (std::vector<std::string>{"Lobby@10.0.0.1", "Dock@com3", "Hall@10.0.0.8"}));
+}
+
+TEST_F(CollectionDialog, AddCancelledAfterAClashAddsNothing)
+{
+    runner.Expect(Network("Dock", 9));
+    runner.Expect([](IModalDialog&) { return IDCANCEL; });
+    c.AddPrinter(nullptr, eConfigHideCalibration);
+    EXPECT_EQ(Listing(c), (std::vector<std::string>{"Lobby@10.0.0.1", "Dock@com3"}));
+    EXPECT_FALSE(c.IsModified());
+}
+
+TEST_F(CollectionDialog, ModifyWithoutChangesDoesNotClashWithItself)
+{
+    runner.Expect([](IModalDialog&) { return IDOK; });
+    c.ModifyPrinter(c.FindPrinter("Lobby"), eConfigHideCalibration);
+    EXPECT_TRUE(prompt.Texts().empty());
+    EXPECT_TRUE(c.IsModified());
+    ASSERT_NE(Live("Lobby"), nullptr);
+    EXPECT_EQ(Live("Lobby")->Port(), "10.0.0.1");
+    EXPECT_NE(Live("Lobby")->GetThread(), nullptr);
+}
+
+TEST_F(CollectionDialog, ModifyCancelledLeavesEverythingAsItWas)
+{
+    CPrinterThread* thread = Live("Lobby")->GetThread();
+    runner.Expect(
+        [](IModalDialog& d)
+        {
+            Type(W(d), "IDC_PRINTER_NAME", "Changed");
+            return IDCANCEL;
+        });
+    c.ModifyPrinter(c.FindPrinter("Lobby"), eConfigHideCalibration);
+    EXPECT_FALSE(c.IsModified());
+    ASSERT_NE(Live("Lobby"), nullptr);
+    EXPECT_EQ(Live("Lobby")->GetThread(), thread);
+}
+
+// The clash took the entered values over (and replaced the port) before the user was
+// asked again; cancelling then must give back the printer as it was before the first OK.
+TEST_F(CollectionDialog, ModifyCancelledAfterAClashRestoresTheFormerPrinter)
+{
+    runner.Expect(Network("Dock", 42));
+    runner.Expect([](IModalDialog&) { return IDCANCEL; });
+    c.ModifyPrinter(c.FindPrinter("Lobby"), eConfigHideCalibration);
+
+    ASSERT_EQ(prompt.Texts().size(), 1u);
+    EXPECT_EQ(Listing(c), (std::vector<std::string>{"Dock@com3", "Lobby@10.0.0.1"}));
+    CVarkoPrinter* lobby = Live("Lobby");
+    ASSERT_NE(lobby, nullptr);
+    EXPECT_NE(lobby->GetThread(), nullptr) << "its thread runs again";
+    EXPECT_NE(dynamic_cast<CNetworkPort*>(lobby->GetPort()), nullptr);
+    EXPECT_EQ(Live("Dock")->Port(), "com3") << "the other printer is untouched";
+    EXPECT_NE(Live("Dock"), lobby);
+    EXPECT_FALSE(c.IsModified());
+}
+
+TEST_F(CollectionDialog, ModifyToAFreeNameRenamesInPlaceOfTheOldKey)
+{
+    runner.Expect(Network("Foyer", 1));
+    c.ModifyPrinter(c.FindPrinter("Lobby"), eConfigHideCalibration);
+    EXPECT_EQ(c.FindPrinter("Lobby"), nullptr);
+    ASSERT_NE(Live("Foyer"), nullptr);
+    EXPECT_NE(Live("Foyer")->GetThread(), nullptr);
+    EXPECT_EQ(c.GetPrinterCount(), 2);
+    EXPECT_TRUE(c.IsModified());
+}
+} // namespace
