@@ -150,3 +150,28 @@ TEST(CliDetect, RefusesABroadcastAddressThatIsNotIPv4)
     EXPECT_EQ(r.status, 2);
     EXPECT_NE(r.err.find("dotted IPv4"), std::string::npos);
 }
+
+TEST(CliDetect, FindsUsbPrintersOfTheDeviceFolderOnce)
+{
+    ENTER_PRIVATE_LOOPBACK();
+    SimulatorProcess sim("[Front]\nkind = usb\nlink = lp0\n[Back]\nkind = usb\nlink = lp1\n");
+    CliRunner cli;
+    std::string file = cli.File("fleet.vps");
+    ASSERT_EQ(cli.Run({"add", file, "--name", "Front desk", "--usb", sim.Path("Front")}).status, 0);
+
+    CliResult r = cli.Run({"detect", file, "--broadcast", "127.255.255.255"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    // Real USB printers of this machine may be listed too; only ours are looked at.
+    auto doc = minijson::Parse(cli.Run({"show", file, "--json"}).out);
+    std::map<std::string, std::vector<std::string>> namesByPath;
+    for (const auto& p : doc["printers"].a)
+        namesByPath[p["port"]["device_path"].s].push_back(p["name"].s);
+    EXPECT_EQ(namesByPath[sim.Path("Front")], std::vector<std::string>{"Front desk"});
+    ASSERT_EQ(namesByPath[sim.Path("Back")].size(), 1u);
+    // USB detection carries no name: the new printer gets the default one.
+    EXPECT_EQ(namesByPath[sim.Path("Back")][0].rfind("Printer#", 0), 0u);
+    EXPECT_NE(
+        r.out.find("added " + namesByPath[sim.Path("Back")][0] + " (USB " + sim.Path("Back") + ")"),
+        std::string::npos)
+        << r.out;
+}
