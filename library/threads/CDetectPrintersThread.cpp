@@ -23,7 +23,7 @@ BOOL CDetectPrintersThread::InitInstance()
 {
     if (!m_pSocket)
     {
-        m_pSocket = new CUDPSocket(this, DISCOVERY_PORT);
+        m_pSocket = new CUDPSocket(this, DiscoveryPort());
         m_pSocket->Create();
     }
     return TRUE;

@@ -1,11 +1,24 @@
 #include "DiscoveryPacket.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 
 namespace
 {
 constexpr BYTE kAnswerSignature[3] = {0x3A, 0x2C, 0x2E};
+}
+
+UINT DiscoveryPort()
+{
+    if (const char* text = std::getenv("VARKO_DISCOVERY_PORT"); text && *text)
+    {
+        char* end = nullptr;
+        unsigned long port = std::strtoul(text, &end, 10);
+        if (*end == '\0' && port >= 1 && port <= 65535)
+            return static_cast<UINT>(port);
+    }
+    return DISCOVERY_PORT;
 }
 
 CString FormatIPv4(const BYTE address[4])

@@ -25,6 +25,10 @@
 #include <memory>
 
 constexpr UINT DISCOVERY_PORT = 4201;
+// The port a search uses: DISCOVERY_PORT, or the environment variable
+// VARKO_DISCOVERY_PORT (1-65535) for tests that must not meet other searches running
+// on the same computer.
+UINT DiscoveryPort();
 constexpr std::size_t DISCOVERY_RECEIVE_BUFFER = 4096;
 constexpr std::size_t DISCOVERY_REQUEST_SIZE = 6;
 inline constexpr std::array<BYTE, DISCOVERY_REQUEST_SIZE> DISCOVERY_REQUEST = {0x2E, 0x2C, 0x3A,

@@ -3,6 +3,7 @@
 #include "CArchive.h"
 #include "CVarkoPrinter.h"
 #include "CVarkoPrinters.h"
+#include "DiscoveryFakePrinters.h"
 #include "LibraryStrings.h"
 #include "ScriptedPrompt.h"
 #include "SimulatorProcess.h"
@@ -102,6 +103,8 @@ TEST_F(CollectionSim, NetworkAnswersRenameKnownAddressesAndAddNewOnes)
 {
     SimulatorProcess::Options o;
     o.discovery = true;
+    o.extraArgs = {"--discovery-port",
+                   std::to_string(DiscoveryFakePrinters::UsePrivateDiscoveryPort())};
     SimulatorProcess sim("[Lobby]\nkind = network\naddress = 127.0.0.81\n"
                          "[Dock]\nkind = network\naddress = 127.0.0.82\ndiscovery = dup\n"
                          "[Odd]\nkind = network\naddress = 127.0.0.83\ndiscovery = badsig\n"

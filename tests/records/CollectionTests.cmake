@@ -35,3 +35,4 @@ endif()
 odomira_add_test(discovery_namespace_tests SOURCES ${discovery_dir}/DiscoveryNamespaceTest.cpp
                  LIBS varko_objects LABEL root RESOURCE_LOCK discovery4201)
 add_dependencies(discovery_namespace_tests odomira-printer-sim)
+target_include_directories(collection_sim_tests PRIVATE ${CMAKE_SOURCE_DIR}/tests/threads)

@@ -191,3 +191,20 @@ TEST(DynamicLibrary, MissingLibraryAndMissingSymbolFindNothing)
     EXPECT_FALSE(lib.IsLoaded());
 }
 } // namespace
+
+namespace
+{
+TEST(DiscoveryPacket, PortIs4201UnlessAValidPortIsConfigured)
+{
+    unsetenv("VARKO_DISCOVERY_PORT");
+    EXPECT_EQ(DiscoveryPort(), 4201u);
+    for (const char* bad : {"", "0", "65536", "12x", "-5"})
+    {
+        setenv("VARKO_DISCOVERY_PORT", bad, 1);
+        EXPECT_EQ(DiscoveryPort(), 4201u) << bad;
+    }
+    setenv("VARKO_DISCOVERY_PORT", "14201", 1);
+    EXPECT_EQ(DiscoveryPort(), 14201u);
+    unsetenv("VARKO_DISCOVERY_PORT");
+}
+} // namespace

@@ -1,7 +1,8 @@
 #pragma once
 // Network printers that answer discovery on loopback, for the discovery tests: they hear
-// the request on 127.255.255.255:4201 and answer from their own 127.0.0.x:4201, as a
-// printer answers from its address. Each may also accept raw-print connections on TCP
+// the request on 127.255.255.255 and answer from their own 127.0.0.x, as a printer
+// answers from its address, on the discovery port of the test process
+// (UsePrivateDiscoveryPort). Each may also accept raw-print connections on TCP
 // 9100, so a detected printer's port can be opened. Nothing is sent outside 127/8, and
 // the answering thread stops by itself after a bounded time.
 #include "DiscoveryPacket.h"
@@ -9,6 +10,7 @@
 #include <arpa/inet.h>
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <netinet/in.h>
@@ -22,6 +24,16 @@
 class DiscoveryFakePrinters
 {
 public:
+    // Moves this test process's searches to a port of its own, so that searches of
+    // other test runs on this computer neither hear our printers nor take their answers
+    // (unicast to a shared port is spread over its sockets). Returns the port.
+    static unsigned UsePrivateDiscoveryPort()
+    {
+        if (!std::getenv("VARKO_DISCOVERY_PORT"))
+            setenv("VARKO_DISCOVERY_PORT", std::to_string(20000 + ::getpid() % 30000).c_str(), 1);
+        return DiscoveryPort();
+    }
+
     struct Answer
     {
         std::string from;        // the 127.0.0.x it answers from
@@ -47,9 +59,10 @@ public:
                                    std::chrono::seconds lifetime = std::chrono::seconds(30))
         : m_answers(std::move(answers)), m_deadline(std::chrono::steady_clock::now() + lifetime)
     {
-        m_listen = bound("127.255.255.255", DISCOVERY_PORT, SOCK_DGRAM);
+        UsePrivateDiscoveryPort();
+        m_listen = bound("127.255.255.255", DiscoveryPort(), SOCK_DGRAM);
         for (const Answer& a : m_answers)
-            m_senders.push_back(bound(a.from, DISCOVERY_PORT, SOCK_DGRAM));
+            m_senders.push_back(bound(a.from, DiscoveryPort(), SOCK_DGRAM));
         m_thread = std::thread([this] { Serve(); });
     }
     ~DiscoveryFakePrinters()
@@ -82,7 +95,7 @@ public:
                             const std::string& to = "127.0.0.1")
     {
         int fd = bound(from, 0, SOCK_DGRAM);
-        sockaddr_in dst = address(to, DISCOVERY_PORT);
+        sockaddr_in dst = address(to, DiscoveryPort());
         ::sendto(fd, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&dst), sizeof dst);
         ::close(fd);
     }

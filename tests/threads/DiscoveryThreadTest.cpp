@@ -52,6 +52,7 @@ protected:
         const char* b = std::getenv("VARKO_DISCOVERY_BROADCAST");
         ASSERT_TRUE(b && std::string(b).rfind("127.", 0) == 0)
             << "discovery tests must broadcast on loopback only";
+        Fake::UsePrivateDiscoveryPort();
     }
     void TearDown() override { SetSearchDialogHostFactory(nullptr); }
 

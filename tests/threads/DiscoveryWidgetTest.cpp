@@ -59,6 +59,7 @@ protected:
     void SetUp() override
     {
         ASSERT_EQ(std::string(std::getenv("VARKO_DISCOVERY_BROADCAST")).rfind("127.", 0), 0u);
+        Fake::UsePrivateDiscoveryPort();
         InstallQtSearchDialogHost();
     }
     void TearDown() override { SetSearchDialogHostFactory(nullptr); }
