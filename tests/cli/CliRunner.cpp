@@ -1,5 +1,6 @@
 #include "CliRunner.h"
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -7,6 +8,8 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <poll.h>
+#include <pty.h>
 #include <sstream>
 #include <stdexcept>
 #include <sys/stat.h>
@@ -61,6 +64,42 @@ void CliRunner::WriteFile(const std::string& path, const std::string& bytes)
 
 pid_t CliRunner::Start(const std::vector<std::string>& args)
 {
+    return StartWithInput(args, -1);
+}
+
+CliResult CliRunner::RunAtTerminal(const std::vector<std::string>& args, const std::string& typed,
+                                   int timeoutMs)
+{
+    int master = -1, slave = -1;
+    if (::openpty(&master, &slave, nullptr, nullptr, nullptr) != 0)
+        throw std::runtime_error("openpty failed");
+    // The line discipline keeps what is typed until the child reads it.
+    if (::write(master, typed.data(), typed.size()) != static_cast<ssize_t>(typed.size()))
+        throw std::runtime_error("typing failed");
+    StartWithInput(args, slave);
+    ::close(slave);
+    // Drain the echo so the child never blocks on a full terminal.
+    std::atomic<bool> done{false};
+    std::thread drain(
+        [&]
+        {
+            char buf[256];
+            while (!done)
+            {
+                struct pollfd p = {master, POLLIN, 0};
+                if (::poll(&p, 1, 50) > 0 && ::read(master, buf, sizeof buf) <= 0)
+                    break;
+            }
+        });
+    CliResult r = Wait(timeoutMs);
+    done = true;
+    drain.join();
+    ::close(master);
+    return r;
+}
+
+pid_t CliRunner::StartWithInput(const std::vector<std::string>& args, int inputFd)
+{
     if (m_pid > 0)
         throw std::runtime_error("a child is already running");
     static int serial = 0;
@@ -100,7 +139,7 @@ pid_t CliRunner::Start(const std::vector<std::string>& args)
         throw std::runtime_error("fork failed");
     if (pid == 0)
     {
-        int in = ::open("/dev/null", O_RDONLY);
+        int in = inputFd >= 0 ? inputFd : ::open("/dev/null", O_RDONLY);
         int out = ::open(m_outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         int err = ::open(m_errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         if (in < 0 || out < 0 || err < 0)

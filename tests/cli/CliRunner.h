@@ -39,6 +39,10 @@ public:
 
     // Starts a child and returns at once; Wait collects it.
     pid_t Start(const std::vector<std::string>& args);
+    // As Run, with a terminal (a pseudo-terminal) on standard input on which typed has
+    // already been typed.
+    CliResult RunAtTerminal(const std::vector<std::string>& args, const std::string& typed,
+                            int timeoutMs = 60000);
     // What the running child has written to standard error so far.
     std::string ErrSoFar() const;
     CliResult Wait(int timeoutMs = 60000);
@@ -49,6 +53,8 @@ public:
 private:
     std::string m_dir;
     std::map<std::string, std::string> m_env;
+    pid_t StartWithInput(const std::vector<std::string>& args, int inputFd);
+
     pid_t m_pid = -1;
     std::string m_outPath, m_errPath;
 };

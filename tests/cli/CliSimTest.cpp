@@ -281,6 +281,16 @@ TEST_F(CliSim, SerialNumberHeadHistoryResetAndTestPages)
     EXPECT_EQ(sim.State("Office").Counter("head_resets"), 0u);
     EXPECT_NE(r.out.find("Dock: head odometer reset"), std::string::npos);
 
+    // At a terminal the question is asked there, once per printer.
+    r = cli.RunAtTerminal({"reset-head", file, "Dock", "Office"}, "y\nmaybe\nno\n");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(sim.State("Dock").Counter("head_resets"), 2u);
+    EXPECT_EQ(sim.State("Office").Counter("head_resets"), 0u);
+    EXPECT_NE(r.err.find("Office: Are you sure you want to Reset the Head Odometer? [y/N]"),
+              std::string::npos)
+        << r.err;
+    EXPECT_NE(r.out.find("Office: left as it was"), std::string::npos);
+
     r = cli.Run({"test-page", file});
     EXPECT_EQ(r.status, 0) << r.err;
     for (const char* n : {"Dock", "Office", "Line", "North"})
