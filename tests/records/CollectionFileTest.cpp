@@ -17,10 +17,12 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -456,5 +458,42 @@ TEST_F(CollectionFile, SingleInstanceLockIsHeldByOneCollection)
     }
     CVarkoPrinters later;
     EXPECT_FALSE(later.IsAlreadyRunning()) << "the lock goes with its collection";
+}
+} // namespace
+
+namespace
+{
+// The download service end to end through the printer threads and the throttle.
+TEST_F(CollectionBatch, DownloadServesOnlyPrintersWithAFileAndClearsItAfterwards)
+{
+    std::string path = m_dir + "/label.prn";
+    std::string content(3000, 'L');
+    std::ofstream(path) << content;
+    m_c.SetDownloadFile(m_c.FindPrinter("C"), path.c_str());
+    m_c.CancelDownload(); // nothing runs yet: touches nobody
+    for (auto* p : m_ports)
+        EXPECT_TRUE(p->Calls().empty());
+
+    m_c.DownloadToPrinters(nullptr); // the whole collection; only C has a file
+    auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (m_c.FindPrinter("C")->DownloadFile() != "" && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_EQ(m_ports[2]->Written(), content);
+    EXPECT_EQ(m_c.FindPrinter("C")->DownloadFile(), "") << "a finished download clears the file";
+    EXPECT_TRUE(m_ports[0]->Calls().empty());
+}
+
+TEST_F(CollectionBatch, ALimitOfZeroStartsNoDownload)
+{
+    m_c.MaxSimultaneousDownloads(0);
+    ASSERT_EQ(m_c.MaxSimultaneousDownloads(), 0);
+    std::string path = m_dir + "/label.prn";
+    std::ofstream(path) << "LABEL";
+    m_c.SetDownloadFile(m_c.FindPrinter("A"), path.c_str());
+    m_c.DownloadToPrinters(nullptr);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_EQ(m_ports[0]->Written(), "");
+    EXPECT_EQ(m_c.FindPrinter("A")->DownloadFile(), path.c_str());
+    m_c.CancelDownload();
 }
 } // namespace
