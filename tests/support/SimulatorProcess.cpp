@@ -605,9 +605,9 @@ std::vector<SimPrinterState> SimulatorProcess::States()
     return out;
 }
 
-void SimulatorProcess::Fault(const std::string& name, const std::string& spec)
+void SimulatorProcess::Fault(const std::string& name, const std::string& mode)
 {
-    Control("fault " + Quote(name) + " " + spec);
+    Control("fault " + Quote(name) + " " + mode);
 }
 
 void SimulatorProcess::Power(const std::string& name, bool on)

@@ -160,7 +160,7 @@ public:
     std::string ControlRaw(const std::string& line);
     SimPrinterState State(const std::string& name);
     std::vector<SimPrinterState> States();
-    void Fault(const std::string& name, const std::string& spec);
+    void Fault(const std::string& name, const std::string& mode);
     void Power(const std::string& name, bool on);
     void Set(const std::string& name, const std::string& key, const std::string& value);
     // Writes {"event":"mark","text":...} into the log, to separate phases of a test.

@@ -7,7 +7,7 @@ namespace cli
 {
 
 std::string CommandLine::Parse(const std::vector<std::string>& words,
-                               std::span<const OptionSpec> specs)
+                               std::span<const OptionSpec> optionTable)
 {
     m_given.clear();
     m_operands.clear();
@@ -34,13 +34,13 @@ std::string CommandLine::Parse(const std::vector<std::string>& words,
             inlineValue = name.substr(eq + 1);
             name.resize(eq);
         }
-        const OptionSpec* spec = nullptr;
-        for (const auto& s : specs)
+        const OptionSpec* option = nullptr;
+        for (const auto& s : optionTable)
             if (name == s.name)
-                spec = &s;
-        if (!spec)
+                option = &s;
+        if (!option)
             return "unknown option '--" + name + "'";
-        if (!spec->takesValue)
+        if (!option->takesValue)
         {
             if (inlineValue)
                 return "option '--" + name + "' takes no value";

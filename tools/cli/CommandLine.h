@@ -23,7 +23,8 @@ class CommandLine
 {
 public:
     // Returns "" on success, otherwise a usage message naming the offending word.
-    std::string Parse(const std::vector<std::string>& words, std::span<const OptionSpec> specs);
+    std::string Parse(const std::vector<std::string>& words,
+                      std::span<const OptionSpec> optionTable);
 
     bool Has(const std::string& name) const;
     // The value given last for the option, or nothing when it was not given.

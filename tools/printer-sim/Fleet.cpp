@@ -226,9 +226,9 @@ std::string Faults::Describe() const
     return out;
 }
 
-std::string ApplyFault(Faults& f, const std::string& spec)
+std::string ApplyFault(Faults& f, const std::string& text)
 {
-    std::vector<std::string> w = SplitWords(spec);
+    std::vector<std::string> w = SplitWords(text);
     if (w.empty())
         return "empty fault";
     const std::string& mode = w[0];
@@ -483,17 +483,17 @@ std::string ParseFleet(const std::string& text, Fleet& fleet)
     return "";
 }
 
-std::string ParsePrinterSpec(const std::string& spec, Fleet& fleet)
+std::string ParsePrinterSpec(const std::string& text, Fleet& fleet)
 {
     PrinterConfig p;
     std::size_t i = 0;
-    while (i <= spec.size())
+    while (i <= text.size())
     {
         // Split at commas that are not escaped; the escape itself stays for ApplyKey.
         std::size_t j = i;
-        while (j < spec.size() && spec[j] != ',')
-            j += (spec[j] == '\\' && j + 1 < spec.size()) ? 2 : 1;
-        std::string item = Trim(spec.substr(i, j - i));
+        while (j < text.size() && text[j] != ',')
+            j += (text[j] == '\\' && j + 1 < text.size()) ? 2 : 1;
+        std::string item = Trim(text.substr(i, j - i));
         i = j + 1;
         if (item.empty())
             continue;

@@ -63,7 +63,7 @@ struct Faults
 // Applies one fault command ("silent", "slow 500", "split 3 50", "drop 1000 reset 1",
 // "stall 4096 8000", "throttle 2000", "discovery dup", "clear", ...) to faults.
 // Returns an error text, or "" on success.
-std::string ApplyFault(Faults& faults, const std::string& spec);
+std::string ApplyFault(Faults& faults, const std::string& text);
 
 struct PrinterConfig
 {
@@ -97,7 +97,7 @@ std::string EscapeValue(const std::string& in);
 // the line.
 std::string ParseFleet(const std::string& text, Fleet& fleet);
 // Reads one --printer option ("name=P1,kind=serial,com=3"; \, for a comma in a value).
-std::string ParsePrinterSpec(const std::string& spec, Fleet& fleet);
+std::string ParsePrinterSpec(const std::string& text, Fleet& fleet);
 // Fills defaults (link names, serials, ID texts) and checks the fleet as a whole:
 // unique names, device numbers and addresses, loopback addresses unless allowed.
 std::string FinishFleet(Fleet& fleet, bool allowNonLoopback);

@@ -1308,16 +1308,17 @@ std::string Simulator::HandleControl(const std::string& line)
     }
     if (cmd == "fault")
     {
-        std::string spec;
+        std::string faultText;
         for (std::size_t i = 2; i < t.size(); ++i)
-            spec += (i > 2 ? " " : "") + t[i];
+            faultText += (i > 2 ? " " : "") + t[i];
         Faults f = c.faults;
-        std::string e = ApplyFault(f, spec);
+        std::string e = ApplyFault(f, faultText);
         if (!e.empty())
             return ErrorJson(e);
         c.faults = f;
         ArmFaultRuntime(*d);
-        m_log.Write(m_log.Begin("fault", d->Name()).Add("spec", spec).Add("faults", f.Describe()));
+        m_log.Write(
+            m_log.Begin("fault", d->Name()).Add("fault", faultText).Add("faults", f.Describe()));
         return JsonObject().Add("ok", true).AddRaw("printer", StateOf(*d)).Str();
     }
     if (cmd == "set")

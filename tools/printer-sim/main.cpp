@@ -23,7 +23,7 @@ and removes the links it made.
 
 Options:
   --fleet FILE             printers from a fleet file (see README.md)
-  --printer SPEC           one more printer, e.g. "name=P1,kind=serial,com=3"
+  --printer DESC           one more printer, e.g. "name=P1,kind=serial,com=3"
                            (same keys as the fleet file; \, for a comma)
   --device-dir DIR         override folder (default: $VARKO_DEVICE_DIR, else
                            ${XDG_CONFIG_HOME:-$HOME/.config}/Varko Technologies
@@ -145,7 +145,7 @@ int main(int argc, char** argv)
             return Fail("unknown option " + a + " (see --help)");
     }
     if (!anyFleet)
-        return Fail("no printers: give --fleet FILE or --printer SPEC (see --help)");
+        return Fail("no printers: give --fleet FILE or --printer DESC (see --help)");
 
     // Signals arrive through a descriptor so the loop stops between two events, never
     // inside one, and the links are removed on the way out.
