@@ -71,13 +71,7 @@ void CPortBase::Write(const void* buffer, DWORD count, DWORD& written)
         throw CVarkoPrinterException(CVarkoPrinterException::ePortUnavailable);
     if (!WriteFile(m_handle, buffer, count, &written, nullptr))
     {
-        DWORD error = GetLastError();
-        CString text = GetLastErrorText();
-        DWORD errors = 0;
-        COMSTAT status;
-        ClearCommError(m_handle, &errors, &status);
-        SetLastErrorWithText(error, text);
-        ThrowPortError(error);
+        ThrowLastDeviceError();
     }
 }
 
@@ -88,14 +82,22 @@ void CPortBase::Read(void* buffer, DWORD capacity, DWORD& received)
         throw CVarkoPrinterException(CVarkoPrinterException::ePortUnavailable);
     if (!ReadFile(m_handle, buffer, capacity, &received, nullptr))
     {
-        DWORD error = GetLastError();
-        CString text = GetLastErrorText();
-        DWORD errors = 0;
-        COMSTAT status;
-        ClearCommError(m_handle, &errors, &status);
-        SetLastErrorWithText(error, text);
-        ThrowPortError(error);
+        ThrowLastDeviceError();
     }
+}
+
+// The device's error state is cleared before the exception leaves, so the next
+// transfer on the same handle does not fail on the old error; the error number and the
+// system's text are taken first, because clearing may change them.
+void CPortBase::ThrowLastDeviceError()
+{
+    DWORD error = GetLastError();
+    CString text = GetLastErrorText();
+    DWORD errors = 0;
+    COMSTAT status;
+    ClearCommError(m_handle, &errors, &status);
+    SetLastErrorWithText(error, text);
+    ThrowPortError(error);
 }
 
 void CPortBase::CopyFrom(const CPortBase* other)

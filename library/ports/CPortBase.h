@@ -48,6 +48,9 @@ public:
     CString DeviceName() const { return m_name; }
 
 protected:
+    // Clears the device's error state and throws the error of the call that just failed.
+    [[noreturn]] void ThrowLastDeviceError();
+
     CString m_name;
     HANDLE m_handle;
 };

@@ -43,13 +43,7 @@ void CUSBPort::Write(const void* buffer, DWORD count, DWORD& written)
         throw CVarkoPrinterException(CVarkoPrinterException::ePortUnavailable);
     if (!WriteFile(m_handle, buffer, count, &written, nullptr))
     {
-        DWORD error = GetLastError();
-        CString text = GetLastErrorText();
-        DWORD errors = 0;
-        COMSTAT status;
-        ClearCommError(m_handle, &errors, &status);
-        SetLastErrorWithText(error, text);
-        ThrowPortError(error);
+        ThrowLastDeviceError();
     }
     // Without a total limit, a short count means the printer stopped taking data.
     if (written < count)
