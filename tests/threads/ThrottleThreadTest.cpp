@@ -15,6 +15,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <thread>
+
 #include <cerrno>
 #include <memory>
 #include <mutex>
@@ -182,6 +185,10 @@ TEST_F(Throttle, CancelEmptiesBothListsAtOnceAndStopsTheRunningTransfers)
     ASSERT_TRUE(Began(0));
     ASSERT_TRUE(Began(1));
     CThrottleThread* throttle = CThrottleThread::ProcessThrottle();
+    // The throttle posts the start before it files the job as active, so a job may
+    // already have begun a moment before it is counted.
+    for (int i = 0; i < 200 && throttle->ActiveCount() < 2; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     ASSERT_EQ(throttle->ActiveCount(), 2u);
     ASSERT_EQ(throttle->PendingCount(), 1u);
     // As the collection does: every printer with a download file.
