@@ -99,7 +99,12 @@ int RunTestPage(CommandContext& c)
     return session.ExitStatus();
 }
 
-int RunPrintOdometers(CommandContext& c)
+namespace
+{
+// The two printed reports differ only in the collection call and the line they print.
+int RunUnitsReport(CommandContext& c,
+                   void (CVarkoPrinters::*report)(const CMapStringToOb&, EDisplayUnits) const,
+                   const char* doneText)
 {
     EDisplayUnits units;
     if (!TakeUnitsOption(c, units))
@@ -110,25 +115,19 @@ int RunPrintOdometers(CommandContext& c)
         return UsageOr(session);
     const CVarkoPrinters& all = session.Printers();
     RunBatch(
-        session, printers, [&](const CMapStringToOb& m) { all.PrintOdometers(m, units); },
-        "odometer report requested");
+        session, printers, [&](const CMapStringToOb& m) { (all.*report)(m, units); }, doneText);
     return session.ExitStatus();
+}
+} // namespace
+
+int RunPrintOdometers(CommandContext& c)
+{
+    return RunUnitsReport(c, &CVarkoPrinters::PrintOdometers, "odometer report requested");
 }
 
 int RunPrintHeadHistory(CommandContext& c)
 {
-    EDisplayUnits units;
-    if (!TakeUnitsOption(c, units))
-        return eExitUsage;
-    FleetSession session(c.io);
-    std::vector<CVarkoPrinterData*> printers;
-    if (!OpenForPrinters(c, session, printers, false))
-        return UsageOr(session);
-    const CVarkoPrinters& all = session.Printers();
-    RunBatch(
-        session, printers, [&](const CMapStringToOb& m) { all.PrintHeadHistory(m, units); },
-        "head history report requested");
-    return session.ExitStatus();
+    return RunUnitsReport(c, &CVarkoPrinters::PrintHeadHistory, "head history report requested");
 }
 
 int RunSetSerial(CommandContext& c)
