@@ -4,6 +4,8 @@
 #include "CliIo.h"
 #include "CommandLine.h"
 
+struct CPrinterSettings;
+
 namespace cli
 {
 
@@ -29,5 +31,9 @@ int RunTestPage(CommandContext& c);
 int RunPrintOdometers(CommandContext& c);
 int RunPrintHeadHistory(CommandContext& c);
 int RunSend(CommandContext& c);
+
+// The words of add as the file and the printer to add, checked as far as they can be
+// without the file; false after a usage message.
+bool ParseAddCommand(CommandContext& c, std::string& file, CPrinterSettings& settings);
 
 } // namespace cli
