@@ -453,7 +453,8 @@ LONG RegQueryValueExA(HKEY key, const char* valueName, DWORD*, DWORD* type, BYTE
             *cbData = needed;
             return ERROR_MORE_DATA;
         }
-        std::memcpy(data, bytes.data(), needed);
+        if (needed) // an empty value has no bytes to copy from
+            std::memcpy(data, bytes.data(), needed);
         *cbData = needed;
         return static_cast<LONG>(ERROR_SUCCESS);
     }
