@@ -17,7 +17,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -27,6 +26,22 @@ bool HasControl(const std::string& s)
 {
     return std::any_of(s.begin(), s.end(),
                        [](char ch) { return static_cast<unsigned char>(ch) < 0x20 || ch == 0x7F; });
+}
+
+// A decimal number of 1 to digits digits without sign (and without a leading zero
+// unless allowed), else -1.
+int Number(const std::string& text, std::size_t digits, bool leadingZero = false)
+{
+    if (text.empty() || text.size() > digits || (!leadingZero && text.size() > 1 && text[0] == '0'))
+        return -1;
+    int v = 0;
+    for (char ch : text)
+    {
+        if (ch < '0' || ch > '9')
+            return -1;
+        v = v * 10 + (ch - '0');
+    }
+    return v;
 }
 
 // Operands keep their order and are words that were typed.
@@ -49,20 +64,22 @@ void CheckAdd(cli::CommandContext& c)
     FUZZ_REQUIRE(!s.name.IsEmpty() && !HasControl(s.name.str()) && !HasControl(s.model.str()));
     FUZZ_REQUIRE(s.name.str() == c.args.Value("name"));
     const std::string port = s.portName.str();
-    static const std::regex number("([1-9]|[1-9][0-9]|1[0-9][0-9]|2[0-4][0-9]|25[0-6])");
-    if (s.portClass == "CSerialPort")
-        FUZZ_REQUIRE(port.size() > 3 && port.rfind("COM", 0) == 0 &&
-                     std::regex_match(port.substr(3), number));
-    else if (s.portClass == "CParallelPort")
-        FUZZ_REQUIRE(port.size() > 3 && port.rfind("LPT", 0) == 0 &&
-                     std::regex_match(port.substr(3), number));
+    if (s.portClass == "CSerialPort" || s.portClass == "CParallelPort")
+    {
+        FUZZ_REQUIRE(port.rfind(s.portClass == "CSerialPort" ? "COM" : "LPT", 0) == 0);
+        FUZZ_REQUIRE(Number(port.substr(3), 3) >= 1 && Number(port.substr(3), 3) <= 256);
+    }
     else if (s.portClass == "CNetworkPort")
     {
-        std::smatch m;
-        static const std::regex dotted("([0-9]+)\\.([0-9]+)\\.([0-9]+)\\.([0-9]+)");
-        FUZZ_REQUIRE(std::regex_match(port, m, dotted));
-        for (int i = 1; i <= 4; ++i)
-            FUZZ_REQUIRE(m[i].length() <= 3 && std::stoi(m[i].str()) <= 255);
+        std::size_t start = 0;
+        for (int part = 0; part < 4; ++part)
+        {
+            std::size_t dot = port.find('.', start);
+            FUZZ_REQUIRE((dot == std::string::npos) == (part == 3));
+            int octet = Number(port.substr(start, dot - start), 3, true);
+            FUZZ_REQUIRE(octet >= 0 && octet <= 255);
+            start = dot + 1;
+        }
         FUZZ_REQUIRE(s.tcpPort >= 1 && s.tcpPort <= 65535);
     }
     else

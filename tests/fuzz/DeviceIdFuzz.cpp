@@ -26,7 +26,8 @@ std::size_t g_answerSize = 0;
 int FakeIoctl(int, unsigned long request, void* arg)
 {
     std::size_t room = _IOC_SIZE(request);
-    std::memcpy(arg, g_answer, std::min(room, g_answerSize));
+    if (g_answerSize)
+        std::memcpy(arg, g_answer, std::min(room, g_answerSize));
     return 0;
 }
 

@@ -8,7 +8,7 @@
 // long enough for an address and comes from neither this computer nor 0.0.0.0; a kept
 // record holds the datagram's bytes (cut at 432, zero-filled after a short one); its
 // address and name read from their offsets, the name without a 0 byte and never past
-// the record.
+// the record; handling one datagram takes no more heap than one record.
 #include "CDetectPrintersThread.h"
 #include "CUDPSocket.h"
 #include "DiscoveryPacket.h"
@@ -50,6 +50,7 @@ struct Discovery
     CUDPSocket socket{&thread, 0};
     Discovery()
     {
+        fuzz::HeapWatch::Install();
         socket.Create(); // a real socket on a port of the system's choosing; nothing is sent
         socket.SetOwnAddress(kOwnAddress);
         Sys().recvfrom = &FakeReceiveFrom;
@@ -68,7 +69,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::size_t received = std::min(g_datagramSize, DISCOVERY_RECEIVE_BUFFER);
 
     d.thread.OnStartDetect(0, 0); // a search runs: answers are kept
+    fuzz::HeapWatch::Start();
     d.socket.OnReceive(0);
+    fuzz::HeapWatch::Stop();
+    // One record at most, whatever the datagram says.
+    FUZZ_REQUIRE(fuzz::HeapWatch::PeakBytes() <= 4096);
 
     const std::string sender = FormatIPv4(g_sender).str();
     const bool wanted = received >= DiscoveryRecord::MIN_DATAGRAM && sender != kOwnAddress &&

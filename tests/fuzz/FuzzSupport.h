@@ -24,7 +24,11 @@
 #define ODOMIRA_FUZZ_HEAP_HOOKS 1
 #endif
 #ifdef ODOMIRA_FUZZ_HEAP_HOOKS
-#include <sanitizer/allocator_interface.h>
+// The sanitizer allocator's interface; declared here because g++ ships no header for it.
+extern "C" int __sanitizer_install_malloc_and_free_hooks(void (*malloc_hook)(const volatile void*,
+                                                                             std::size_t),
+                                                         void (*free_hook)(const volatile void*));
+extern "C" std::size_t __sanitizer_get_allocated_size(const volatile void* p);
 #endif
 
 namespace fuzz

@@ -8,7 +8,8 @@
 // - after a write, the value written reads back with its type and bytes, for any name
 //   and any bytes (the name and the data come from the input);
 // - what the store writes, it reads back whole: writing the same value again leaves the
-//   file unchanged byte for byte.
+//   file unchanged byte for byte;
+// - the heap holds no more than a small multiple of the file while a value is written.
 #include "FuzzSupport.h"
 #include "SettingsStore.h"
 
@@ -82,10 +83,18 @@ bool Query(HKEY key, const char* name, DWORD& type, std::vector<BYTE>& data)
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     static Store store;
+    static bool watching = (fuzz::HeapWatch::Install(), true);
+    (void)watching;
     const std::string text(reinterpret_cast<const char*>(data), size);
     Spill(store.valuesFile, text);
 
-    if (SetProbe(store.key) != 0)
+    // Reading and rewriting the file holds a few copies of it, nothing that a line of
+    // it could make larger.
+    fuzz::HeapWatch::Start();
+    LONG probed = SetProbe(store.key);
+    fuzz::HeapWatch::Stop();
+    FUZZ_REQUIRE(fuzz::HeapWatch::PeakBytes() <= (1 << 20) + 64 * static_cast<long long>(size));
+    if (probed != 0)
     {
         FUZZ_REQUIRE(Slurp(store.valuesFile) == text);
         return 0;
