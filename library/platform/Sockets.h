@@ -41,8 +41,8 @@ bool ResolveTcpAddress(const CString& host, DWORD port, sockaddr_in* address);
 // A connected stream socket to host:port within limitMs, or INVALID_SOCKET.
 SOCKET TcpConnect(const CString& host, DWORD port, int limitMs = TCP_CONNECT_LIMIT_MS);
 // Hands all count bytes to the stack and returns count, or SOCKET_ERROR. A peer that
-// takes nothing for stallLimitMs ends the send with WSAETIMEDOUT (the connection stays
-// up).
+// acknowledges nothing for stallLimitMs while the stack holds all it will take ends the
+// send with WSAETIMEDOUT (the connection stays up).
 int TcpSendAll(SOCKET s, const void* buffer, DWORD count, int stallLimitMs);
 // What has already arrived, up to capacity, without waiting: the count, 0 when the
 // peer has closed its side, or SOCKET_ERROR (WSAEWOULDBLOCK when nothing is there).

@@ -8,6 +8,7 @@
 #include "UserPrompt.h"
 #include "WaitHandles.h"
 
+#include <chrono>
 #include <new>
 
 IMPLEMENT_DYNCREATE(CPrinterThread, CBaseThread)
@@ -71,6 +72,7 @@ void CPrinterThread::Transfer(HANDLE cancel, CPortBase* port)
     const std::uint64_t step = ProgressStep(length);
     std::uint64_t sent = 0;
     std::uint64_t sinceNotice = 0;
+    auto lastProgress = std::chrono::steady_clock::now();
     while (sent < length)
     {
         UINT n = m_pFile->Read(m_buffer, CHUNK_SIZE);
@@ -82,6 +84,11 @@ void CPrinterThread::Transfer(HANDLE cancel, CPortBase* port)
         port->Write(m_buffer, n, written);
         if (written > n)
             written = n;
+        const auto now = std::chrono::steady_clock::now();
+        if (written > 0)
+            lastProgress = now;
+        else if (now - lastProgress >= std::chrono::milliseconds(NO_PROGRESS_LIMIT_MS))
+            throw CVarkoPrinterException(CVarkoPrinterException::eTimeout);
         if (written < n)
         {
             // Offer the bytes the printer did not take again on the next pass.
