@@ -130,6 +130,9 @@ LONG errnoToResult(int err)
     case ENOENT:
     case ENOTDIR:
         return static_cast<LONG>(ERROR_FILE_NOT_FOUND);
+    case ENOSPC:
+    case EDQUOT:
+        return ERROR_DISK_FULL;
     default:
         return static_cast<LONG>(ERROR_GEN_FAILURE);
     }
