@@ -6,16 +6,20 @@
 //
 // Threading: called on the user-interface thread. The class-wide counters are changed
 // only there; the download file name alone is guarded, because the printer's worker
-// thread clears it after a download.
+// thread clears it after a download. The port is shared with that thread's download
+// job: a query or command while a download holds the port is refused (system error
+// 170, busy) instead of closing the port under the transfer.
 #include "CObject.h"
 #include "CString.h"
 #include "Export.h"
 #include "WinTypes.h"
 
+#include <memory>
 #include <mutex>
 
 class CArchive;
 class CPortBase;
+class CPortUse;
 
 enum EDisplayUnits : int
 {
@@ -75,10 +79,29 @@ protected:
 
     // Opens the port, writes the bytes, reads one reply when replyBuffer is given, and
     // closes the port also when a step throws. Returns the count of reply bytes; the
-    // reply is ended with a 0 byte.
+    // reply is ended with a 0 byte. Refused (170) while a download holds the port.
     DWORD Exchange(const void* command, DWORD length, char* replyBuffer) const;
+    // The same exchange on a given port, for whoever already holds the port's use.
+    static DWORD ExchangeOn(CPortBase* port, const void* command, DWORD length, char* replyBuffer);
+    // Takes the port for a query or command; throws 170 while a download holds it.
+    class QueryUse
+    {
+    public:
+        explicit QueryUse(const CVarkoPrinterData& printer);
+        ~QueryUse();
+        QueryUse(const QueryUse&) = delete;
+        QueryUse& operator=(const QueryUse&) = delete;
+
+    private:
+        CPortUse& m_use;
+    };
+
+public:
+    // Shared with the printer's download job (CPortUse).
+    std::shared_ptr<CPortUse> PortUse() const { return m_portUse; }
 
 private:
+    std::shared_ptr<CPortUse> m_portUse;
     mutable std::mutex m_downloadFileLock;
     static int m_nPrinterCount;
     static int m_nRefCount;

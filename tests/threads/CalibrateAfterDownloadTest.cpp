@@ -33,8 +33,7 @@ CalibrateRun RunJob(bool calibrate, bool fileExists, std::chrono::milliseconds s
     printer.StartThread();
     ThreadInbox inbox;
     InboxThread* dispatcher = InboxThread::Start(inbox);
-    PostThreadMessage(printer.GetThread()->m_nThreadID, WM_JOB_START,
-                      reinterpret_cast<WPARAM>(dispatcher), 0);
+    PostThreadMessage(printer.GetThread()->m_nThreadID, WM_JOB_START, dispatcher->m_nThreadID, 0);
     CalibrateRun run;
     EXPECT_TRUE(window.WaitFor(WM_DOWNLOAD_END, 1));
     auto ended = std::chrono::steady_clock::now();
