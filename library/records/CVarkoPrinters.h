@@ -58,7 +58,10 @@ public:
     void DeletePrinter(CVarkoPrinterData* printer);
     void AutoDetectPrinters(CWnd* owner);
 
-    // The whole settings file: a 32-bit count, then each printer's record.
+    // The whole settings file: a 32-bit count, then each printer's record. Loading
+    // leaves the modified flag alone unless it had to rename a printer whose name was
+    // taken ("Name (2)"): the list is then not what the file holds, so it is marked
+    // modified.
     void Serialize(CArchive& ar, CWnd* owner);
 
     // Batch commands over a caller's selection (name to printer), in its order. A failure
