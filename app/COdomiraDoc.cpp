@@ -136,7 +136,10 @@ bool COdomiraDoc::OnSaveDocument(const CString& path)
             ReportFileFailure(AFX_IDP_FAILED_TO_SAVE_DOC, path, AfxNoErrorMessageText());
         }
     }
-    if (m_pPrinters)
+    // After a failed save the list keeps its own flag: the document's may never have
+    // been set (it follows the collection only when the question is asked), and
+    // clearing the collection's would let the unsaved changes go without a question.
+    if (m_pPrinters && saved)
         m_pPrinters->SetModified(m_bModified ? TRUE : FALSE);
     return saved;
 }

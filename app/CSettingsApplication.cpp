@@ -61,8 +61,10 @@ bool ReadUnits(HKEY root, const char* keyName, CString& units)
     HKEY key = nullptr;
     if (RegOpenKeyExA(root, keyName, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
         return false;
-    char buffer[kUnitsBuffer] = {};
-    DWORD length = sizeof buffer - 1;
+    // The store hands text back with its terminating zero, so 63 characters fill the
+    // 64 bytes; one byte more keeps the end of the text inside the buffer in any case.
+    char buffer[kUnitsBuffer + 1] = {};
+    DWORD length = kUnitsBuffer;
     DWORD type = 0;
     const bool ok = RegQueryValueExA(key, kDisplayUnits, nullptr, &type,
                                      reinterpret_cast<BYTE*>(buffer), &length) == ERROR_SUCCESS;
