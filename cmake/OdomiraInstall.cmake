@@ -19,8 +19,11 @@ include(GNUInstallDirs)
 
 set(ODOMIRA_INSTALL_LIBDIR "${CMAKE_INSTALL_LIBDIR}/odomira")
 set(ODOMIRA_INSTALL_MANUALDIR "${CMAKE_INSTALL_DOCDIR}/manual")
-# The identifier that ties the desktop entry, the AppStream file and the running window
-# together (Wayland's app id, QGuiApplication::setDesktopFileName).
+# The desktop entry's name is what the running program gives as its desktop file name
+# (QGuiApplication::setDesktopFileName, the app id on Wayland), so the desktop shows the
+# window under the entry's name and icon. The AppStream component needs a reverse-DNS
+# identifier of its own and names the entry as its launchable.
+set(ODOMIRA_DESKTOP_ID "odomira")
 set(ODOMIRA_APP_ID "com.varko.Odomira")
 
 file(RELATIVE_PATH _odomira_bin_to_lib "${CMAKE_INSTALL_FULL_BINDIR}"

@@ -3,11 +3,11 @@
 # into a temporary DESTDIR.
 #
 # Environment (set by CMakeLists.txt): ODOMIRA_BUILD_DIR, ODOMIRA_VERSION,
-# ODOMIRA_APP_ID, ODOMIRA_ICON_SIZES, ODOMIRA_HAS_APP (1 when the windowed program is
-# built).
+# ODOMIRA_APP_ID (AppStream), ODOMIRA_DESKTOP_ID, ODOMIRA_ICON_SIZES, ODOMIRA_HAS_APP (1
+# when the windowed program is built).
 set -euo pipefail
 
-: "${ODOMIRA_BUILD_DIR:?}" "${ODOMIRA_VERSION:?}" "${ODOMIRA_APP_ID:?}"
+: "${ODOMIRA_BUILD_DIR:?}" "${ODOMIRA_VERSION:?}" "${ODOMIRA_APP_ID:?}" "${ODOMIRA_DESKTOP_ID:?}"
 : "${ODOMIRA_ICON_SIZES:?}" "${ODOMIRA_HAS_APP:?}"
 
 # What the package holds, and what the windowed program looks for beside itself.
@@ -98,7 +98,10 @@ check_program_runs() {
     done
     check_version "$bin/odomira-cli" "odomira-cli $ODOMIRA_VERSION"
     if [[ $ODOMIRA_HAS_APP == 1 ]]; then
-        check_version "$bin/odomira" "$ODOMIRA_VERSION"
+        # The program shows its version as major.minor with two digits, as the About box.
+        local major minor
+        IFS=. read -r major minor _ <<<"$ODOMIRA_VERSION"
+        check_version "$bin/odomira" "$(printf 'odomira %d.%02d' "$major" "$minor")"
     else
         echo "SKIPPED: odomira --version: the windowed program is not part of this build yet"
     fi

@@ -46,7 +46,7 @@ pass "triggers for the desktop database, the MIME cache and the icon cache"
 
 # The contents list.
 dpkg-deb -c "$deb" | awk '{ print $6 }' | sed 's:^\./:/:' >"$scratch/contents"
-expect=(/usr/share/applications/$ODOMIRA_APP_ID.desktop /usr/share/mime/packages/odomira.xml
+expect=(/usr/share/applications/$ODOMIRA_DESKTOP_ID.desktop /usr/share/mime/packages/odomira.xml
     /usr/share/metainfo/$ODOMIRA_APP_ID.metainfo.xml /usr/share/icons/hicolor/scalable/apps/odomira.svg
     /usr/share/doc/odomira/manual/index.html /usr/share/man/man1/odomira-cli.1.gz)
 for program in "${programs[@]}"; do

@@ -25,12 +25,12 @@ else
 fi
 
 # Desktop entry: valid, starts the program with the file, and claims the file type.
-desktop=$share/applications/$ODOMIRA_APP_ID.desktop
+desktop=$share/applications/$ODOMIRA_DESKTOP_ID.desktop
 if [[ ! -f $desktop ]]; then
-    fail "no desktop entry $ODOMIRA_APP_ID.desktop"
+    fail "no desktop entry $ODOMIRA_DESKTOP_ID.desktop"
 else
     if out=$(desktop-file-validate "$desktop" 2>&1) && [[ -z $out ]]; then
-        pass "desktop-file-validate $ODOMIRA_APP_ID.desktop"
+        pass "desktop-file-validate $ODOMIRA_DESKTOP_ID.desktop"
     else
         fail "desktop-file-validate: $out"
     fi
