@@ -3,8 +3,11 @@
 #include "CVarkoPrinters.h"
 #include "QtText.h"
 
+#include "CPrinterListModel.h"
 #include <QAction>
-#include <QStandardItemModel>
+
+#include <QElapsedTimer>
+#include <QEventLoop>
 
 #include <cstdlib>
 #include <cstring>
@@ -76,11 +79,26 @@ void AppTest::TearDown()
     ReleaseApplicationSettings();
 }
 
-bool AppTest::Start(const QStringList& arguments)
+bool AppTest::Start(const QStringList& arguments, bool waitForFill)
 {
     m_app = std::make_unique<COdomiraApp>();
     m_exited = false;
-    return m_app->InitInstance(arguments);
+    const bool started = m_app->InitInstance(arguments);
+    if (waitForFill)
+        WaitForFill();
+    return started;
+}
+
+void AppTest::WaitForFill(int timeoutMs)
+{
+    if (!View())
+        return;
+    QElapsedTimer timer;
+    timer.start();
+    QEventLoop loop;
+    while (View()->IsFilling() && timer.elapsed() < timeoutMs)
+        loop.processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 20);
+    EXPECT_FALSE(View()->IsFilling()) << "the list was still asking printers";
 }
 
 bool AppTest::Exit()
@@ -115,17 +133,18 @@ void AppTest::TriggerAction(const char* name)
     Frame()->UpdateCommandUI();
     ASSERT_TRUE(action->isEnabled()) << name << " is disabled";
     action->trigger();
+    WaitForFill();
 }
 
 std::vector<std::string> AppTest::Rows() const
 {
     std::vector<std::string> rows;
-    const QStandardItemModel* model = View()->GetListModel();
+    const CPrinterListModel* model = View()->GetListModel();
     for (int r = 0; r < model->rowCount(); ++r)
     {
         std::string line;
         for (int c = 0; c < model->columnCount(); ++c)
-            line += (c ? " | " : "") + model->item(r, c)->text().toStdString();
+            line += (c ? " | " : "") + model->CellText(r, c).toStdString();
         rows.push_back(line);
     }
     return rows;
@@ -133,8 +152,10 @@ std::vector<std::string> AppTest::Rows() const
 
 std::string AppTest::Cell(int row, int column) const
 {
-    const QStandardItem* item = View()->GetListModel()->item(row, column);
-    return item ? item->text().toStdString() : std::string("<no cell>");
+    const CPrinterListModel* model = View()->GetListModel();
+    if (row < 0 || row >= model->rowCount())
+        return "<no row " + std::to_string(row) + ">";
+    return model->CellText(row, column).toStdString();
 }
 
 QString AppTest::Heading(int column) const
