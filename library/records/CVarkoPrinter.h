@@ -57,6 +57,8 @@ public:
     void AssignFrom(const CVarkoPrinter& edited);
     void StartDownload(int limit);
     void CancelDownload();
+    // Waits at most ms until this printer's thread runs no job; true when it does not.
+    bool WaitForJob(DWORD ms);
 
     CPortBase* GetPort() const { return m_pPort; }
     // Takes ownership of port and frees the previous one (which must be closed).

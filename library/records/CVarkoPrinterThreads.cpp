@@ -86,6 +86,11 @@ void CVarkoPrinter::StartDownload(int limit)
                       static_cast<WPARAM>(m_pThread ? m_pThread->m_nThreadID : 0), 0);
 }
 
+bool CVarkoPrinter::WaitForJob(DWORD ms)
+{
+    return !m_pThread || m_pThread->WaitUntilIdle(ms);
+}
+
 void CVarkoPrinter::CancelDownload()
 {
     if (CThrottleThread* throttle = CThrottleThread::ProcessThrottle())

@@ -16,6 +16,7 @@
 #include "UserPrompt.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <memory>
 #include <new>
@@ -563,6 +564,27 @@ void CVarkoPrinters::CancelDownload() const
         if (printer && !printer->DownloadFile().IsEmpty())
             printer->CancelDownload();
     }
+}
+
+bool CVarkoPrinters::WaitForPrinterJobs(DWORD timeoutMs) const
+{
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    POSITION pos = m_printers.GetStartPosition();
+    while (pos)
+    {
+        CString key;
+        CObject* object = nullptr;
+        m_printers.GetNextAssoc(pos, key, object);
+        CVarkoPrinter* printer = Live(object);
+        if (!printer)
+            continue;
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                        until - std::chrono::steady_clock::now())
+                        .count();
+        if (!printer->WaitForJob(static_cast<DWORD>(left > 0 ? left : 0)))
+            return false;
+    }
+    return true;
 }
 
 UINT CVarkoPrinters::AddPrinter(CWnd* owner, const CPrinterSettings& settings)

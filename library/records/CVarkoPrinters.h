@@ -78,6 +78,12 @@ public:
     // Null serves the whole collection; an empty map serves nobody.
     void DownloadToPrinters(const CMapStringToOb* printers);
     void CancelDownload() const;
+    // Waits at most timeoutMs until no printer of the collection runs a download job,
+    // its transfer or the calibration that follows it; true when none does. A caller
+    // that is about to destroy the collection waits here first if the calibrations are
+    // to happen: destroying stops the printers, and a stop cancels a calibration that
+    // is still waiting for the printer to settle.
+    bool WaitForPrinterJobs(DWORD timeoutMs) const;
 
     void SetModified(BOOL modified) { m_bModified = modified; }
     BOOL IsModified() const { return m_bModified; }

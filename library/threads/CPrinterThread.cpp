@@ -35,6 +35,11 @@ void CPrinterThread::CancelJob()
         SetEvent(h);
 }
 
+bool CPrinterThread::WaitUntilIdle(DWORD ms)
+{
+    return m_idle.Lock(ms) == TRUE;
+}
+
 bool CPrinterThread::OnThreadMessage(UINT message, WPARAM wParam, LPARAM lParam)
 {
     if (message == WM_JOB_START)
@@ -109,6 +114,7 @@ void CPrinterThread::Transfer(HANDLE cancel, const CPrinterJobLink::Lease& lease
 
 void CPrinterThread::OnStartJob(WPARAM wParam, LPARAM)
 {
+    m_idle.ResetEvent();
     CEvent cancel(false, true);
     m_hCancel.store(cancel.m_hObject);
     // Every wait of this job (device, network, the settling time, a box) ends as soon
@@ -190,6 +196,7 @@ void CPrinterThread::OnStartJob(WPARAM wParam, LPARAM)
     // thread and the notice reaches nobody.
     if (dispatcher != 0)
         PostThreadMessage(dispatcher, WM_JOB_FINISHED, m_nThreadID, result);
+    m_idle.SetEvent();
 }
 
 void CPrinterThread::CalibrateAfterDownload(CPortBase* port, CPortUse& use)

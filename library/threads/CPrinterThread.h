@@ -22,6 +22,7 @@
 // use gate (CPortUse) for the length of the transfer and of the calibration, so a
 // query on the same printer is refused meanwhile rather than closing the port.
 #include "CBaseThread.h"
+#include "CEvent.h"
 #include "CPrinterJobLink.h"
 
 #include <atomic>
@@ -50,6 +51,9 @@ public:
     CVarkoPrinterData* GetPrinter() const { return m_pPrinter; }
     std::shared_ptr<CPrinterJobLink> GetLink() const { return m_link; }
     void CancelJob();
+    // Waits at most ms until no job runs on this thread (its transfer and the
+    // calibration that follows it); true when none does.
+    bool WaitUntilIdle(DWORD ms);
 
     // WM_JOB_START: one complete download. wParam is the thread id of the throttle that
     // dispatched the job, or 0 when nobody waits for the end notice; the end notice
@@ -78,4 +82,6 @@ private:
     // The running job's cancel event, read by CancelJob on other threads. Handles are
     // never reused, so setting one the job has just closed is harmless.
     std::atomic<HANDLE> m_hCancel;
+    // Set while no job runs.
+    CEvent m_idle{true, true};
 };
