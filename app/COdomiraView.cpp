@@ -18,7 +18,9 @@
 #include <QContextMenuEvent>
 #include <QCoreApplication>
 #include <QEventLoop>
+#include <QFontMetrics>
 #include <QHeaderView>
+#include <QStyleOptionViewItem>
 #include <QThread>
 
 namespace
@@ -491,8 +493,34 @@ CVarkoPrinterData* COdomiraView::FirstSelectedPrinter() const
 
 void COdomiraView::FitColumns()
 {
+    // Each column as wide as the wider of its widest cell and its heading. Measuring
+    // every cell through the item delegate costs tens of milliseconds for a thousand
+    // rows, which the window would spend frozen; the text widths alone are cheap, and
+    // the delegate is asked only for the widest cell of each column.
+    const QFontMetrics metrics(font());
     for (int column = 0; column < COLUMN_COUNT; ++column)
-        resizeColumnToContents(column);
+    {
+        int widest = -1;
+        int widestRow = -1;
+        for (int row = 0; row < m_model->rowCount(); ++row)
+        {
+            const int width = metrics.horizontalAdvance(m_model->CellText(row, column));
+            if (width > widest)
+            {
+                widest = width;
+                widestRow = row;
+            }
+        }
+        int size = header()->sectionSizeHint(column);
+        if (widestRow >= 0)
+        {
+            QStyleOptionViewItem option;
+            initViewItemOption(&option);
+            const QModelIndex index = m_model->index(widestRow, column);
+            size = std::max(size, itemDelegateForIndex(index)->sizeHint(option, index).width());
+        }
+        header()->resizeSection(column, size);
+    }
 }
 
 void COdomiraView::OnPrinterDelete()
