@@ -83,30 +83,19 @@ COdomiraView::COdomiraView(COdomiraDoc& doc, QWidget* parent)
         });
     OnCommand(
         ID_PRINTER_RESET_HEAD_ODOMETER, [this] { OnPrinterResetHeadOdometer(); }, anySelected);
-    OnCommand(
-        ID_PRINT_TEST_PAGE_RLX,
-        [this]
-        {
-            RunBatchPrint([](CVarkoPrinters& printers, const CMapStringToOb& map, EDisplayUnits)
-                          { printers.PrintTestPageRLX(map); });
-        },
-        anySelected);
-    OnCommand(
-        ID_PRINT_ODOMETERS,
-        [this]
-        {
-            RunBatchPrint([](CVarkoPrinters& printers, const CMapStringToOb& map,
-                             EDisplayUnits units) { printers.PrintOdometers(map, units); });
-        },
-        anySelected);
-    OnCommand(
-        ID_PRINT_HEAD_HISTORY,
-        [this]
-        {
-            RunBatchPrint([](CVarkoPrinters& printers, const CMapStringToOb& map,
-                             EDisplayUnits units) { printers.PrintHeadHistory(map, units); });
-        },
-        anySelected);
+    using PrintFn = void (*)(CVarkoPrinters&, const CMapStringToOb&, EDisplayUnits);
+    auto onPrint = [this, anySelected](UINT id, PrintFn print)
+    {
+        OnCommand(
+            id, [this, print] { RunBatchPrint(print); }, anySelected);
+    };
+    onPrint(ID_PRINT_TEST_PAGE_RLX, [](CVarkoPrinters& printers, const CMapStringToOb& map,
+                                       EDisplayUnits) { printers.PrintTestPageRLX(map); });
+    onPrint(ID_PRINT_ODOMETERS, [](CVarkoPrinters& printers, const CMapStringToOb& map,
+                                   EDisplayUnits units) { printers.PrintOdometers(map, units); });
+    onPrint(ID_PRINT_HEAD_HISTORY,
+            [](CVarkoPrinters& printers, const CMapStringToOb& map, EDisplayUnits units)
+            { printers.PrintHeadHistory(map, units); });
     OnCommand(
         ID_EDIT_SELECT_ALL, [this] { OnEditSelectAll(); },
         [this](CCmdUI& s) { s.Enable(GetItemCount() > 0); });
