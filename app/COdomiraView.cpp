@@ -242,6 +242,9 @@ void COdomiraView::TakeAnswers()
     m_wakePending->store(false);
     if (!m_bFillActive)
         return;
+    // The engine's state is read before its answers, so a fill seen as ended has no
+    // answer left behind.
+    const bool ended = !m_pFill->IsBusy();
     for (CPrinterAnswers& answers : m_pFill->TakeAnswers())
     {
         ApplyAnswers(answers);
@@ -249,20 +252,10 @@ void COdomiraView::TakeAnswers()
         if (index < m_fillAnswers.size())
             m_fillAnswers[index] = std::make_unique<CPrinterAnswers>(std::move(answers));
     }
-    if (m_pFill->IsBusy())
-    {
+    if (ended)
+        FinishFill();
+    else
         ShowProgress();
-        return;
-    }
-    // A last answer may have come in between the two calls.
-    for (CPrinterAnswers& answers : m_pFill->TakeAnswers())
-    {
-        ApplyAnswers(answers);
-        const std::size_t index = answers.index;
-        if (index < m_fillAnswers.size())
-            m_fillAnswers[index] = std::make_unique<CPrinterAnswers>(std::move(answers));
-    }
-    FinishFill();
 }
 
 void COdomiraView::ApplyAnswers(const CPrinterAnswers& a)
