@@ -18,7 +18,9 @@
 #include <QContextMenuEvent>
 #include <QCoreApplication>
 #include <QEventLoop>
+#include <QFontMetrics>
 #include <QHeaderView>
+#include <QStyleOptionViewItem>
 #include <QThread>
 
 namespace
@@ -81,30 +83,19 @@ COdomiraView::COdomiraView(COdomiraDoc& doc, QWidget* parent)
         });
     OnCommand(
         ID_PRINTER_RESET_HEAD_ODOMETER, [this] { OnPrinterResetHeadOdometer(); }, anySelected);
-    OnCommand(
-        ID_PRINT_TEST_PAGE_RLX,
-        [this]
-        {
-            RunBatchPrint([](CVarkoPrinters& printers, const CMapStringToOb& map, EDisplayUnits)
-                          { printers.PrintTestPageRLX(map); });
-        },
-        anySelected);
-    OnCommand(
-        ID_PRINT_ODOMETERS,
-        [this]
-        {
-            RunBatchPrint([](CVarkoPrinters& printers, const CMapStringToOb& map,
-                             EDisplayUnits units) { printers.PrintOdometers(map, units); });
-        },
-        anySelected);
-    OnCommand(
-        ID_PRINT_HEAD_HISTORY,
-        [this]
-        {
-            RunBatchPrint([](CVarkoPrinters& printers, const CMapStringToOb& map,
-                             EDisplayUnits units) { printers.PrintHeadHistory(map, units); });
-        },
-        anySelected);
+    using PrintFn = void (*)(CVarkoPrinters&, const CMapStringToOb&, EDisplayUnits);
+    auto onPrint = [this, anySelected](UINT id, PrintFn print)
+    {
+        OnCommand(
+            id, [this, print] { RunBatchPrint(print); }, anySelected);
+    };
+    onPrint(ID_PRINT_TEST_PAGE_RLX, [](CVarkoPrinters& printers, const CMapStringToOb& map,
+                                       EDisplayUnits) { printers.PrintTestPageRLX(map); });
+    onPrint(ID_PRINT_ODOMETERS, [](CVarkoPrinters& printers, const CMapStringToOb& map,
+                                   EDisplayUnits units) { printers.PrintOdometers(map, units); });
+    onPrint(ID_PRINT_HEAD_HISTORY,
+            [](CVarkoPrinters& printers, const CMapStringToOb& map, EDisplayUnits units)
+            { printers.PrintHeadHistory(map, units); });
     OnCommand(
         ID_EDIT_SELECT_ALL, [this] { OnEditSelectAll(); },
         [this](CCmdUI& s) { s.Enable(GetItemCount() > 0); });
@@ -251,6 +242,9 @@ void COdomiraView::TakeAnswers()
     m_wakePending->store(false);
     if (!m_bFillActive)
         return;
+    // The engine's state is read before its answers, so a fill seen as ended has no
+    // answer left behind.
+    const bool ended = !m_pFill->IsBusy();
     for (CPrinterAnswers& answers : m_pFill->TakeAnswers())
     {
         ApplyAnswers(answers);
@@ -258,20 +252,10 @@ void COdomiraView::TakeAnswers()
         if (index < m_fillAnswers.size())
             m_fillAnswers[index] = std::make_unique<CPrinterAnswers>(std::move(answers));
     }
-    if (m_pFill->IsBusy())
-    {
+    if (ended)
+        FinishFill();
+    else
         ShowProgress();
-        return;
-    }
-    // A last answer may have come in between the two calls.
-    for (CPrinterAnswers& answers : m_pFill->TakeAnswers())
-    {
-        ApplyAnswers(answers);
-        const std::size_t index = answers.index;
-        if (index < m_fillAnswers.size())
-            m_fillAnswers[index] = std::make_unique<CPrinterAnswers>(std::move(answers));
-    }
-    FinishFill();
 }
 
 void COdomiraView::ApplyAnswers(const CPrinterAnswers& a)
@@ -491,8 +475,34 @@ CVarkoPrinterData* COdomiraView::FirstSelectedPrinter() const
 
 void COdomiraView::FitColumns()
 {
+    // Each column as wide as the wider of its widest cell and its heading. Measuring
+    // every cell through the item delegate costs tens of milliseconds for a thousand
+    // rows, which the window would spend frozen; the text widths alone are cheap, and
+    // the delegate is asked only for the widest cell of each column.
+    const QFontMetrics metrics(font());
     for (int column = 0; column < COLUMN_COUNT; ++column)
-        resizeColumnToContents(column);
+    {
+        int widest = -1;
+        int widestRow = -1;
+        for (int row = 0; row < m_model->rowCount(); ++row)
+        {
+            const int width = metrics.horizontalAdvance(m_model->CellText(row, column));
+            if (width > widest)
+            {
+                widest = width;
+                widestRow = row;
+            }
+        }
+        int size = header()->sectionSizeHint(column);
+        if (widestRow >= 0)
+        {
+            QStyleOptionViewItem option;
+            initViewItemOption(&option);
+            const QModelIndex index = m_model->index(widestRow, column);
+            size = std::max(size, itemDelegateForIndex(index)->sizeHint(option, index).width());
+        }
+        header()->resizeSection(column, size);
+    }
 }
 
 void COdomiraView::OnPrinterDelete()
