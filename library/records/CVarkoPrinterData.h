@@ -4,11 +4,16 @@
 // writes one command, reads at most one reply of up to 1000 bytes, and closes the port
 // again, also when it fails; failures arrive as CVarkoPrinterException.
 //
-// Threading: called on the user-interface thread. The class-wide counters are changed
-// only there; the download file name alone is guarded, because the printer's worker
-// thread clears it after a download. The port is shared with that thread's download
-// job: a query or command while a download holds the port is refused (system error
-// 170, busy) instead of closing the port under the transfer.
+// Threading: a record is used by one thread at a time: the user-interface thread, or a
+// thread it hands the record to for a while (the program's fleet-query engine asks
+// Model(), SerialNumber() and Odometers() there, and gives the record back before the
+// user-interface thread touches it again). Model() may store what a USB printer says,
+// and every exchange opens and closes the record's one port, so two threads must never
+// use one record at once. Records are created and deleted on the user-interface thread,
+// which also changes the class-wide counters. The download file name alone is guarded,
+// because the printer's worker thread clears it after a download. The port is shared
+// with that thread's download job: a query or command while a download holds the port is
+// refused (system error 170, busy) instead of closing the port under the transfer.
 #include "CObject.h"
 #include "CString.h"
 #include "Export.h"
