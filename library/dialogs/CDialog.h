@@ -8,6 +8,7 @@
 // them, never by position.
 //
 // Threading: user-interface thread only.
+#include "Export.h"
 #include "ModalDialog.h"
 
 #include <QDialog>
@@ -15,7 +16,7 @@
 #include <initializer_list>
 #include <vector>
 
-class CDialog : public QDialog, public IModalDialog
+class VARKO_EXPORT CDialog : public QDialog, public IModalDialog
 {
     Q_OBJECT
 public:

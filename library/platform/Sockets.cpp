@@ -1,5 +1,6 @@
 #include "Sockets.h"
 
+#include "CancellablePoll.h"
 #include "DeviceFile.h"
 #include "ErrorMapping.h"
 #include "SysCalls.h"
@@ -55,7 +56,7 @@ int waitForPeer(int s, Clock::time_point& lastProgress, int stallLimitMs)
         if (left <= 0)
             return ETIMEDOUT;
         struct pollfd p = {s, POLLOUT, 0};
-        int pr = Sys().poll(&p, 1, static_cast<int>(left));
+        int pr = PollOrCancel(&p, 1, static_cast<int>(left));
         if (pr < 0 && errno != EINTR)
             return errno;
         if (pr <= 0)
@@ -67,7 +68,9 @@ int waitForPeer(int s, Clock::time_point& lastProgress, int stallLimitMs)
             return 0;
         }
         // Room, but nothing acknowledged: look again shortly instead of spinning.
-        Sys().poll(nullptr, 0, static_cast<int>(std::min(left, 50LL)));
+        if (PollOrCancel(nullptr, 0, static_cast<int>(std::min(left, 50LL))) < 0 &&
+            errno == ECANCELED)
+            return ECANCELED;
     }
 }
 
@@ -175,7 +178,7 @@ SOCKET TcpConnect(const CString& host, DWORD port, int limitMs)
                 return failSocket(ETIMEDOUT);
             }
             struct pollfd p = {s, POLLOUT, 0};
-            int pr = Sys().poll(&p, 1, static_cast<int>(left));
+            int pr = PollOrCancel(&p, 1, static_cast<int>(left));
             if (pr < 0 && errno == EINTR)
                 continue;
             if (pr < 0)
@@ -223,7 +226,14 @@ int TcpSendAll(SOCKET s, const void* buffer, DWORD count, int stallLimitMs)
         if (r < 0 && errno != EAGAIN)
             return failSocket(errno);
         if (int err = waitForPeer(s, lastProgress, stallLimitMs))
-            return failSocket(err);
+        {
+            if (err != ETIMEDOUT)
+                return failSocket(err);
+            // The bytes the stack took are on their way to the printer: the caller must
+            // hear how many, or it would send them a second time.
+            failSocket(ETIMEDOUT);
+            return static_cast<int>(sent);
+        }
     }
     SetLastError(ERROR_SUCCESS);
     return static_cast<int>(count);
@@ -257,9 +267,13 @@ bool TcpWaitSendQueueEmpty(SOCKET s, int limitMs)
         int queued = 0;
         if (Sys().ioctl(s, SIOCOUTQ, &queued) < 0 || queued <= 0)
             return true;
-        if (msSince(start) >= limitMs)
+        long long spent = msSince(start);
+        if (spent >= limitMs)
             return false;
-        Sys().poll(nullptr, 0, 10);
+        if (PollOrCancel(nullptr, 0, static_cast<int>(std::min<long long>(10, limitMs - spent))) <
+                0 &&
+            errno == ECANCELED)
+            return false;
     }
 }
 
