@@ -51,6 +51,9 @@ const StringTableEntry kAppStrings[] = {
     {ID_HELP_CONTENTS, "the table of contents for the online documentation\nDisplay help file"},
     {ID_PRINT_TEST_PAGE_RLX,
      "Print an RLX test page to the selected printer(s)\nPrint RLX Test Page"},
+    {ID_PRINTER_ODOMETER_HISTORY,
+     "Show every odometer reading kept for the selected printer, and when its head is due"
+     "\nOdometer History"},
     {ID_FILE_NEW, "Create a new document\nNew"},
     {ID_FILE_OPEN, "Open a Printer Settings file\nOpen"},
     {ID_FILE_SAVE, "Save the active document\nSave"},
@@ -98,6 +101,11 @@ const StringTableEntry kAppStrings[] = {
     {IDS_HELP_MISSING, "The Odomira manual could not be found. It was looked for in:\n\n%s"},
     {IDS_HELP_FAILED, "The Odomira manual could not be opened in a web browser:\n\n%s"},
     {IDS_MAKER_NOTICE, "Copyright (C) Varko Technologies Corporation"},
+    {IDS_HISTORY_UNAVAILABLE, "%s\n\nThe printer list works as before, but its odometer "
+                              "readings are not kept until this is put right."},
+    {IDS_HISTORY_EXPORT_FAILED, "Could not write the file\n%s\n\n%s"},
+    {IDS_HEAD_LIFE_INVALID, "Enter the head life as a number above 0, or leave the field "
+                            "empty if it is not known."},
 };
 } // namespace
 

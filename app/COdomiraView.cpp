@@ -1,8 +1,11 @@
 #include "COdomiraView.h"
 
 #include "AppIcons.h"
+#include "CHistoryRecorder.h"
 #include "CMainFrame.h"
 #include "CMapStringToOb.h"
+#include "COdometerHistoryDlg.h"
+#include "CPromptAnswerWatch.h"
 #include "CSerialNumberDlg.h"
 #include "CSettingsApplication.h"
 #include "CVarkoPrinterException.h"
@@ -79,11 +82,7 @@ COdomiraView::COdomiraView(COdomiraDoc& doc, QWidget* parent)
         [this](CCmdUI& s) { s.Enable(GetSelectedCount() == 1); });
     OnCommand(
         ID_PRINTER_VIEW_HEAD_HISTORY, [this] { OnPrinterViewHeadHistory(); },
-        [this](CCmdUI& s)
-        {
-            CVarkoPrinterData* p = GetSelectedCount() == 1 ? FirstSelectedPrinter() : nullptr;
-            s.Enable(p && p->IsBidirectional());
-        });
+        [this](CCmdUI& s) { s.Enable(IsOneBidirectionalSelected()); });
     OnCommand(
         ID_PRINTER_RESET_HEAD_ODOMETER, [this] { OnPrinterResetHeadOdometer(); },
         [this](CCmdUI& s) { s.Enable(GetSelectedCount() > 0); });
@@ -115,6 +114,17 @@ COdomiraView::COdomiraView(COdomiraDoc& doc, QWidget* parent)
         ID_EDIT_SELECT_ALL, [this] { OnEditSelectAll(); },
         [this](CCmdUI& s) { s.Enable(GetItemCount() > 0); });
     OnCommand(ID_VIEW_REFRESH, [this] { OnViewRefresh(); });
+    OnCommand(
+        ID_PRINTER_ODOMETER_HISTORY, [this] { OnPrinterOdometerHistory(); },
+        [this](CCmdUI& s) { s.Enable(IsOneBidirectionalSelected()); });
+
+    m_pHistory = std::make_unique<CHistoryRecorder>(
+        [](const std::string& problem)
+        {
+            CString text;
+            text.Format(LoadStringById(IDS_HISTORY_UNAVAILABLE).GetString(), problem.c_str());
+            AfxMessageBox(text, MB_OK | MB_ICONEXCLAMATION);
+        });
 }
 
 COdomiraView::~COdomiraView()
@@ -167,6 +177,8 @@ void COdomiraView::OnUpdate(COdomiraView*, long hint,
             UpdateUnitHeaders();
         FillList();
     }
+    // The rows refilled for one command are kept together, as a fill's are.
+    m_pHistory->Commit();
     emit commandStateChanged();
 }
 
@@ -202,6 +214,7 @@ void COdomiraView::FillList()
     }
     m_bFilling = false;
     FitColumns();
+    m_pHistory->Commit();
 }
 
 void COdomiraView::UpdatePrinterRow(CVarkoPrinterData* printer)
@@ -226,9 +239,11 @@ void COdomiraView::UpdatePrinterRow(CVarkoPrinterData* printer)
         }
 
         CString serial;
+        CString reported;
         try
         {
             serial = printer->SerialNumber();
+            reported = serial;
             if (serial.IsEmpty())
                 serial = LoadStringById(IDS_NOT_SET);
         }
@@ -247,6 +262,9 @@ void COdomiraView::UpdatePrinterRow(CVarkoPrinterData* printer)
             printer->Odometers(head, total, GetDisplayUnits());
             totalText = UsageText(total);
             headText = UsageText(head);
+            if (CVarkoPrinters* printers = m_doc.GetPrinters())
+                m_pHistory->Add(*printers, *printer, reported, model, head, total,
+                                GetDisplayUnits());
         }
         catch (const CException&)
         {
@@ -477,8 +495,12 @@ void COdomiraView::OnPrinterResetHeadOdometer()
             continue;
         try
         {
-            // The library asks the user for each printer; No is not a failure.
+            // The library asks the user for each printer; No is not a failure. A Yes is a
+            // new head for the odometer history.
+            CPromptAnswerWatch answer;
             printer->ResetHeadOdometer();
+            if (answer.LastAnswer() == IDYES && m_doc.GetPrinters())
+                m_pHistory->RecordHeadReset(*m_doc.GetPrinters(), *printer);
         }
         catch (const CException& e)
         {
@@ -490,6 +512,39 @@ void COdomiraView::OnPrinterResetHeadOdometer()
     auto hint = std::make_unique<COdomiraDoc::CPrinterHintObject>();
     hint->m_pPrinterMap = &map;
     m_doc.UpdateAllViews(nullptr, COdomiraDoc::HINT_PRINTER_MAP, std::move(hint));
+}
+
+bool COdomiraView::IsOneBidirectionalSelected() const
+{
+    CVarkoPrinterData* p = GetSelectedCount() == 1 ? FirstSelectedPrinter() : nullptr;
+    return p && p->IsBidirectional();
+}
+
+void COdomiraView::OnPrinterOdometerHistory()
+{
+    CVarkoPrinterData* printer = FirstSelectedPrinter();
+    CVarkoPrinters* printers = m_doc.GetPrinters();
+    if (!printer || !printers)
+        return;
+    std::optional<PrinterHistory> history;
+    CReadingStore* store = m_pHistory->Store();
+    if (store)
+    {
+        try
+        {
+            if (const auto found = m_pHistory->FindPrinter(*printers, *printer))
+                history = store->History(found->id);
+        }
+        catch (const CReadingStoreError& e)
+        {
+            AfxMessageBox(e.what(), MB_OK | MB_ICONEXCLAMATION);
+            return;
+        }
+    }
+    COdometerHistoryDlg dlg(printer->Name(), std::move(history), store, GetDisplayUnits());
+    if (!store)
+        dlg.SetProblem(m_pHistory->LastError());
+    dlg.DoModal();
 }
 
 template <class Print> void COdomiraView::RunBatchPrint(Print print)

@@ -23,6 +23,7 @@
 #include <memory>
 #include <vector>
 
+class CHistoryRecorder;
 class CMainFrame;
 class CMapStringToOb;
 class QStandardItemModel;
@@ -95,6 +96,8 @@ private:
     void OnPrinterSetSerialNumber();
     void OnPrinterViewHeadHistory();
     void OnPrinterResetHeadOdometer();
+    void OnPrinterOdometerHistory();
+    bool IsOneBidirectionalSelected() const;
     template <class Print> void RunBatchPrint(Print print);
     void OnEditSelectAll();
     void OnViewRefresh();
@@ -105,4 +108,6 @@ private:
     // The image list of the Windows version: one printer icon for every row.
     std::unique_ptr<QIcon> m_pImageList;
     bool m_bFilling = false;
+    // Keeps the odometers each fill reads; see CHistoryRecorder.
+    std::unique_ptr<CHistoryRecorder> m_pHistory;
 };

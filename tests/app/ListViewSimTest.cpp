@@ -304,10 +304,10 @@ TEST_F(ListViewSim, TheRowMenuByPointerHasModifyInBoldAndRunsItsCommands)
                             return a;
                     return static_cast<QAction*>(nullptr);
                 });
-    EXPECT_EQ(items,
-              (std::vector<std::string>{"&Add Printer...", "&Modify Printer...",
-                                        "&Delete Printer(s)", "-", "&Set Serial Number", "-",
-                                        "&View Head History", "Reset Head Odometer", "&Print"}));
+    EXPECT_EQ(items, (std::vector<std::string>{"&Add Printer...", "&Modify Printer...",
+                                               "&Delete Printer(s)", "-", "&Set Serial Number", "-",
+                                               "&View Head History", "Reset Head Odometer",
+                                               "&Print", "-", "Odometer &History..."}));
     EXPECT_EQ(bold, "ID_PRINTER_MODIFY");
     ASSERT_EQ(Messages().size(), 1u) << "the head history came up";
 

@@ -29,5 +29,8 @@ int RunTestPage(CommandContext& c);
 int RunPrintOdometers(CommandContext& c);
 int RunPrintHeadHistory(CommandContext& c);
 int RunSend(CommandContext& c);
+int RunHistory(CommandContext& c);
+int RunForecast(CommandContext& c);
+int RunHeadLife(CommandContext& c);
 
 } // namespace cli

@@ -183,13 +183,22 @@ int RunList(CommandContext& c)
         return eExitFailed;
 
     std::vector<Row> rows;
+    const bool record = !c.args.Has("no-record");
+    CHistoryRecorder history(HistoryWarning(c.io));
     for (CVarkoPrinterData* p : session.Select(names))
     {
         Row r = QueryPrinter(*p, units);
         if (!r.error.empty())
             session.Fail(r.name, r.error);
+        if (record && r.odometerState == CellState::ok)
+            history.Add(session.Printers(), *p,
+                        CString(r.serialState == CellState::ok ? r.serial : std::string()),
+                        CString(r.model), int(r.head.value_or(-1)), int(r.total.value_or(-1)),
+                        units);
         rows.push_back(std::move(r));
     }
+    if (record)
+        history.Commit();
 
     if (json)
     {
