@@ -2,11 +2,13 @@
 
 #include <sqlite3.h>
 
+#include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <system_error>
+#include <thread>
 
 namespace
 {
@@ -14,6 +16,12 @@ namespace
 constexpr int kApplicationId = 0x4F444F4D;
 constexpr int kSchemaVersion = 1;
 
+// A printer's row holds the name, model and port it was last read under, rewritten only
+// when they change; when it was last seen is its latest reading's business (or its
+// latest reset's), so a fill of an unchanged fleet writes no printer rows.
+// (Keeping the readings in the order of printer and time would make one printer's year
+// a few neighbouring pages, but then every fill rewrites a page per printer: twice the
+// work of a fill for a read that is fast enough as it is.)
 const char* const kSchema = R"sql(
 CREATE TABLE printers(
     id INTEGER PRIMARY KEY,
@@ -24,7 +32,6 @@ CREATE TABLE printers(
     port TEXT NOT NULL,
     first_seen INTEGER NOT NULL,
     last_seen INTEGER NOT NULL);
-CREATE INDEX printers_by_port ON printers(port, last_seen);
 CREATE TABLE readings(
     id INTEGER PRIMARY KEY,
     printer INTEGER NOT NULL REFERENCES printers(id),
@@ -56,9 +63,11 @@ enum Slot
 {
     kFindIdentity,
     kInsertPrinter,
-    kUpdatePrinter,
-    kLastOnPort,
+    kResetSeen,
+    kRename,
+    kNextId,
     kPreviousReading,
+    kLatestReading,
     kMergeReading,
     kNextReading,
     kMergeEarlier,
@@ -66,7 +75,6 @@ enum Slot
     kPendingReset,
     kLinkReset,
     kInsertChange,
-    kPrinterById,
     kReadings,
     kChanges,
     kSlotCount
@@ -192,6 +200,21 @@ public:
             return std::nullopt;
         return sqlite3_column_int64(m_stmt, column);
     }
+    // A row of kReadingColumns.
+    StoredReading Reading() const
+    {
+        StoredReading r;
+        r.id = Int(0);
+        r.firstSeen = Int(1);
+        r.lastSeen = Int(2);
+        r.head = OptionalInt(3);
+        r.total = OptionalInt(4);
+        r.unit = UnitFromKey(Text(5)).value_or(OdometerUnit::inches);
+        r.name = Text(6);
+        r.model = Text(7);
+        r.port = Text(8);
+        return r;
+    }
     std::string Text(int column) const
     {
         const auto* text = sqlite3_column_text(m_stmt, column);
@@ -239,7 +262,8 @@ void CReadingStore::Fail(const std::string& what) const
     const int code = m_db ? sqlite3_extended_errcode(m_db) : SQLITE_CANTOPEN;
     const char* message = m_db ? sqlite3_errmsg(m_db) : "out of memory";
     throw CReadingStoreError("Odometer history " + m_path + ": " + Describe(code, message) +
-                             (what.empty() ? "" : " (" + what + ")"));
+                                 (what.empty() ? "" : " (" + what + ")"),
+                             (code & 0xff) == SQLITE_BUSY);
 }
 
 void CReadingStore::ExpectOpen() const
@@ -310,7 +334,25 @@ void CReadingStore::Open(OpenMode mode)
     sqlite3_busy_timeout(m_db, BUSY_TIMEOUT_MS);
     try
     {
-        CreateSchema();
+        // While another program turns a new file into WAL mode, SQLite may answer "busy"
+        // at once instead of waiting: the setting up is tried again for as long as a
+        // write would wait.
+        const auto deadline =
+            std::chrono::steady_clock::now() + std::chrono::milliseconds(BUSY_TIMEOUT_MS);
+        for (;;)
+        {
+            try
+            {
+                CreateSchema();
+                break;
+            }
+            catch (const CReadingStoreError& e)
+            {
+                if (!e.IsBusy() || std::chrono::steady_clock::now() > deadline)
+                    throw;
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            }
+        }
     }
     catch (...)
     {
@@ -335,14 +377,31 @@ void CReadingStore::CreateSchema()
     if (writable && !m_empty)
     {
         // Whose file it is, before anything is written to it: even the journal mode is
-        // kept in the file's header.
-        const std::int64_t applicationId = pragma("PRAGMA application_id");
-        if (applicationId != kApplicationId &&
-            (applicationId != 0 || pragma("SELECT count(*) FROM sqlite_master") != 0))
+        // kept in the file's header. One read transaction sees the header and the
+        // tables as one program left them.
+        Execute("BEGIN");
+        std::int64_t applicationId = 0, tables = 0;
+        try
+        {
+            applicationId = pragma("PRAGMA application_id");
+            tables = pragma("SELECT count(*) FROM sqlite_master");
+            Execute("COMMIT");
+        }
+        catch (...)
+        {
+            sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
+            throw;
+        }
+        if (applicationId != kApplicationId && (applicationId != 0 || tables != 0))
             throw CReadingStoreError("Odometer history " + m_path +
                                      ": the file belongs to another program; this version of "
                                      "Odomira leaves it alone");
         Execute("PRAGMA journal_mode=WAL");
+        // A fill of a large fleet changes a page or so per printer; copying the log back
+        // into the file every 16 MB instead of every 4 MB spares most fills that work
+        // (a page changed by many fills is copied once), and the log is cut back to
+        // that size afterwards.
+        Execute("PRAGMA wal_autocheckpoint=4000; PRAGMA journal_size_limit=16777216");
     }
     if (writable)
         Execute("BEGIN IMMEDIATE");
@@ -386,60 +445,148 @@ void CReadingStore::CreateSchema()
     }
 }
 
+namespace
+{
+// A printer as it was last read, last seen at its latest reading (or its latest reset,
+// when that came later).
+const char* const kPrinterColumns =
+    "SELECT p.id, p.serial, p.name, p.model, p.port, p.first_seen, max(p.last_seen, "
+    "coalesce((SELECT l.last_seen FROM readings l WHERE l.printer = p.id "
+    "ORDER BY l.first_seen DESC, l.id DESC LIMIT 1), 0)) AS seen FROM printers p ";
+} // namespace
+
+std::optional<StoredPrinter> CReadingStore::FirstPrinter(const std::string& where,
+                                                         const std::vector<std::string>& values,
+                                                         std::optional<std::int64_t> id) const
+{
+    Statement s(*this, (kPrinterColumns + where + " ORDER BY seen DESC, p.id LIMIT 1").c_str());
+    for (const std::string& v : values)
+        s.Bind(v);
+    if (id)
+        s.Bind(*id);
+    if (!s.Step())
+        return std::nullopt;
+    StoredPrinter p{s.Int(0), s.Text(1), s.Text(2), s.Text(3), s.Text(4), s.Int(5), s.Int(6), 0};
+    s.Finish();
+    Statement count(*this, "SELECT count(*) FROM readings WHERE printer = ?");
+    if (count.Bind(p.id).Step())
+        p.readingCount = count.Int(0);
+    count.Finish();
+    return p;
+}
+
 std::int64_t CReadingStore::PrinterFor(const OdometerReading& r, bool byPortFallback)
 {
     if (byPortFallback && r.serial.empty())
-    {
-        Statement& last = Prepared(
-            kLastOnPort, "SELECT id FROM printers WHERE port = ? ORDER BY last_seen DESC LIMIT 1");
-        if (last.Bind(r.port).Step())
-        {
-            const std::int64_t id = last.Int(0);
-            last.Finish();
-            return id;
-        }
-    }
+        if (auto last = FirstPrinter("WHERE p.port = ?", {r.port}, std::nullopt))
+            return last->id;
     const std::string identity = r.serial.empty() ? "port:" + r.port : "serial:" + r.serial;
-    Statement& find =
-        Prepared(kFindIdentity, "SELECT id, last_seen FROM printers WHERE identity = ?");
+    // A printer's number never changes once it is in the file, so it is looked up once
+    // per object (numbers made in a transaction count only once it is committed).
+    if (auto known = m_ids.find(identity); known != m_ids.end())
+        return known->second;
+    if (auto made = m_newIds.find(identity); made != m_newIds.end())
+        return made->second;
+    std::int64_t id = 0;
+    Statement& find = Prepared(kFindIdentity, "SELECT id FROM printers WHERE identity = ?");
     if (find.Bind(identity).Step())
     {
-        const std::int64_t id = find.Int(0);
-        const UtcMillis lastSeen = find.Int(1);
+        id = find.Int(0);
         find.Finish();
-        // The latest sighting names the printer.
-        if (r.time >= lastSeen)
-            Prepared(kUpdatePrinter,
-                     "UPDATE printers SET name = ?, model = ?, port = ?, last_seen = ? "
-                     "WHERE id = ?")
-                .Bind(r.name)
-                .Bind(r.model)
-                .Bind(r.port)
-                .Bind(r.time)
-                .Bind(id)
-                .Run();
-        return id;
     }
-    Prepared(kInsertPrinter, "INSERT INTO printers(identity, serial, name, model, port, "
-                             "first_seen, last_seen) VALUES(?, ?, ?, ?, ?, ?, ?)")
-        .Bind(identity)
-        .Bind(r.serial)
-        .Bind(r.name)
-        .Bind(r.model)
-        .Bind(r.port)
-        .Bind(r.time)
-        .Bind(r.time)
-        .Run();
-    return sqlite3_last_insert_rowid(m_db);
+    else
+    {
+        Prepared(kInsertPrinter, "INSERT INTO printers(identity, serial, name, model, port, "
+                                 "first_seen, last_seen) VALUES(?, ?, ?, ?, ?, ?, ?)")
+            .Bind(identity)
+            .Bind(r.serial)
+            .Bind(r.name)
+            .Bind(r.model)
+            .Bind(r.port)
+            .Bind(r.time)
+            .Bind(r.time)
+            .Run();
+        id = sqlite3_last_insert_rowid(m_db);
+    }
+    m_newIds[identity] = id;
+    return id;
+}
+
+void CReadingStore::Begin()
+{
+    Execute("BEGIN IMMEDIATE");
+    // Reading numbers are handed out from here for the whole transaction: no other
+    // program writes until it ends.
+    Statement& next = Prepared(kNextId, "SELECT coalesce(max(id), 0) + 1 FROM readings");
+    m_nextReadingId = next.Step() ? next.Int(0) : 1;
+    next.Finish();
+}
+
+void CReadingStore::Commit()
+{
+    Execute("COMMIT");
+    m_ids.merge(m_newIds);
+    m_newIds.clear();
+}
+
+void CReadingStore::Rollback()
+{
+    sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
+    m_newIds.clear();
+}
+
+namespace
+{
+const char* const kReadingColumns =
+    "SELECT id, first_seen, last_seen, head, total, unit, name, model, port FROM readings ";
+
+} // namespace
+
+std::optional<StoredReading> CReadingStore::ReadingBefore(std::int64_t printer, UtcMillis time,
+                                                          std::optional<StoredReading>* after)
+{
+    auto take = [](Statement& s)
+    {
+        StoredReading r = s.Reading();
+        s.Finish();
+        return r;
+    };
+    // Nearly always the printer's latest reading is the one before: one look suffices.
+    Statement& latest =
+        Prepared(kLatestReading, (std::string(kReadingColumns) +
+                                  "WHERE printer = ? ORDER BY first_seen DESC, id DESC LIMIT 1")
+                                     .c_str());
+    if (!latest.Bind(printer).Step())
+        return std::nullopt;
+    StoredReading last = take(latest);
+    if (last.firstSeen <= time)
+        return last;
+    // Readings of two programs arrive slightly out of order now and then.
+    if (after)
+    {
+        Statement& next = Prepared(kNextReading, (std::string(kReadingColumns) +
+                                                  "WHERE printer = ? AND first_seen > ? "
+                                                  "ORDER BY first_seen, id LIMIT 1")
+                                                     .c_str());
+        if (next.Bind(printer).Bind(time).Step())
+            *after = take(next);
+    }
+    Statement& previous = Prepared(kPreviousReading, (std::string(kReadingColumns) +
+                                                      "WHERE printer = ? AND first_seen <= ? "
+                                                      "ORDER BY first_seen DESC, id DESC LIMIT 1")
+                                                         .c_str());
+    if (previous.Bind(printer).Bind(time).Step())
+        return take(previous);
+    return std::nullopt;
 }
 
 CReadingStore::FillResult CReadingStore::RecordFill(const std::vector<OdometerReading>& readings)
 {
     ExpectOpen();
     FillResult result;
-    Execute("BEGIN IMMEDIATE");
     try
     {
+        Begin();
         for (const OdometerReading& r : readings)
         {
             if (!r.head && !r.total)
@@ -449,24 +596,17 @@ CReadingStore::FillResult CReadingStore::RecordFill(const std::vector<OdometerRe
             }
             const std::int64_t printer = PrinterFor(r, false);
 
-            // The reading this one follows in time; readings of two programs may arrive
-            // slightly out of order.
-            Statement& previous =
-                Prepared(kPreviousReading, "SELECT id, last_seen, head, total, unit FROM readings "
-                                           "WHERE printer = ? AND first_seen <= ? "
-                                           "ORDER BY first_seen DESC, id DESC LIMIT 1");
-            std::optional<StoredReading> before;
-            if (previous.Bind(printer).Bind(r.time).Step())
-            {
-                before.emplace();
-                before->id = previous.Int(0);
-                before->lastSeen = previous.Int(1);
-                before->head = previous.OptionalInt(2);
-                before->total = previous.OptionalInt(3);
-                before->unit = UnitFromKey(previous.Text(4)).value_or(OdometerUnit::inches);
-                previous.Finish();
-            }
-
+            std::optional<StoredReading> after;
+            const std::optional<StoredReading> before = ReadingBefore(printer, r.time, &after);
+            // The latest sighting names the printer.
+            if (!after && (!before || before->name != r.name || before->model != r.model ||
+                           before->port != r.port))
+                Prepared(kRename, "UPDATE printers SET name = ?, model = ?, port = ? WHERE id = ?")
+                    .Bind(r.name)
+                    .Bind(r.model)
+                    .Bind(r.port)
+                    .Bind(printer)
+                    .Run();
             if (before && SameOdometers(*before, r))
             {
                 Prepared(kMergeReading,
@@ -477,33 +617,22 @@ CReadingStore::FillResult CReadingStore::RecordFill(const std::vector<OdometerRe
                 ++result.merged;
                 continue;
             }
-
             // The other program may already have recorded the same value a little later.
-            Statement& next = Prepared(kNextReading, "SELECT id, head, total, unit FROM readings "
-                                                     "WHERE printer = ? AND first_seen > ? "
-                                                     "ORDER BY first_seen, id LIMIT 1");
-            if (next.Bind(printer).Bind(r.time).Step())
+            if (after && SameOdometers(*after, r))
             {
-                StoredReading after;
-                after.id = next.Int(0);
-                after.head = next.OptionalInt(1);
-                after.total = next.OptionalInt(2);
-                after.unit = UnitFromKey(next.Text(3)).value_or(OdometerUnit::inches);
-                next.Finish();
-                if (SameOdometers(after, r))
-                {
-                    Prepared(kMergeEarlier, "UPDATE readings SET first_seen = ? WHERE id = ?")
-                        .Bind(r.time)
-                        .Bind(after.id)
-                        .Run();
-                    ++result.merged;
-                    continue;
-                }
+                Prepared(kMergeEarlier, "UPDATE readings SET first_seen = ? WHERE id = ?")
+                    .Bind(r.time)
+                    .Bind(after->id)
+                    .Run();
+                ++result.merged;
+                continue;
             }
 
+            const std::int64_t readingId = m_nextReadingId++;
             Prepared(kInsertReading,
-                     "INSERT INTO readings(printer, first_seen, last_seen, name, model, port, "
-                     "head, total, unit) VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?)")
+                     "INSERT INTO readings(id, printer, first_seen, last_seen, name, model, port, "
+                     "head, total, unit) VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?)")
+                .Bind(readingId)
                 .Bind(printer)
                 .Bind(r.time)
                 .Bind(r.time)
@@ -514,7 +643,6 @@ CReadingStore::FillResult CReadingStore::RecordFill(const std::vector<OdometerRe
                 .Bind(r.total)
                 .Bind(UnitKey(r.unit))
                 .Run();
-            const std::int64_t readingId = sqlite3_last_insert_rowid(m_db);
             ++result.added;
 
             if (!before || !IsLowerHead(*before, r))
@@ -546,11 +674,11 @@ CReadingStore::FillResult CReadingStore::RecordFill(const std::vector<OdometerRe
                 .Run();
             ++result.headChanges;
         }
-        Execute("COMMIT");
+        Commit();
     }
     catch (...)
     {
-        sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
+        Rollback();
         throw;
     }
     return result;
@@ -559,55 +687,50 @@ CReadingStore::FillResult CReadingStore::RecordFill(const std::vector<OdometerRe
 void CReadingStore::RecordHeadReset(const OdometerReading& who)
 {
     ExpectOpen();
-    Execute("BEGIN IMMEDIATE");
     try
     {
+        Begin();
         const std::int64_t printer = PrinterFor(who, true);
-        Statement& previous =
-            Prepared(kPreviousReading, "SELECT id, last_seen, head, total, unit FROM readings "
-                                       "WHERE printer = ? AND first_seen <= ? "
-                                       "ORDER BY first_seen DESC, id DESC LIMIT 1");
-        std::optional<long long> headBefore;
-        std::string unitBefore = UnitKey(OdometerUnit::inches);
-        if (previous.Bind(printer).Bind(who.time).Step())
-        {
-            headBefore = previous.OptionalInt(2);
-            unitBefore = previous.Text(4);
-            previous.Finish();
-        }
+        Prepared(kResetSeen, "UPDATE printers SET last_seen = max(last_seen, ?) WHERE id = ?")
+            .Bind(who.time)
+            .Bind(printer)
+            .Run();
+        // What the old head had done: the printer's reading before the reset.
+        const StoredReading before =
+            ReadingBefore(printer, who.time, nullptr).value_or(StoredReading{});
         Prepared(kInsertChange, "INSERT INTO head_changes(printer, time, kind, reading, "
                                 "head_before, unit_before) VALUES(?, ?, ?, ?, ?, ?)")
             .Bind(printer)
             .Bind(who.time)
             .Bind(HeadChangeKey(HeadChangeKind::reset))
             .Bind(std::optional<long long>())
-            .Bind(headBefore)
-            .Bind(unitBefore)
+            .Bind(before.head)
+            .Bind(UnitKey(before.unit))
             .Run();
-        Execute("COMMIT");
+        Commit();
     }
     catch (...)
     {
-        sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
+        Rollback();
         throw;
     }
 }
-
-namespace
-{
-const char* const kPrinterColumns =
-    "SELECT p.id, p.serial, p.name, p.model, p.port, p.first_seen, p.last_seen, "
-    "(SELECT count(*) FROM readings r WHERE r.printer = p.id) FROM printers p ";
-} // namespace
 
 std::vector<StoredPrinter> CReadingStore::Printers() const
 {
     ExpectOpen();
     std::vector<StoredPrinter> printers;
-    Statement s(*this, (std::string(kPrinterColumns) + "ORDER BY p.last_seen DESC, p.id").c_str());
+    Statement s(*this, (std::string(kPrinterColumns) + "ORDER BY seen DESC, p.id").c_str());
     while (s.Step())
         printers.push_back(
-            {s.Int(0), s.Text(1), s.Text(2), s.Text(3), s.Text(4), s.Int(5), s.Int(6), s.Int(7)});
+            {s.Int(0), s.Text(1), s.Text(2), s.Text(3), s.Text(4), s.Int(5), s.Int(6), 0});
+    Statement count(*this, "SELECT count(*) FROM readings WHERE printer = ?");
+    for (StoredPrinter& p : printers)
+    {
+        if (count.Start().Bind(p.id).Step())
+            p.readingCount = count.Int(0);
+        count.Finish();
+    }
     return printers;
 }
 
@@ -616,28 +739,13 @@ std::optional<StoredPrinter> CReadingStore::FindPrinter(const std::string& seria
                                                         const std::string& port) const
 {
     ExpectOpen();
-    auto first = [this](const std::string& where, std::initializer_list<std::string> values)
-    {
-        Statement s(*this,
-                    (kPrinterColumns + where + " ORDER BY p.last_seen DESC LIMIT 1").c_str());
-        for (const std::string& v : values)
-            s.Bind(v);
-        std::optional<StoredPrinter> found;
-        if (s.Step())
-        {
-            found = StoredPrinter{s.Int(0),  s.Text(1), s.Text(2), s.Text(3),
-                                  s.Text(4), s.Int(5),  s.Int(6),  s.Int(7)};
-            s.Finish();
-        }
-        return found;
-    };
     if (!serial.empty())
-        return first("WHERE p.identity = ?", {"serial:" + serial});
-    if (auto p = first("WHERE p.name = ? AND p.port = ?", {name, port}))
+        return FirstPrinter("WHERE p.identity = ?", {"serial:" + serial}, std::nullopt);
+    if (auto p = FirstPrinter("WHERE p.name = ? AND p.port = ?", {name, port}, std::nullopt))
         return p;
-    if (auto p = first("WHERE p.port = ?", {port}))
+    if (auto p = FirstPrinter("WHERE p.port = ?", {port}, std::nullopt))
         return p;
-    return first("WHERE p.name = ?", {name});
+    return FirstPrinter("WHERE p.name = ?", {name}, std::nullopt);
 }
 
 PrinterHistory CReadingStore::History(std::int64_t printerId, std::optional<UtcMillis> since,
@@ -645,38 +753,20 @@ PrinterHistory CReadingStore::History(std::int64_t printerId, std::optional<UtcM
 {
     ExpectOpen();
     PrinterHistory history;
-    Statement& p =
-        Prepared(kPrinterById, (std::string(kPrinterColumns) + "WHERE p.id = ?").c_str());
-    if (p.Bind(printerId).Step())
-    {
-        history.printer = {p.Int(0),  p.Text(1), p.Text(2), p.Text(3),
-                           p.Text(4), p.Int(5),  p.Int(6),  p.Int(7)};
-        p.Finish();
-    }
-    else
+    const auto printer = FirstPrinter("WHERE p.id = ?", {}, printerId);
+    if (!printer)
         return history;
+    history.printer = *printer;
 
     const UtcMillis from = since.value_or(INT64_MIN);
     const UtcMillis to = until.value_or(INT64_MAX);
-    Statement& r =
-        Prepared(kReadings, "SELECT id, first_seen, last_seen, name, model, port, head, total, "
-                            "unit FROM readings WHERE printer = ? AND last_seen >= ? AND "
-                            "first_seen <= ? ORDER BY first_seen, id");
-    r.Bind(printerId).Bind(from).Bind(to);
+    Statement& r = Prepared(kReadings, (std::string(kReadingColumns) +
+                                        "WHERE printer = ? AND first_seen <= ? AND last_seen >= ? "
+                                        "ORDER BY first_seen, id")
+                                           .c_str());
+    r.Bind(printerId).Bind(to).Bind(from);
     while (r.Step())
-    {
-        StoredReading reading;
-        reading.id = r.Int(0);
-        reading.firstSeen = r.Int(1);
-        reading.lastSeen = r.Int(2);
-        reading.name = r.Text(3);
-        reading.model = r.Text(4);
-        reading.port = r.Text(5);
-        reading.head = r.OptionalInt(6);
-        reading.total = r.OptionalInt(7);
-        reading.unit = UnitFromKey(r.Text(8)).value_or(OdometerUnit::inches);
-        history.readings.push_back(std::move(reading));
-    }
+        history.readings.push_back(r.Reading());
     Statement& c = Prepared(kChanges, "SELECT time, kind, reading, head_before, unit_before FROM "
                                       "head_changes WHERE printer = ? AND time >= ? AND time <= ? "
                                       "ORDER BY time, id");

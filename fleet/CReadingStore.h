@@ -27,6 +27,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -36,7 +37,15 @@ struct sqlite3_stmt;
 class CReadingStoreError : public std::runtime_error
 {
 public:
-    using std::runtime_error::runtime_error;
+    explicit CReadingStoreError(const std::string& message, bool busy = false)
+        : std::runtime_error(message), m_busy(busy)
+    {
+    }
+    // Another program held the file for longer than a write waits.
+    bool IsBusy() const { return m_busy; }
+
+private:
+    bool m_busy;
 };
 
 class CReadingStore
@@ -110,10 +119,24 @@ private:
     Statement& Prepared(int slot, const char* sql) const;
     [[noreturn]] void Fail(const std::string& what) const;
     std::int64_t PrinterFor(const OdometerReading& reading, bool byPortFallback);
+    // The printer's reading that `time` follows, and (when asked) the one after it.
+    std::optional<StoredReading> ReadingBefore(std::int64_t printer, UtcMillis time,
+                                               std::optional<StoredReading>* after);
+    // BEGIN IMMEDIATE; also takes the next free reading number.
+    void Begin();
+    void Commit();
+    void Rollback();
+    std::optional<StoredPrinter> FirstPrinter(const std::string& where,
+                                              const std::vector<std::string>& values,
+                                              std::optional<std::int64_t> id) const;
     void ExpectOpen() const;
 
     std::string m_path;
     sqlite3* m_db = nullptr;
     bool m_empty = false; // read-only view of a file that does not exist yet
     mutable std::vector<std::unique_ptr<Statement>> m_statements;
+    // Printer numbers by identity: committed ones, and those of the open transaction.
+    std::unordered_map<std::string, std::int64_t> m_ids;
+    std::unordered_map<std::string, std::int64_t> m_newIds;
+    std::int64_t m_nextReadingId = 1;
 };
