@@ -102,6 +102,7 @@ COdometerHistoryDlg::COdometerHistoryDlg(const CString& printerName,
     m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_table->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_table->verticalHeader()->hide();
+    m_table->verticalHeader()->setDefaultSectionSize(m_table->fontMetrics().height() + 6);
     m_table->horizontalHeader()->setStretchLastSection(true);
 
     m_forecastText = new QLabel(this);
@@ -203,7 +204,7 @@ void COdometerHistoryDlg::FillChart()
     changes->setMarkerSize(9);
 
     UtcMillis first = m_now, last = m_now;
-    double headTop = 1, totalTop = 1;
+    double headTop = 1, totalLow = -1, totalTop = 1;
     if (m_history && !m_history->readings.empty())
     {
         first = m_history->readings.front().firstSeen;
@@ -224,7 +225,11 @@ void COdometerHistoryDlg::FillChart()
             if (r.head)
                 headTop = std::max(headTop, Shown(double(*r.head), r.unit));
             if (r.total)
-                totalTop = std::max(totalTop, Shown(double(*r.total), r.unit));
+            {
+                const double shown = Shown(double(*r.total), r.unit);
+                totalTop = std::max(totalTop, shown);
+                totalLow = totalLow < 0 ? shown : std::min(totalLow, shown);
+            }
         }
         // A change is marked where the old head ended.
         for (const HeadChange& c : m_history->changes)
@@ -251,12 +256,17 @@ void COdometerHistoryDlg::FillChart()
     auto* headAxis = new QValueAxis;
     headAxis->setTitleText(QStringLiteral("Head (%1)").arg(UnitText()));
     headAxis->setLabelFormat(QStringLiteral("%.0f"));
-    headAxis->setRange(0, headTop * 1.1);
+    headAxis->setRange(0, headTop * 1.05);
+    headAxis->applyNiceNumbers();
     chart->addAxis(headAxis, Qt::AlignLeft);
     auto* totalAxis = new QValueAxis;
     totalAxis->setTitleText(QStringLiteral("Total (%1)").arg(UnitText()));
     totalAxis->setLabelFormat(QStringLiteral("%.0f"));
-    totalAxis->setRange(0, totalTop * 1.1);
+    // The total only grows, and over months by a small part of what it is: its scale
+    // spans what the printer did in this time, not everything since it was built.
+    const double margin = std::max(1.0, (totalTop - std::max(totalLow, 0.0)) * 0.05);
+    totalAxis->setRange(std::max(0.0, std::max(totalLow, 0.0) - margin), totalTop + margin);
+    totalAxis->applyNiceNumbers();
     chart->addAxis(totalAxis, Qt::AlignRight);
     for (QAbstractSeries* series :
          {static_cast<QAbstractSeries*>(head), static_cast<QAbstractSeries*>(changes)})
