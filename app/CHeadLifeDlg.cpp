@@ -1,13 +1,13 @@
 #include "CHeadLifeDlg.h"
 
 #include "OdometerReading.h"
+#include "OkCancelRow.h"
 #include "QtText.h"
 #include "Resource.h"
 #include "StringTable.h"
 #include "UserPrompt.h"
 
 #include <QGridLayout>
-#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -45,13 +45,7 @@ CHeadLifeDlg::CHeadLifeDlg(const CString& model, std::optional<double> headLifeI
                             this);
     note->setWordWrap(true);
 
-    auto* ok = new QPushButton(QStringLiteral("OK"), this);
-    SetControlId(ok, IDOK, "IDOK");
-    ok->setDefault(true);
-    auto* cancel = new QPushButton(QStringLiteral("Cancel"), this);
-    SetControlId(cancel, IDCANCEL, "IDCANCEL");
-    connect(ok, &QPushButton::clicked, this, [this] { OnOK(); });
-    connect(cancel, &QPushButton::clicked, this, [this] { OnCancel(); });
+    const OkCancelRow buttons = MakeOkCancelRow(*this);
 
     auto* grid = new QGridLayout(this);
     grid->addWidget(modelLabel, 0, 0);
@@ -60,14 +54,9 @@ CHeadLifeDlg::CHeadLifeDlg(const CString& model, std::optional<double> headLifeI
     grid->addWidget(m_valueEdit, 1, 1);
     grid->addWidget(unit, 1, 2);
     grid->addWidget(note, 2, 0, 1, 3);
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch();
-    buttons->addWidget(ok);
-    buttons->addWidget(cancel);
-    buttons->addStretch();
-    grid->addLayout(buttons, 3, 0, 1, 3);
+    grid->addLayout(buttons.layout, 3, 0, 1, 3);
     grid->setSizeConstraint(QLayout::SetFixedSize);
-    SetTabOrderList({m_valueEdit, ok, cancel});
+    SetTabOrderList({m_valueEdit, buttons.ok, buttons.cancel});
 }
 
 CHeadLifeDlg::~CHeadLifeDlg() = default;

@@ -1,5 +1,6 @@
 #include "HistoryTable.h"
 
+#include "CsvText.h"
 #include "UtcTime.h"
 
 #include <algorithm>
@@ -53,39 +54,11 @@ std::vector<HistoryRow> HistoryRows(const PrinterHistory& history)
     return rows;
 }
 
-std::string CsvField(std::string_view text)
-{
-    const bool quote = text.find_first_of(",\"\r\n") != std::string_view::npos ||
-                       (!text.empty() && (text.front() == ' ' || text.back() == ' '));
-    if (!quote)
-        return std::string(text);
-    std::string out = "\"";
-    for (char c : text)
-    {
-        if (c == '"')
-            out += '"';
-        out += c;
-    }
-    out += '"';
-    return out;
-}
-
 std::string HistoryCsv(const std::vector<PrinterHistory>& histories)
 {
-    std::string out;
-    auto line = [&out](const std::vector<std::string>& cells)
-    {
-        for (std::size_t i = 0; i < cells.size(); ++i)
-        {
-            if (i)
-                out += ',';
-            out += CsvField(cells[i]);
-        }
-        out += '\n';
-    };
-    line(HistoryHeadings());
+    std::string out = CsvLine(HistoryHeadings());
     for (const PrinterHistory& history : histories)
         for (const HistoryRow& row : HistoryRows(history))
-            line(row.cells);
+            out += CsvLine(row.cells);
     return out;
 }

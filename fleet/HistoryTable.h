@@ -7,7 +7,6 @@
 #include "OdometerReading.h"
 
 #include <string>
-#include <string_view>
 #include <vector>
 
 struct HistoryRow
@@ -41,7 +40,5 @@ const std::vector<std::string>& HistoryHeadings();
 // printer's latest ones.
 std::vector<HistoryRow> HistoryRows(const PrinterHistory& history);
 
-// RFC 4180: a header row, fields quoted where they hold a comma, quote, line break or a
-// leading or trailing blank, lines ended by a line feed.
-std::string CsvField(std::string_view text);
+// CSV (see CsvText.h) with a header row.
 std::string HistoryCsv(const std::vector<PrinterHistory>& histories);

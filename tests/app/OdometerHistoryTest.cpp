@@ -2,13 +2,12 @@
 // its menus, the readings each fill keeps (downloads move them between two fills), a
 // reset through the window, the history dialog with its plot, table, forecast, head
 // life and export, and a store that cannot be used.
-#include "AppTestBase.h"
 #include "CHeadLifeDlg.h"
 #include "CMapStringToOb.h"
 #include "COdometerHistoryDlg.h"
 #include "CReadingStore.h"
 #include "CVarkoPrinters.h"
-#include "SimulatorProcess.h"
+#include "SimFleetTest.h"
 
 #include <QChart>
 #include <QComboBox>
@@ -30,48 +29,9 @@ namespace
 constexpr UtcMillis kHour = 3600 * 1000;
 constexpr UtcMillis kDay = 24 * kHour;
 
-class OdometerHistory : public AppTest
+class OdometerHistory : public SimFleetTest
 {
 protected:
-    void SetUp() override
-    {
-        AppTest::SetUp();
-        m_address = SimulatorProcess::UniqueLoopback();
-        m_sim = std::make_unique<SimulatorProcess>(
-            "[Dock]\nkind = serial\ncom = 3\nmodel = RX400\nserial = RX4-1\nhead = 100\n"
-            "total = 2000\n"
-            "[Desk]\nkind = usb\nlink = lp0\nserial = USB-7\nhead = 12\ntotal = 345\n"
-            "[Line]\nkind = parallel\nlpt = 1\n"
-            "[Yard]\nkind = network\naddress = " +
-            m_address + "\nport = 9100\n");
-        m_file = TempPath("fleet.vps");
-        CPrinterSettings dock = SerialPrinter("Dock", "COM3");
-        dock.model = "RX400";
-        WriteSettingsFile(m_file, {dock, UsbPrinter("Desk", m_sim->Path("Desk")),
-                                   ParallelPrinter("Line", "LPT1"),
-                                   NetworkPrinter("Yard", m_address, 9100)});
-    }
-    void TearDown() override
-    {
-        AppTest::TearDown();
-        m_sim.reset();
-    }
-    bool Open() { return Start({QString::fromStdString(m_file)}); }
-    int RowOf(const std::string& name) const
-    {
-        for (int r = 0; r < View()->GetItemCount(); ++r)
-            if (Cell(r, 0) == name)
-                return r;
-        return -1;
-    }
-    void Select(std::initializer_list<const char*> names)
-    {
-        View()->clearSelection();
-        for (const char* name : names)
-            View()->selectionModel()->select(View()->GetListModel()->index(RowOf(name), 0),
-                                             QItemSelectionModel::Select |
-                                                 QItemSelectionModel::Rows);
-    }
     // What the store holds of a printer, read as another program would.
     PrinterHistory Stored(const std::string& serial) const
     {
@@ -86,10 +46,6 @@ protected:
         store.Open(CReadingStore::OpenMode::readOnly);
         return store.Printers().size();
     }
-
-    std::unique_ptr<SimulatorProcess> m_sim;
-    std::string m_address;
-    std::string m_file;
 };
 
 template <class T> T* Control(IModalDialog& dlg, const char* name)
@@ -194,7 +150,7 @@ TEST_F(OdometerHistory, EachFillKeepsItsReadingsAndADownloadMovesThem)
     dock = Stored("RX4-1");
     ASSERT_EQ(dock.readings.size(), 3u);
     EXPECT_EQ(dock.readings[2].unit, OdometerUnit::millimeters);
-    EXPECT_EQ(dock.readings[2].head, 3048);
+    EXPECT_EQ(dock.readings[2].head, 3058) << "120.4 in.";
     EXPECT_TRUE(dock.changes.empty()) << "the same head in other units";
 }
 
@@ -272,19 +228,27 @@ TEST_F(OdometerHistory, TheDialogPlotsListsForecastsSetsTheHeadLifeAndExports)
             Control<QPushButton>(dlg, "IDC_HISTORY_EXPORT")->click();
             return IDOK;
         });
-    m_dialogs.Expect(
+    m_dialogs.Expect(std::vector<CScriptedModalRunner::Step>{
         [&](IModalDialog& dlg)
         {
             headLifeModel = Control<QLabel>(dlg, "IDC_HEAD_LIFE_MODEL")->text().toStdString();
+            Control<QLineEdit>(dlg, "IDC_HEAD_LIFE_VALUE")->setText("-5");
+            return IDOK;
+        },
+        [&](IModalDialog& dlg)
+        {
             Control<QLineEdit>(dlg, "IDC_HEAD_LIFE_VALUE")->setText("1,000");
             return IDOK;
-        });
+        }});
     TriggerAction("ID_PRINTER_ODOMETER_HISTORY");
     ASSERT_EQ(m_dialogs.Records().size(), 2u);
     // Recorded as each ends: the head life dialog within the history dialog first.
     EXPECT_EQ(m_dialogs.Records()[0].templateId, 135u);
     EXPECT_EQ(m_dialogs.Records()[1].templateId, 134u);
-    EXPECT_TRUE(Messages().empty());
+    EXPECT_EQ(m_dialogs.Records()[0].rejectedOK, 1) << "-5 is no head life";
+    EXPECT_EQ(Messages(), (std::vector<std::string>{
+                              "Enter the head life as a number above 0, or leave the field "
+                              "empty if it is not known."}));
 
     EXPECT_EQ(window, "Odometer History - Dock");
     EXPECT_EQ(rows, 21);

@@ -2,6 +2,7 @@
 // downloads move the odometers between two lists, and `history`, `forecast` and
 // `head-life` are parsed back as a script would read them.
 #include "CliRunner.h"
+#include "CsvReader.h"
 #include "MiniJson.h"
 #include "SimulatorProcess.h"
 
@@ -70,25 +71,6 @@ protected:
     std::string store;
 };
 
-std::vector<std::vector<std::string>> CsvRows(const std::string& text)
-{
-    // The cells here hold no quotes or commas; a plain split reads them back.
-    std::vector<std::vector<std::string>> rows;
-    std::istringstream in(text);
-    std::string line;
-    while (std::getline(in, line))
-    {
-        std::vector<std::string> cells;
-        std::string cell;
-        std::istringstream l(line);
-        while (std::getline(l, cell, ','))
-            cells.push_back(cell);
-        if (!line.empty() && line.back() == ',')
-            cells.emplace_back();
-        rows.push_back(cells);
-    }
-    return rows;
-}
 } // namespace
 
 TEST_F(CliHistory, DownloadsBetweenTwoListsShowAsTwoReadingsAndARate)
@@ -123,7 +105,7 @@ TEST_F(CliHistory, DownloadsBetweenTwoListsShowAsTwoReadingsAndARate)
     // The same as CSV and as text, for one printer.
     CliResult r = cli.Run({"history", file, "Dock", "--csv"});
     ASSERT_EQ(r.status, 0) << r.err;
-    const auto rows = CsvRows(r.out);
+    const auto rows = ReadCsv(r.out);
     ASSERT_EQ(rows.size(), 3u);
     EXPECT_EQ(rows[0][0], "Printer Name");
     EXPECT_EQ(rows[2], (std::vector<std::string>{

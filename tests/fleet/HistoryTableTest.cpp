@@ -1,46 +1,8 @@
 // Times as text, and the history rows that "Export CSV..." and `history --csv` write.
 #include "HistoryTable.h"
+#include "CsvReader.h"
 #include "FleetTestSupport.h"
 #include "UtcTime.h"
-
-namespace
-{
-// A strict RFC 4180 reader, so quoting faults show up as wrong cells.
-std::vector<std::vector<std::string>> ParseCsv(const std::string& text)
-{
-    std::vector<std::vector<std::string>> rows(1);
-    std::string cell;
-    bool quoted = false;
-    for (std::size_t i = 0; i < text.size(); ++i)
-    {
-        const char c = text[i];
-        if (quoted)
-        {
-            if (c == '"' && i + 1 < text.size() && text[i + 1] == '"')
-                cell += text[++i];
-            else if (c == '"')
-                quoted = false;
-            else
-                cell += c;
-        }
-        else if (c == '"')
-            quoted = true;
-        else if (c == ',')
-            rows.back().push_back(std::exchange(cell, {}));
-        else if (c == '\n')
-        {
-            rows.back().push_back(std::exchange(cell, {}));
-            rows.emplace_back();
-        }
-        else
-            cell += c;
-    }
-    EXPECT_FALSE(quoted) << "unterminated quote";
-    EXPECT_TRUE(rows.back().empty() && cell.empty()) << "no line end at the end";
-    rows.pop_back();
-    return rows;
-}
-} // namespace
 
 TEST(UtcTime, FormatsAndParsesUtcOnly)
 {
@@ -76,7 +38,7 @@ TEST_F(StoreTest, CsvRowsReadBackWithTheirChangesAndAwkwardNames)
     store.RecordHeadReset(Reading("S,\"1\"", kStart + 2 * kHour, std::nullopt, std::nullopt));
 
     const PrinterHistory h = store.History(store.Printers()[0].id);
-    const auto rows = ParseCsv(HistoryCsv({h}));
+    const auto rows = ReadCsv(HistoryCsv({h}));
     ASSERT_EQ(rows.size(), 4u);
     EXPECT_EQ(rows[0], HistoryHeadings());
     EXPECT_EQ(rows[1], (std::vector<std::string>{first.name, "S,\"1\"", "RX400", "COM3",

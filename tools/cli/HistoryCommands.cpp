@@ -33,18 +33,43 @@ struct Chosen
     std::optional<PrinterHistory> history;
 };
 
-// The printers named (all of the file when none is) with their stored history, if any.
-// False after saying why.
-bool LoadHistories(CommandContext& c, FleetSession& session, CReadingStore& store,
-                   std::optional<UtcMillis> since, std::optional<UtcMillis> until,
-                   std::vector<Chosen>& chosen)
+bool TakeFormat(CommandContext& c, bool& json, bool& csv)
+{
+    json = c.args.Has("json");
+    csv = c.args.Has("csv");
+    if (json && csv)
+    {
+        c.io.Usage(c.command, "--json and --csv exclude each other");
+        return false;
+    }
+    return true;
+}
+
+// What history and forecast share: the output format, the file, and the printers named
+// (all of the file when none is) with their stored history, if any.
+struct HistoryRun
+{
+    explicit HistoryRun(const CliIo& io) : session(io) {}
+    FleetSession session;
+    CReadingStore store;
+    bool json = false;
+    bool csv = false;
+    std::vector<Chosen> chosen;
+
+    // The exit status when the command cannot go on.
+    std::optional<int> Load(CommandContext& c, std::optional<UtcMillis> since,
+                            std::optional<UtcMillis> until);
+};
+
+std::optional<int> HistoryRun::Load(CommandContext& c, std::optional<UtcMillis> since,
+                                    std::optional<UtcMillis> until)
 {
     std::string file;
     std::vector<std::string> names;
-    if (!TakeFileOperand(c, file, names))
-        return false;
+    if (!TakeFormat(c, json, csv) || !TakeFileOperand(c, file, names))
+        return eExitUsage;
     if (!session.Open(file, FleetSession::eMustExist, false))
-        return false;
+        return eExitFailed;
     try
     {
         store.Open(CReadingStore::OpenMode::readOnly);
@@ -62,23 +87,10 @@ bool LoadHistories(CommandContext& c, FleetSession& session, CReadingStore& stor
     }
     catch (const CReadingStoreError& e)
     {
-        session.MarkFailed();
         c.io.Error(e.what());
-        return false;
+        return eExitFailed;
     }
-    return true;
-}
-
-bool TakeFormat(CommandContext& c, bool& json, bool& csv)
-{
-    json = c.args.Has("json");
-    csv = c.args.Has("csv");
-    if (json && csv)
-    {
-        c.io.Usage(c.command, "--json and --csv exclude each other");
-        return false;
-    }
-    return true;
+    return std::nullopt;
 }
 
 bool TakeDate(CommandContext& c, const char* option, bool endOfDay, std::optional<UtcMillis>& value)
@@ -155,23 +167,16 @@ void JsonIdentity(JsonWriter& j, const Chosen& one)
 
 int RunHistory(CommandContext& c)
 {
-    bool json = false, csv = false;
     std::optional<UtcMillis> since, until;
-    if (!TakeFormat(c, json, csv) || !TakeDate(c, "since", false, since) ||
-        !TakeDate(c, "until", true, until))
+    if (!TakeDate(c, "since", false, since) || !TakeDate(c, "until", true, until))
         return eExitUsage;
-    if (c.args.Operands().empty())
-    {
-        c.io.Usage(c.command, "missing the printer settings file");
-        return eExitUsage;
-    }
-    FleetSession session(c.io);
-    CReadingStore store;
-    std::vector<Chosen> chosen;
-    if (!LoadHistories(c, session, store, since, until, chosen))
-        return eExitFailed;
+    HistoryRun run(c.io);
+    if (const auto status = run.Load(c, since, until))
+        return *status;
+    const std::vector<Chosen>& chosen = run.chosen;
+    FleetSession& session = run.session;
 
-    if (json)
+    if (run.json)
     {
         JsonWriter j;
         j.BeginObject();
@@ -193,7 +198,7 @@ int RunHistory(CommandContext& c)
     for (const Chosen& one : chosen)
         if (one.history)
             histories.push_back(*one.history);
-    if (csv)
+    if (run.csv)
     {
         c.io.Write(HistoryCsv(histories));
         return session.ExitStatus();
@@ -208,19 +213,12 @@ int RunHistory(CommandContext& c)
 
 int RunForecast(CommandContext& c)
 {
-    bool json = false, csv = false;
-    if (!TakeFormat(c, json, csv))
-        return eExitUsage;
-    if (c.args.Operands().empty())
-    {
-        c.io.Usage(c.command, "missing the printer settings file");
-        return eExitUsage;
-    }
-    FleetSession session(c.io);
-    CReadingStore store;
-    std::vector<Chosen> chosen;
-    if (!LoadHistories(c, session, store, std::nullopt, std::nullopt, chosen))
-        return eExitFailed;
+    HistoryRun run(c.io);
+    if (const auto status = run.Load(c, std::nullopt, std::nullopt))
+        return *status;
+    const std::vector<Chosen>& chosen = run.chosen;
+    FleetSession& session = run.session;
+    CReadingStore& store = run.store;
 
     const UtcMillis now = NowUtcMillis();
     std::vector<std::pair<const Chosen*, WearForecast>> forecasts;
@@ -238,7 +236,7 @@ int RunForecast(CommandContext& c)
         return eExitFailed;
     }
 
-    if (json)
+    if (run.json)
     {
         JsonWriter j;
         j.BeginObject();
@@ -301,7 +299,7 @@ int RunForecast(CommandContext& c)
                   f.headLifeInches ? Fixed(*f.headLifeInches, 0) : "Not Set",
                   f.daysLeft ? Fixed(*f.daysLeft, 1) : na, f.due ? FormatUtcDate(*f.due) : na});
     }
-    c.io.Write(csv ? t.RenderCsv() : t.RenderText());
+    c.io.Write(run.csv ? t.RenderCsv() : t.RenderText());
     return session.ExitStatus();
 }
 
