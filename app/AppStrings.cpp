@@ -101,6 +101,11 @@ const StringTableEntry kAppStrings[] = {
     {IDS_HELP_MISSING, "The Odomira manual could not be found. It was looked for in:\n\n%s"},
     {IDS_HELP_FAILED, "The Odomira manual could not be opened in a web browser:\n\n%s"},
     {IDS_MAKER_NOTICE, "Copyright (C) Varko Technologies Corporation"},
+    // Filling the list while the printers answer.
+    {IDS_NOT_ASKED, "Not asked"},
+    {IDS_ASKING_PRINTERS, "Asking printers: %d of %d"},
+    {IDS_STOPPING_FILL, "Stopping: waiting for %d printer(s) to answer"},
+    {IDS_STOP_FILL, "Stop asking the printers (Esc)"},
     {IDS_HISTORY_UNAVAILABLE, "%s\n\nThe printer list works as before, but its odometer "
                               "readings are not kept until this is put right."},
     {IDS_HISTORY_EXPORT_FAILED, "Could not write the file\n%s\n\n%s"},

@@ -25,6 +25,7 @@
 #include <QStatusBar>
 #include <QTimer>
 #include <QToolBar>
+#include <QToolButton>
 #include <QUrl>
 
 #include <algorithm>
@@ -86,9 +87,22 @@ bool CMainFrame::Create()
                                        UpdateCommandUI();
                                    });
             });
+    connect(m_pView, &COdomiraView::fillProgress, this, &CMainFrame::OnFillProgress);
+    // Esc stops a fill; it is no command of the table, so it runs whatever is enabled.
+    auto* stop = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    stop->setObjectName(QStringLiteral("accel:Esc"));
+    stop->setContext(Qt::WindowShortcut);
+    connect(stop, &QShortcut::activated, m_pView, &COdomiraView::CancelFill);
     m_doc.SetTitleListener([this] { OnUpdateFrameTitle(); });
     OnUpdateFrameTitle();
     return true;
+}
+
+void CMainFrame::OnFillProgress(const QString& text, bool stoppable)
+{
+    m_idle->setText(text.isEmpty() ? ToQString(LoadStringById(AFX_IDS_IDLEMESSAGE)) : text);
+    m_stopFill->setVisible(!text.isEmpty());
+    m_stopFill->setEnabled(stoppable);
 }
 
 void CMainFrame::CreateActions()
@@ -139,9 +153,19 @@ bool CMainFrame::CreateStatusBar()
     bar->setObjectName(QStringLiteral("AFX_IDW_STATUS_BAR"));
     // The idle text is the bar's normal content; command prompts show over it while the
     // pointer is on a menu item or a toolbar button.
-    auto* idle = new QLabel(ToQString(LoadStringById(AFX_IDS_IDLEMESSAGE)), bar);
-    idle->setObjectName(QStringLiteral("AFX_IDS_IDLEMESSAGE"));
-    bar->addWidget(idle, 1);
+    m_idle = new QLabel(ToQString(LoadStringById(AFX_IDS_IDLEMESSAGE)), bar);
+    m_idle->setObjectName(QStringLiteral("AFX_IDS_IDLEMESSAGE"));
+    bar->addWidget(m_idle, 1);
+    // Shown while the list asks the printers.
+    m_stopFill = new QToolButton(bar);
+    m_stopFill->setObjectName(QStringLiteral("fillStopButton"));
+    m_stopFill->setText(QStringLiteral("Stop"));
+    m_stopFill->setToolTip(ToQString(LoadStringById(IDS_STOP_FILL)));
+    m_stopFill->setStatusTip(ToQString(LoadStringById(IDS_STOP_FILL)));
+    m_stopFill->setAutoRaise(true);
+    m_stopFill->setVisible(false);
+    connect(m_stopFill, &QToolButton::clicked, this, [this] { m_pView->CancelFill(); });
+    bar->addWidget(m_stopFill);
     static const struct
     {
         UINT id;
@@ -252,6 +276,10 @@ bool CMainFrame::IsCommandEnabled(UINT id, int* check)
 
 bool CMainFrame::ExecuteCommand(UINT id)
 {
+    // While the list waits for stopped printers to finish answering, nothing runs: a
+    // command could otherwise use a printer the fill still holds.
+    if (m_pView && m_pView->IsStopping())
+        return false;
     if (!IsCommandEnabled(id))
         return false;
     CCmdTarget* route[] = {m_pView, &m_doc, this, &m_app};
@@ -419,6 +447,14 @@ void CMainFrame::UpdateIndicators()
 
 void CMainFrame::closeEvent(QCloseEvent* event)
 {
+    // Closed while the list waits for stopped printers: the waiting code still uses the
+    // printers, so the window closes once it is done.
+    if (m_pView && m_pView->IsStopping())
+    {
+        event->ignore();
+        QTimer::singleShot(100, this, &QWidget::close);
+        return;
+    }
     // A minimized window counts as visible; only a hidden one keeps the stored position.
     if (isVisible())
         GetApplicationSettings().m_windowPlacement = GetWindowPlacement();

@@ -18,6 +18,7 @@ class COdomiraView;
 class QLabel;
 class QMenu;
 class QToolBar;
+class QToolButton;
 struct MenuItem;
 
 class CMainFrame : public QMainWindow, public CCmdTarget
@@ -71,11 +72,14 @@ private:
     void CreateAccelerators();
     void FillMenu(QMenu* menu, const MenuItem& item, bool ownActions);
     void UpdateIndicators();
+    void OnFillProgress(const QString& text, bool stoppable);
 
     COdomiraDoc& m_doc;
     CCmdTarget& m_app;
     COdomiraView* m_pView = nullptr;
     QToolBar* m_wndToolBar = nullptr;
+    QLabel* m_idle = nullptr;
+    QToolButton* m_stopFill = nullptr;
     std::map<UINT, QAction*> m_actions;
     std::map<UINT, QLabel*> m_indicators;
     bool m_bUpdatePending = false;

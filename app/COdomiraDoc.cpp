@@ -45,8 +45,21 @@ COdomiraDoc::COdomiraDoc(CRecentFileList* recentFiles) : m_pRecentFiles(recentFi
 
 COdomiraDoc::~COdomiraDoc() = default;
 
+void COdomiraDoc::ReleasePrinters(bool cancel)
+{
+    // The list's fill asks printers on threads of its own; they must be done with the
+    // records before one of them is changed, saved or deleted.
+    if (!m_pView)
+        return;
+    if (cancel)
+        m_pView->StopFill();
+    else
+        m_pView->WaitForFill();
+}
+
 bool COdomiraDoc::CreatePrinters()
 {
+    ReleasePrinters();
     // The old collection goes first: it holds the instance lock the new one must take.
     m_pPrinters.reset();
     m_pPrinters = std::make_unique<CVarkoPrinters>();
@@ -116,6 +129,8 @@ bool COdomiraDoc::ReadFile(const CString& path)
 
 bool COdomiraDoc::OnSaveDocument(const CString& path)
 {
+    // Saving reads every record; the fill may go on to its end first.
+    ReleasePrinters(false);
     bool saved = false;
     {
         CWaitCursor wait;
@@ -146,6 +161,7 @@ bool COdomiraDoc::OnSaveDocument(const CString& path)
 
 void COdomiraDoc::OnCloseDocument()
 {
+    ReleasePrinters();
     m_pPrinters.reset();
     m_bHoldsInstanceLock = false;
     UpdateAllViews(nullptr, HINT_REFRESH_ALL);
@@ -222,6 +238,7 @@ void COdomiraDoc::DeleteContents()
 {
     if (!m_pPrinters)
         return;
+    ReleasePrinters();
     std::vector<CVarkoPrinterData*> printers;
     for (POSITION pos = m_pPrinters->GetFirstPrinter(); pos;)
         printers.push_back(m_pPrinters->GetNextPrinter(pos));
@@ -249,6 +266,7 @@ void COdomiraDoc::UpdateAllViews(COdomiraView* sender, long hint,
 
 void COdomiraDoc::OnPrinterAdd()
 {
+    ReleasePrinters();
     if (m_pPrinters)
     {
         try
@@ -265,6 +283,7 @@ void COdomiraDoc::OnPrinterAdd()
 
 void COdomiraDoc::OnPrinterAutodetect()
 {
+    ReleasePrinters();
     if (m_pPrinters)
     {
         try

@@ -88,6 +88,9 @@ public:
 
 private:
     bool CreatePrinters();
+    // Stops the list's fill (or, with cancel false, lets it finish) before the records
+    // are used here.
+    void ReleasePrinters(bool cancel = true);
     // Removes every printer but keeps the collection and its instance lock.
     void DeleteContents();
     bool ReadFile(const CString& path);

@@ -1,10 +1,12 @@
 #include "COdomiraView.h"
 
 #include "AppIcons.h"
+#include "CFleetQuery.h"
 #include "CHistoryRecorder.h"
 #include "CMainFrame.h"
 #include "CMapStringToOb.h"
 #include "COdometerHistoryDlg.h"
+#include "CPrinterListModel.h"
 #include "CPromptAnswerWatch.h"
 #include "CSerialNumberDlg.h"
 #include "CSettingsApplication.h"
@@ -18,8 +20,11 @@
 
 #include <QContextMenuEvent>
 #include <QCoreApplication>
+#include <QEventLoop>
+#include <QFontMetrics>
 #include <QHeaderView>
-#include <QStandardItemModel>
+#include <QStyleOptionViewItem>
+#include <QThread>
 
 namespace
 {
@@ -27,30 +32,21 @@ namespace
 // so the notices only have to arrive safely.
 const QEvent::Type kPostedMessageEvent = static_cast<QEvent::Type>(QEvent::registerEventType());
 
-class CPostedMessageEvent : public QEvent
+QString Text(UINT id)
 {
-public:
-    CPostedMessageEvent(UINT message, WPARAM wParam, LPARAM lParam)
-        : QEvent(kPostedMessageEvent), m_message(message), m_wParam(wParam), m_lParam(lParam)
-    {
-    }
-    UINT m_message;
-    WPARAM m_wParam;
-    LPARAM m_lParam;
-};
-
-constexpr int kPrinterRole = Qt::UserRole + 1;
+    return ToQString(LoadStringById(id));
+}
 
 QString UsageText(int value)
 {
-    if (value < 0)
-        return ToQString(LoadStringById(IDS_NOT_AVAILABLE));
-    return QString::number(value);
+    return value < 0 ? Text(IDS_NOT_AVAILABLE) : QString::number(value);
 }
 } // namespace
 
 COdomiraView::COdomiraView(COdomiraDoc& doc, QWidget* parent)
-    : QTreeView(parent), m_doc(doc), m_model(new QStandardItemModel(0, COLUMN_COUNT, this))
+    : QTreeView(parent), m_doc(doc), m_model(new CPrinterListModel(this)),
+      m_pFill(std::make_unique<CFleetQuery>()),
+      m_wakePending(std::make_shared<std::atomic<bool>>(false))
 {
     setObjectName(QStringLiteral("AFX_IDW_PANE_FIRST"));
     setModel(m_model);
@@ -71,45 +67,32 @@ COdomiraView::COdomiraView(COdomiraDoc& doc, QWidget* parent)
     header()->setStretchLastSection(true);
     header()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
 
+    auto anySelected = [this](CCmdUI& s) { s.Enable(GetSelectedCount() > 0); };
+    auto oneSelected = [this](CCmdUI& s) { s.Enable(GetSelectedCount() == 1); };
     OnCommand(
-        ID_PRINTER_DELETE, [this] { OnPrinterDelete(); },
-        [this](CCmdUI& s) { s.Enable(GetSelectedCount() > 0); });
+        ID_PRINTER_DELETE, [this] { OnPrinterDelete(); }, anySelected);
     OnCommand(
-        ID_PRINTER_MODIFY, [this] { OnPrinterModify(); },
-        [this](CCmdUI& s) { s.Enable(GetSelectedCount() == 1); });
+        ID_PRINTER_MODIFY, [this] { OnPrinterModify(); }, oneSelected);
     OnCommand(
-        ID_PRINTER_SET_SERIAL_NUMBER, [this] { OnPrinterSetSerialNumber(); },
-        [this](CCmdUI& s) { s.Enable(GetSelectedCount() == 1); });
+        ID_PRINTER_SET_SERIAL_NUMBER, [this] { OnPrinterSetSerialNumber(); }, oneSelected);
     OnCommand(
         ID_PRINTER_VIEW_HEAD_HISTORY, [this] { OnPrinterViewHeadHistory(); },
         [this](CCmdUI& s) { s.Enable(IsOneBidirectionalSelected()); });
     OnCommand(
-        ID_PRINTER_RESET_HEAD_ODOMETER, [this] { OnPrinterResetHeadOdometer(); },
-        [this](CCmdUI& s) { s.Enable(GetSelectedCount() > 0); });
-    OnCommand(
-        ID_PRINT_TEST_PAGE_RLX,
-        [this]
-        {
-            RunBatchPrint([](CVarkoPrinters& printers, const CMapStringToOb& map, EDisplayUnits)
-                          { printers.PrintTestPageRLX(map); });
-        },
-        [this](CCmdUI& s) { s.Enable(GetSelectedCount() > 0); });
-    OnCommand(
-        ID_PRINT_ODOMETERS,
-        [this]
-        {
-            RunBatchPrint([](CVarkoPrinters& printers, const CMapStringToOb& map,
-                             EDisplayUnits units) { printers.PrintOdometers(map, units); });
-        },
-        [this](CCmdUI& s) { s.Enable(GetSelectedCount() > 0); });
-    OnCommand(
-        ID_PRINT_HEAD_HISTORY,
-        [this]
-        {
-            RunBatchPrint([](CVarkoPrinters& printers, const CMapStringToOb& map,
-                             EDisplayUnits units) { printers.PrintHeadHistory(map, units); });
-        },
-        [this](CCmdUI& s) { s.Enable(GetSelectedCount() > 0); });
+        ID_PRINTER_RESET_HEAD_ODOMETER, [this] { OnPrinterResetHeadOdometer(); }, anySelected);
+    using PrintFn = void (*)(CVarkoPrinters&, const CMapStringToOb&, EDisplayUnits);
+    auto onPrint = [this, anySelected](UINT id, PrintFn print)
+    {
+        OnCommand(
+            id, [this, print] { RunBatchPrint(print); }, anySelected);
+    };
+    onPrint(ID_PRINT_TEST_PAGE_RLX, [](CVarkoPrinters& printers, const CMapStringToOb& map,
+                                       EDisplayUnits) { printers.PrintTestPageRLX(map); });
+    onPrint(ID_PRINT_ODOMETERS, [](CVarkoPrinters& printers, const CMapStringToOb& map,
+                                   EDisplayUnits units) { printers.PrintOdometers(map, units); });
+    onPrint(ID_PRINT_HEAD_HISTORY,
+            [](CVarkoPrinters& printers, const CMapStringToOb& map, EDisplayUnits units)
+            { printers.PrintHeadHistory(map, units); });
     OnCommand(
         ID_EDIT_SELECT_ALL, [this] { OnEditSelectAll(); },
         [this](CCmdUI& s) { s.Enable(GetItemCount() > 0); });
@@ -129,9 +112,11 @@ COdomiraView::COdomiraView(COdomiraDoc& doc, QWidget* parent)
 
 COdomiraView::~COdomiraView()
 {
-    // No notice may arrive at a view that is half destroyed.
+    // No notice may arrive at a view that is half destroyed, and the engine's threads
+    // must be done with the printers before anything else goes.
     DetachHandle();
-    m_model->removeRows(0, m_model->rowCount());
+    m_pFill.reset();
+    m_model->Clear();
     m_pImageList.reset();
 }
 
@@ -143,8 +128,9 @@ void COdomiraView::OnInitialUpdate()
     {
         setUpdatesEnabled(false);
         for (int column = 0; column < COLUMN_COUNT; ++column)
-            m_model->setHeaderData(column, Qt::Horizontal, ToQString(ColumnHeading(column)));
+            m_model->SetHeading(column, ToQString(ColumnHeading(column)));
         m_pImageList = std::make_unique<QIcon>(PrinterIcon());
+        m_model->SetIcon(*m_pImageList);
         setUpdatesEnabled(true);
     }
     OnUpdate(nullptr, COdomiraDoc::HINT_REFRESH_ALL, nullptr);
@@ -160,6 +146,7 @@ void COdomiraView::OnUpdate(COdomiraView*, long hint,
     }
     else if (hint & COdomiraDoc::HINT_PRINTER_MAP)
     {
+        std::vector<CVarkoPrinterData*> printers;
         if (hintObject && hintObject->m_pPrinterMap)
         {
             for (POSITION pos = hintObject->m_pPrinterMap->GetStartPosition(); pos;)
@@ -167,9 +154,10 @@ void COdomiraView::OnUpdate(COdomiraView*, long hint,
                 CString name;
                 CObject* object = nullptr;
                 hintObject->m_pPrinterMap->GetNextAssoc(pos, name, object);
-                UpdatePrinterRow(dynamic_cast<CVarkoPrinterData*>(object));
+                printers.push_back(dynamic_cast<CVarkoPrinterData*>(object));
             }
         }
+        RefreshRows(printers);
     }
     else
     {
@@ -177,121 +165,238 @@ void COdomiraView::OnUpdate(COdomiraView*, long hint,
             UpdateUnitHeaders();
         FillList();
     }
-    // The rows refilled for one command are kept together, as a fill's are.
-    m_pHistory->Commit();
     emit commandStateChanged();
 }
 
 void COdomiraView::FillList()
 {
-    CWaitCursor wait;
-    m_bFilling = true;
-    m_model->removeRows(0, m_model->rowCount());
-    CVarkoPrinters* printers = m_doc.GetPrinters();
-    if (printers)
+    StopFill();
+    // The rows show at once what is stored; the printers' answers follow.
+    std::vector<CPrinterListModel::Row> rows;
+    std::vector<CVarkoPrinterData*> printers;
+    if (CVarkoPrinters* collection = m_doc.GetPrinters())
     {
-        for (POSITION pos = printers->GetFirstPrinter(); pos;)
+        for (POSITION pos = collection->GetFirstPrinter(); pos;)
         {
-            CVarkoPrinterData* printer = printers->GetNextPrinter(pos);
+            CVarkoPrinterData* printer = collection->GetNextPrinter(pos);
             if (!printer)
                 continue;
-            // Every row goes in at the top, so the list shows the collection in reverse.
-            QList<QStandardItem*> cells;
-            for (int column = 0; column < COLUMN_COUNT; ++column)
-            {
-                auto* cell = new QStandardItem;
-                cell->setEditable(false);
-                cells.append(cell);
-            }
-            cells[COLUMN_NAME]->setText(ToQString(printer->Name()));
-            cells[COLUMN_NAME]->setData(
-                QVariant::fromValue<quintptr>(reinterpret_cast<quintptr>(printer)), kPrinterRole);
-            if (m_pImageList)
-                cells[COLUMN_NAME]->setIcon(*m_pImageList);
-            m_model->insertRow(0, cells);
-            UpdatePrinterRow(printer);
+            CPrinterListModel::Row row;
+            row.printer = printer;
+            row.cells[COLUMN_NAME] = ToQString(printer->Name());
+            row.cells[COLUMN_MODEL] = ToQString(printer->StoredModel());
+            row.cells[COLUMN_PORT] = ToQString(printer->PortDisplayName());
+            rows.push_back(std::move(row));
+            printers.push_back(printer);
         }
     }
-    m_bFilling = false;
+    // Every row goes in at the top, so the list shows the collection in reverse.
+    std::reverse(rows.begin(), rows.end());
+    m_model->SetRows(std::move(rows));
     FitColumns();
-    m_pHistory->Commit();
+    StartFill(std::move(printers));
 }
 
 void COdomiraView::UpdatePrinterRow(CVarkoPrinterData* printer)
 {
-    const int row = IsInCollection(printer) ? FindRow(printer) : -1;
-    if (row >= 0)
-    {
-        QStandardItem* first = m_model->item(row, COLUMN_NAME);
-        first->setText(ToQString(printer->Name()));
-        if (m_pImageList)
-            first->setIcon(*m_pImageList);
-
-        CString model;
-        try
-        {
-            model = printer->Model();
-        }
-        catch (const CException&)
-        {
-            // A USB printer that cannot be reached tells no model; its serial number
-            // query below says why, once.
-        }
-
-        CString serial;
-        CString reported;
-        try
-        {
-            serial = printer->SerialNumber();
-            reported = serial;
-            if (serial.IsEmpty())
-                serial = LoadStringById(IDS_NOT_SET);
-        }
-        catch (const CException& e)
-        {
-            e.ReportError();
-            serial = LoadStringById(IDS_ERROR);
-        }
-
-        int head = -1;
-        int total = -1;
-        QString totalText;
-        QString headText;
-        try
-        {
-            printer->Odometers(head, total, GetDisplayUnits());
-            totalText = UsageText(total);
-            headText = UsageText(head);
-            if (CVarkoPrinters* printers = m_doc.GetPrinters())
-                m_pHistory->Add(*printers, *printer, reported, model, head, total,
-                                GetDisplayUnits());
-        }
-        catch (const CException&)
-        {
-            // Silent: the serial number query has already said what is wrong.
-            totalText = headText = ToQString(LoadStringById(IDS_ERROR));
-        }
-
-        SetCell(row, COLUMN_MODEL, model);
-        SetCell(row, COLUMN_PORT, printer->PortDisplayName());
-        SetCell(row, COLUMN_SERIAL_NUMBER, serial);
-        m_model->item(row, COLUMN_TOTAL_USAGE)->setText(totalText);
-        m_model->item(row, COLUMN_HEAD_USAGE)->setText(headText);
-    }
-    // A fill fits the columns once, at its end; a single row fits them at once.
-    if (!m_bFilling)
-        FitColumns();
+    RefreshRows({printer});
 }
 
-void COdomiraView::SetCell(int row, int column, const CString& text)
+void COdomiraView::RefreshRows(const std::vector<CVarkoPrinterData*>& printers)
 {
-    m_model->item(row, column)->setText(ToQString(text));
+    StopFill();
+    std::vector<CVarkoPrinterData*> asked;
+    for (CVarkoPrinterData* printer : printers)
+    {
+        // A printer that is not in the list (no row with its pointer) is skipped.
+        const int row = m_model->RowOf(printer);
+        if (row < 0 || !IsInCollection(printer))
+            continue;
+        m_model->SetCell(row, COLUMN_NAME, ToQString(printer->Name()));
+        m_model->SetCell(row, COLUMN_PORT, ToQString(printer->PortDisplayName()));
+        asked.push_back(printer);
+    }
+    FitColumns();
+    StartFill(std::move(asked));
+}
+
+void COdomiraView::StartFill(std::vector<CVarkoPrinterData*> printers)
+{
+    m_fillPrinters = printers;
+    m_fillAnswers.clear();
+    m_fillAnswers.resize(m_fillPrinters.size());
+    m_bReportOnFinish = true;
+    if (printers.empty())
+        return;
+    m_bFillActive = true;
+    viewport()->setCursor(Qt::BusyCursor);
+    m_wakePending->store(false);
+    // The engine's threads only post a wake-up; the answers are taken here, on this
+    // thread. The flag is shared so a late wake-up never touches a destroyed view.
+    std::shared_ptr<std::atomic<bool>> pending = m_wakePending;
+    m_fillUnits = GetDisplayUnits();
+    m_pFill->Start(std::move(printers), m_fillUnits,
+                   [this, pending]
+                   {
+                       if (!pending->exchange(true))
+                           QMetaObject::invokeMethod(
+                               this, [this] { TakeAnswers(); }, Qt::QueuedConnection);
+                   });
+    ShowProgress();
+    emit commandStateChanged();
+}
+
+void COdomiraView::TakeAnswers()
+{
+    m_wakePending->store(false);
+    if (!m_bFillActive)
+        return;
+    // The engine's state is read before its answers, so a fill seen as ended has no
+    // answer left behind.
+    const bool ended = !m_pFill->IsBusy();
+    for (CPrinterAnswers& answers : m_pFill->TakeAnswers())
+    {
+        ApplyAnswers(answers);
+        const std::size_t index = answers.index;
+        if (index < m_fillAnswers.size())
+            m_fillAnswers[index] = std::make_unique<CPrinterAnswers>(std::move(answers));
+    }
+    if (ended)
+        FinishFill();
+    else
+        ShowProgress();
+}
+
+void COdomiraView::ApplyAnswers(const CPrinterAnswers& a)
+{
+    const int row = m_model->RowOf(a.printer);
+    if (row < 0)
+        return;
+    // A USB printer that cannot be reached tells no model; its serial number question
+    // says why, once.
+    if (!a.modelFailure)
+        m_model->SetCell(row, COLUMN_MODEL, ToQString(a.model));
+    QString serial;
+    if (a.serialFailure)
+        serial = Text(IDS_ERROR);
+    else
+        serial = a.serial.IsEmpty() ? Text(IDS_NOT_SET) : ToQString(a.serial);
+    m_model->SetCell(row, COLUMN_SERIAL_NUMBER, serial);
+    // A failed odometer question is silent: the serial number question has already
+    // said what is wrong.
+    m_model->SetCell(row, COLUMN_TOTAL_USAGE,
+                     a.odometerFailure ? Text(IDS_ERROR) : UsageText(a.total));
+    m_model->SetCell(row, COLUMN_HEAD_USAGE,
+                     a.odometerFailure ? Text(IDS_ERROR) : UsageText(a.head));
+    // The readings go into the odometer history when the fill ends, in the units the
+    // printers were asked in.
+    if (!a.odometerFailure)
+        if (CVarkoPrinters* printers = m_doc.GetPrinters())
+            m_pHistory->Add(*printers, *a.printer, a.serialFailure ? CString() : a.serial,
+                            a.modelFailure ? CString() : a.model, a.head, a.total, m_fillUnits);
+}
+
+void COdomiraView::FinishFill()
+{
+    m_bFillActive = false;
+    viewport()->unsetCursor();
+    // One transaction per fill, with what it got before it ended or was stopped.
+    m_pHistory->Commit();
+    // Printers the fill never reached say so, instead of keeping an older answer.
+    for (std::size_t i = 0; i < m_fillPrinters.size(); ++i)
+    {
+        if (m_fillAnswers[i])
+            continue;
+        const int row = m_model->RowOf(m_fillPrinters[i]);
+        for (int column : {COLUMN_SERIAL_NUMBER, COLUMN_TOTAL_USAGE, COLUMN_HEAD_USAGE})
+            m_model->SetCell(row, column, Text(IDS_NOT_ASKED));
+    }
+    FitColumns();
+    emit fillProgress(QString(), false);
+    emit commandStateChanged();
+    if (!m_bReportOnFinish)
+        return;
+    // One box per printer whose serial number question failed, in the order the
+    // printers were asked, once every row is filled.
+    std::vector<CFleetFailure> failures;
+    for (const auto& answers : m_fillAnswers)
+        if (answers && answers->serialFailure)
+            failures.push_back(*answers->serialFailure);
+    m_fillAnswers.clear();
+    for (const CFleetFailure& failure : failures)
+        failure.Report();
+}
+
+void COdomiraView::ShowProgress()
+{
+    if (IsStopping() && m_pFill->IsCancelled())
+    {
+        const int waiting =
+            static_cast<int>(m_fillPrinters.size()) - static_cast<int>(m_pFill->Answered());
+        CString text;
+        text.Format(LoadStringById(IDS_STOPPING_FILL).GetString(), waiting > 0 ? waiting : 0);
+        emit fillProgress(ToQString(text), false);
+        return;
+    }
+    CString text;
+    text.Format(LoadStringById(IDS_ASKING_PRINTERS).GetString(),
+                static_cast<int>(m_pFill->Answered()), static_cast<int>(m_fillPrinters.size()));
+    emit fillProgress(ToQString(text), !m_pFill->IsCancelled());
+}
+
+bool COdomiraView::IsFilling() const
+{
+    return m_bFillActive;
+}
+
+void COdomiraView::CancelFill()
+{
+    if (!m_bFillActive)
+        return;
+    m_pFill->Cancel();
+    ShowProgress();
+}
+
+void COdomiraView::StopFill()
+{
+    if (!m_bFillActive)
+        return;
+    m_pFill->Cancel();
+    // What a command does next must not be preceded by boxes about the fill it stopped;
+    // the rows still show "Error!" where a question failed.
+    m_bReportOnFinish = false;
+    WaitWhileBusy();
+}
+
+void COdomiraView::WaitForFill()
+{
+    if (m_bFillActive)
+        WaitWhileBusy();
+}
+
+void COdomiraView::WaitWhileBusy()
+{
+    ++m_nStopping;
+    ShowProgress();
+    emit commandStateChanged();
+    // The printers being asked answer within the library's time-outs; meanwhile the
+    // window repaints and the status bar says what it waits for.
+    QEventLoop loop;
+    while (m_pFill->IsBusy())
+    {
+        loop.processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 50);
+        ShowProgress();
+    }
+    --m_nStopping;
+    if (m_bFillActive)
+        TakeAnswers();
+    emit commandStateChanged();
 }
 
 void COdomiraView::UpdateUnitHeaders()
 {
     for (int column : {COLUMN_TOTAL_USAGE, COLUMN_HEAD_USAGE})
-        m_model->setHeaderData(column, Qt::Horizontal, ToQString(ColumnHeading(column).Left(63)));
+        m_model->SetHeading(column, ToQString(ColumnHeading(column).Left(63)));
     resizeColumnToContents(COLUMN_TOTAL_USAGE);
     resizeColumnToContents(COLUMN_HEAD_USAGE);
 }
@@ -348,7 +453,7 @@ int COdomiraView::GetItemCount() const
 
 int COdomiraView::GetSelectedCount() const
 {
-    return static_cast<int>(GetSelectedRows().size());
+    return selectionModel() ? static_cast<int>(selectionModel()->selectedRows().size()) : 0;
 }
 
 std::vector<int> COdomiraView::GetSelectedRows() const
@@ -356,29 +461,16 @@ std::vector<int> COdomiraView::GetSelectedRows() const
     std::vector<int> rows;
     if (!selectionModel())
         return rows;
-    for (int row = 0; row < m_model->rowCount(); ++row)
-        if (selectionModel()->isRowSelected(row, QModelIndex()))
-            rows.push_back(row);
+    for (const QModelIndex& index : selectionModel()->selectedRows())
+        rows.push_back(index.row());
+    std::sort(rows.begin(), rows.end());
     return rows;
 }
 
 CVarkoPrinterData* COdomiraView::GetPrinterAt(int row) const
 {
-    const QStandardItem* item = m_model->item(row, COLUMN_NAME);
-    if (!item)
-        return nullptr;
-    auto* printer =
-        reinterpret_cast<CVarkoPrinterData*>(item->data(kPrinterRole).value<quintptr>());
+    CVarkoPrinterData* printer = m_model->PrinterAt(row);
     return IsInCollection(printer) ? printer : nullptr;
-}
-
-int COdomiraView::FindRow(const CVarkoPrinterData* printer) const
-{
-    const auto key = reinterpret_cast<quintptr>(printer);
-    for (int row = 0; row < m_model->rowCount(); ++row)
-        if (m_model->item(row, COLUMN_NAME)->data(kPrinterRole).value<quintptr>() == key)
-            return row;
-    return -1;
 }
 
 bool COdomiraView::IsInCollection(const CVarkoPrinterData* printer) const
@@ -400,12 +492,39 @@ CVarkoPrinterData* COdomiraView::FirstSelectedPrinter() const
 
 void COdomiraView::FitColumns()
 {
+    // Each column as wide as the wider of its widest cell and its heading. Measuring
+    // every cell through the item delegate costs tens of milliseconds for a thousand
+    // rows, which the window would spend frozen; the text widths alone are cheap, and
+    // the delegate is asked only for the widest cell of each column.
+    const QFontMetrics metrics(font());
     for (int column = 0; column < COLUMN_COUNT; ++column)
-        resizeColumnToContents(column);
+    {
+        int widest = -1;
+        int widestRow = -1;
+        for (int row = 0; row < m_model->rowCount(); ++row)
+        {
+            const int width = metrics.horizontalAdvance(m_model->CellText(row, column));
+            if (width > widest)
+            {
+                widest = width;
+                widestRow = row;
+            }
+        }
+        int size = header()->sectionSizeHint(column);
+        if (widestRow >= 0)
+        {
+            QStyleOptionViewItem option;
+            initViewItemOption(&option);
+            const QModelIndex index = m_model->index(widestRow, column);
+            size = std::max(size, itemDelegateForIndex(index)->sizeHint(option, index).width());
+        }
+        header()->resizeSection(column, size);
+    }
 }
 
 void COdomiraView::OnPrinterDelete()
 {
+    StopFill();
     // The printers are taken before the first goes, so each row still names its own.
     std::vector<CVarkoPrinterData*> printers;
     for (int row : GetSelectedRows())
@@ -431,6 +550,7 @@ void COdomiraView::OnPrinterDelete()
 
 void COdomiraView::OnPrinterModify()
 {
+    StopFill();
     CVarkoPrinterData* printer = FirstSelectedPrinter();
     CVarkoPrinters* collection = m_doc.GetPrinters();
     if (!printer || !collection)
@@ -448,6 +568,7 @@ void COdomiraView::OnPrinterModify()
 
 void COdomiraView::OnPrinterSetSerialNumber()
 {
+    StopFill();
     CVarkoPrinterData* printer = FirstSelectedPrinter();
     if (!printer)
         return;
@@ -470,6 +591,7 @@ void COdomiraView::OnPrinterSetSerialNumber()
 
 void COdomiraView::OnPrinterViewHeadHistory()
 {
+    StopFill();
     CVarkoPrinterData* printer = FirstSelectedPrinter();
     if (!printer)
         return;
@@ -486,28 +608,31 @@ void COdomiraView::OnPrinterViewHeadHistory()
 
 void COdomiraView::OnPrinterResetHeadOdometer()
 {
-    CWaitCursor wait;
+    StopFill();
     CMapStringToOb map(10);
-    for (int row : GetSelectedRows())
     {
-        CVarkoPrinterData* printer = GetPrinterAt(row);
-        if (!printer)
-            continue;
-        try
+        CWaitCursor wait;
+        for (int row : GetSelectedRows())
         {
-            // The library asks the user for each printer; No is not a failure. A Yes is a
-            // new head for the odometer history.
-            CPromptAnswerWatch answer;
-            printer->ResetHeadOdometer();
-            if (answer.LastAnswer() == IDYES && m_doc.GetPrinters())
-                m_pHistory->RecordHeadReset(*m_doc.GetPrinters(), *printer);
+            CVarkoPrinterData* printer = GetPrinterAt(row);
+            if (!printer)
+                continue;
+            try
+            {
+                // The library asks the user for each printer; No is not a failure. A Yes
+                // is a new head for the odometer history.
+                CPromptAnswerWatch answer;
+                printer->ResetHeadOdometer();
+                if (answer.LastAnswer() == IDYES && m_doc.GetPrinters())
+                    m_pHistory->RecordHeadReset(*m_doc.GetPrinters(), *printer);
+            }
+            catch (const CException& e)
+            {
+                e.ReportError();
+                break;
+            }
+            map.SetAt(printer->Name(), printer);
         }
-        catch (const CException& e)
-        {
-            e.ReportError();
-            break;
-        }
-        map.SetAt(printer->Name(), printer);
     }
     auto hint = std::make_unique<COdomiraDoc::CPrinterHintObject>();
     hint->m_pPrinterMap = &map;
@@ -516,12 +641,17 @@ void COdomiraView::OnPrinterResetHeadOdometer()
 
 bool COdomiraView::IsOneBidirectionalSelected() const
 {
+    // Asking the record is safe during a fill: whether a port can answer depends on its
+    // kind alone, which only a command could change.
     CVarkoPrinterData* p = GetSelectedCount() == 1 ? FirstSelectedPrinter() : nullptr;
     return p && p->IsBidirectional();
 }
 
 void COdomiraView::OnPrinterOdometerHistory()
 {
+    // Like every command, it ends a running fill first; the fill's readings are then in
+    // the store for the dialog to show.
+    StopFill();
     CVarkoPrinterData* printer = FirstSelectedPrinter();
     CVarkoPrinters* printers = m_doc.GetPrinters();
     if (!printer || !printers)
@@ -549,11 +679,12 @@ void COdomiraView::OnPrinterOdometerHistory()
 
 template <class Print> void COdomiraView::RunBatchPrint(Print print)
 {
-    CWaitCursor wait;
+    StopFill();
     CMapStringToOb map(10);
     BuildSelectionMap(map);
     if (CVarkoPrinters* printers = m_doc.GetPrinters())
     {
+        CWaitCursor wait;
         try
         {
             print(*printers, map, GetDisplayUnits());
@@ -612,8 +743,9 @@ void COdomiraView::contextMenuEvent(QContextMenuEvent* event)
 void COdomiraView::mouseDoubleClickEvent(QMouseEvent* event)
 {
     QTreeView::mouseDoubleClickEvent(event);
-    OnPrinterModify();
     event->accept();
+    if (!IsStopping())
+        OnPrinterModify();
 }
 
 void COdomiraView::selectionChanged(const QItemSelection& selected,
@@ -623,9 +755,9 @@ void COdomiraView::selectionChanged(const QItemSelection& selected,
     emit commandStateChanged();
 }
 
-void COdomiraView::OnPostedMessage(UINT message, WPARAM wParam, LPARAM lParam)
+void COdomiraView::OnPostedMessage(UINT, WPARAM, LPARAM)
 {
-    QCoreApplication::postEvent(this, new CPostedMessageEvent(message, wParam, lParam));
+    QCoreApplication::postEvent(this, new QEvent(kPostedMessageEvent));
 }
 
 bool COdomiraView::event(QEvent* event)

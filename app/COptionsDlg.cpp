@@ -6,39 +6,12 @@
 #include "StringTable.h"
 
 #include <QComboBox>
-#include <QGridLayout>
-#include <QHBoxLayout>
-#include <QLabel>
-#include <QPushButton>
 
-COptionsDlg::COptionsDlg() : CDialog(IDD, nullptr)
+COptionsDlg::COptionsDlg() : CSingleFieldDlg(IDD, QStringLiteral("Options"))
 {
-    setWindowTitle(QStringLiteral("Options"));
-    auto* label = new QLabel(QStringLiteral("Default Odometer Units:"), this);
     m_displayUnitsCombo = new QComboBox(this);
     SetControlId(m_displayUnitsCombo, IDC_DISPLAY_UNITS, "IDC_DISPLAY_UNITS");
-    m_displayUnitsCombo->setMinimumWidth(DialogUnitsX(75));
-    label->setBuddy(m_displayUnitsCombo);
-
-    auto* ok = new QPushButton(QStringLiteral("OK"), this);
-    SetControlId(ok, IDOK, "IDOK");
-    ok->setDefault(true);
-    auto* cancel = new QPushButton(QStringLiteral("Cancel"), this);
-    SetControlId(cancel, IDCANCEL, "IDCANCEL");
-    connect(ok, &QPushButton::clicked, this, [this] { OnOK(); });
-    connect(cancel, &QPushButton::clicked, this, [this] { OnCancel(); });
-
-    auto* grid = new QGridLayout(this);
-    grid->addWidget(label, 0, 0);
-    grid->addWidget(m_displayUnitsCombo, 0, 1);
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch();
-    buttons->addWidget(ok);
-    buttons->addWidget(cancel);
-    buttons->addStretch();
-    grid->addLayout(buttons, 1, 0, 1, 2);
-    grid->setSizeConstraint(QLayout::SetFixedSize);
-    SetTabOrderList({m_displayUnitsCombo, ok, cancel});
+    LayOut(QStringLiteral("Default Odometer Units:"), m_displayUnitsCombo, 75);
 }
 
 COptionsDlg::~COptionsDlg() = default;

@@ -1,11 +1,11 @@
 #pragma once
 // Options: the display units of the odometer columns. OK stores the chosen item's text
 // in the application settings; the caller then has the list asked again.
-#include "CDialog.h"
+#include "CSingleFieldDlg.h"
 
 class QComboBox;
 
-class COptionsDlg : public CDialog
+class COptionsDlg : public CSingleFieldDlg
 {
     Q_OBJECT
 public:

@@ -4,11 +4,7 @@
 #include "Resource.h"
 #include "UserPrompt.h"
 
-#include <QGridLayout>
-#include <QHBoxLayout>
-#include <QLabel>
 #include <QLineEdit>
-#include <QPushButton>
 #include <QValidator>
 
 namespace
@@ -38,36 +34,13 @@ private:
 } // namespace
 
 CSerialNumberDlg::CSerialNumberDlg(const CString& serialNumber)
-    : CDialog(IDD, nullptr), m_serialNumber(serialNumber)
+    : CSingleFieldDlg(IDD, QStringLiteral("Set Serial Number")), m_serialNumber(serialNumber)
 {
-    setWindowTitle(QStringLiteral("Set Serial Number"));
-    auto* label = new QLabel(QStringLiteral("Serial Number:"), this);
     m_serialNumberEdit = new QLineEdit(this);
     SetControlId(m_serialNumberEdit, IDC_SERIAL_NUMBER, "IDC_SERIAL_NUMBER");
-    m_serialNumberEdit->setMinimumWidth(DialogUnitsX(123));
     m_serialNumberEdit->setValidator(
         new CLimitTextValidator(m_serialNumberEdit, m_bLimitText, MAX_SERIAL_CHARS));
-    label->setBuddy(m_serialNumberEdit);
-
-    auto* ok = new QPushButton(QStringLiteral("OK"), this);
-    SetControlId(ok, IDOK, "IDOK");
-    ok->setDefault(true);
-    auto* cancel = new QPushButton(QStringLiteral("Cancel"), this);
-    SetControlId(cancel, IDCANCEL, "IDCANCEL");
-    connect(ok, &QPushButton::clicked, this, [this] { OnOK(); });
-    connect(cancel, &QPushButton::clicked, this, [this] { OnCancel(); });
-
-    auto* grid = new QGridLayout(this);
-    grid->addWidget(label, 0, 0);
-    grid->addWidget(m_serialNumberEdit, 0, 1);
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch();
-    buttons->addWidget(ok);
-    buttons->addWidget(cancel);
-    buttons->addStretch();
-    grid->addLayout(buttons, 1, 0, 1, 2);
-    grid->setSizeConstraint(QLayout::SetFixedSize);
-    SetTabOrderList({m_serialNumberEdit, ok, cancel});
+    LayOut(QStringLiteral("Serial Number:"), m_serialNumberEdit, 123);
 }
 
 CSerialNumberDlg::~CSerialNumberDlg() = default;

@@ -1,12 +1,12 @@
 #pragma once
 // Set Serial Number: one edit field, filled with the printer's current serial number.
 // The caller reads m_serialNumber after OK.
-#include "CDialog.h"
+#include "CSingleFieldDlg.h"
 #include "CString.h"
 
 class QLineEdit;
 
-class CSerialNumberDlg : public CDialog
+class CSerialNumberDlg : public CSingleFieldDlg
 {
     Q_OBJECT
 public:

@@ -72,6 +72,9 @@ void CSearchNetworkWidget::SetTimer(UINT id, UINT periodMs)
     if (!timer)
     {
         timer = new QTimer(this);
+        // The search window is a promise to the printers: a coarse timer may end it up
+        // to 5 % early and miss the last answers.
+        timer->setTimerType(Qt::PreciseTimer);
         connect(timer, &QTimer::timeout, this,
                 [this, id]
                 {

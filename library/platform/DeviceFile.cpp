@@ -1,5 +1,6 @@
 #include "DeviceFile.h"
 
+#include "CancellablePoll.h"
 #include "DeviceFileObject.h"
 #include "DeviceNames.h"
 #include "ErrorMapping.h"
@@ -36,18 +37,20 @@ long long msSince(Clock::time_point t)
     return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t).count();
 }
 
+// Every wait ends early, with ECANCELED, when the calling thread's job is cancelled.
 int pollOne(int fd, short events, int timeoutMs, short* revents)
 {
     struct pollfd p = {fd, events, 0};
-    int r = Sys().poll(&p, 1, timeoutMs);
+    int r = PollOrCancel(&p, 1, timeoutMs);
     if (revents)
         *revents = r > 0 ? p.revents : 0;
     return r;
 }
 
-void sleepMs(int ms)
+// False when the wait was cancelled.
+bool sleepMs(int ms)
 {
-    Sys().poll(nullptr, 0, ms);
+    return !(PollOrCancel(nullptr, 0, ms) < 0 && errno == ECANCELED);
 }
 
 BOOL fail(int err)
@@ -118,6 +121,11 @@ HANDLE CreateFileA(const char* name, DWORD access, DWORD share, void*, DWORD dis
         mode = O_RDONLY;
 
     CString path = ResolveDeviceName(CString(name));
+    if (path.IsEmpty())
+    {
+        SetLastError(ERROR_FILE_NOT_FOUND);
+        return INVALID_HANDLE_VALUE;
+    }
     // O_NONBLOCK: opening a serial line must not wait for carrier, and every later
     // wait is a poll with a limit. O_NOCTTY: a printer line never becomes our terminal.
     int fd;
@@ -420,7 +428,12 @@ BOOL WriteFile(HANDLE handle, const void* buffer, DWORD count, DWORD* written, v
             // Try again shortly instead of spinning.
             int slice = wait < 0 ? kRetrySliceMs
                                  : static_cast<int>(std::min<long long>(wait, kRetrySliceMs));
-            sleepMs(slice);
+            if (!sleepMs(slice))
+            {
+                if (written)
+                    *written = sent;
+                return fail(ECANCELED);
+            }
             readyButRefused = false;
             continue;
         }
@@ -445,6 +458,65 @@ BOOL WriteFile(HANDLE handle, const void* buffer, DWORD count, DWORD* written, v
     if (written)
         *written = sent;
     return TRUE;
+}
+
+BOOL FlushFileBuffers(HANDLE handle)
+{
+    DeviceFileObject* object = LookUpDeviceFile(handle);
+    if (!object)
+        return failWith(ERROR_INVALID_HANDLE);
+    // A terminal's output queue drains by itself and is not dropped at close.
+    if (object->tty)
+        return TRUE;
+    const COMMTIMEOUTS& to = object->timeouts;
+    long long limit = to.WriteTotalTimeoutConstant ? to.WriteTotalTimeoutConstant : 0;
+    if (object->writeStallLimitMs && (!limit || object->writeStallLimitMs < limit))
+        limit = object->writeStallLimitMs;
+    const Clock::time_point start = Clock::now();
+    for (;;)
+    {
+        long long left = limit ? limit - msSince(start) : -1;
+        if (limit && left <= 0)
+            return failWith(ERROR_TIMEOUT);
+        short revents = 0;
+        int pr = pollOne(object->fd, POLLOUT, static_cast<int>(left), &revents);
+        if (pr < 0 && errno == EINTR)
+            continue;
+        if (pr < 0)
+            return fail(errno);
+        // poll's own time limit has passed.
+        if (pr == 0)
+            return failWith(ERROR_TIMEOUT);
+        if (revents & POLLNVAL)
+            return fail(EBADF);
+        if (revents & (POLLERR | POLLHUP))
+            return fail(EIO);
+        if (revents & POLLOUT)
+            return TRUE;
+    }
+}
+
+bool DeviceExists(const char* name)
+{
+    if (!name || !*name)
+        return false;
+    CString path = ResolveDeviceName(CString(name));
+    if (path.IsEmpty())
+        return false;
+    // Nothing but open and close: no lock, no exclusive mode, no line settings, and
+    // O_NONBLOCK so that a line without carrier cannot hold the open up.
+    int fd;
+    do
+        fd = Sys().open(path.GetString(), O_RDWR | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0);
+    while (fd < 0 && errno == EINTR);
+    if (fd >= 0)
+    {
+        Sys().close(fd);
+        return true;
+    }
+    // In use by another program (a driver that allows one opener), or not ours to
+    // open: the port is there all the same.
+    return errno == EBUSY || errno == EACCES || errno == EPERM || errno == EAGAIN;
 }
 
 BOOL SetCommTimeouts(HANDLE handle, const COMMTIMEOUTS* timeouts)

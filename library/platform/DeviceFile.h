@@ -6,7 +6,9 @@
 // ERROR_INVALID_HANDLE instead of touching memory.
 //
 // Every descriptor is opened non-blocking and all waiting is done with poll, so no call
-// blocks beyond the time-outs its handle carries. Every system call goes through the
+// blocks beyond the time-outs its handle carries; a wait also ends, with
+// ERROR_OPERATION_ABORTED, when the calling thread's cancel event is set
+// (CThreadCancelScope, WaitHandles.h). Every system call goes through the
 // Sys() seam. errno is captured at the failing call and turned into a Win32 number
 // (ErrorMapping.h); GetLastErrorText() keeps the system's words for it.
 //
@@ -129,6 +131,21 @@ BOOL WriteFile(HANDLE handle, const void* buffer, DWORD count, DWORD* written, v
 // there (up to count). 0 bytes and TRUE when nothing came. This is the transfer of a
 // USB printer: one completion per request.
 BOOL ReadFileWithin(HANDLE handle, void* buffer, DWORD count, DWORD* received, DWORD waitMs);
+
+// Waits until the device has finished what was written to it: a USB printer's
+// driver returns from a write once the last piece is handed to the bus, and closing
+// the device then would throw that piece away; it reports the device writable again
+// when the transfer has completed. The wait is bounded by the handle's write limit
+// (its write stall limit, or its total write time-out when shorter) and fails with
+// ERROR_TIMEOUT when the device never gets there. A terminal has nothing pending that
+// a close would drop: TRUE at once.
+BOOL FlushFileBuffers(HANDLE handle);
+
+// Whether a device of that name is there, without taking it: a bare non-blocking open
+// and close of what the name resolves to, which changes no setting of the device (no
+// lock, no exclusive mode, no line settings), so a line another program uses is left
+// as it was. True when it opens, or when it is refused as busy or not ours to open.
+bool DeviceExists(const char* name);
 
 BOOL SetCommTimeouts(HANDLE handle, const COMMTIMEOUTS* timeouts);
 BOOL GetCommTimeouts(HANDLE handle, COMMTIMEOUTS* timeouts);

@@ -116,5 +116,9 @@ CString ResolveDeviceName(const CString& name)
         if (!device.IsEmpty())
             return device;
     }
+    // A Windows device name that nothing maps is simply absent: opened as given it
+    // would be a file of that name in whatever folder the program runs in.
+    if (prefixed || numberAfter(shortName, "COM") > 0 || numberAfter(shortName, "LPT") > 0)
+        return CString();
     return name;
 }

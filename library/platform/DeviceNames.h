@@ -13,7 +13,9 @@
 //   3. Otherwise the fixed rule: COM1-COM32 -> /dev/ttyS0-31, COM33-COM64 ->
 //      /dev/ttyUSB0-31, COM65-COM96 -> /dev/ttyACM0-31, LPT1-LPT8 -> /dev/lp0-7
 //      (the names are matched ignoring case, as Windows does).
-//   4. Anything else (a USB device path, a path into an override folder) is opened as
+//   4. A COM or LPT name, or any name with the "\\.\" prefix, that neither rule maps
+//      has no device: it resolves to empty text and is never opened.
+//   5. Anything else (a USB device path, a path into an override folder) is opened as
 //      given.
 //
 // Threading: reads the environment and the file system only; callable from any thread.
@@ -26,7 +28,7 @@
 std::vector<CString> DeviceOverrideDirs();
 // The first override folder that exists, or empty text.
 CString ExistingDeviceOverrideDir();
-// The path a device name opens.
+// The path a device name opens; empty when the name has no device.
 CString ResolveDeviceName(const CString& name);
 // The Linux device the fixed rule gives for a short name such as COM3, or empty text.
 CString DefaultDeviceForName(const CString& shortName);

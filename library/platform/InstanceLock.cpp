@@ -12,33 +12,34 @@
 
 namespace
 {
-bool usableRuntimeDir(const std::string& dir)
+// A folder that must be ours, a real folder (not a link to somewhere else) and closed
+// to others, or another user could hold our lock or swap the lock file.
+bool privateFolder(const std::string& dir)
 {
-    struct stat st;
-    return !dir.empty() && dir[0] == '/' && ::stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode) &&
-           ::access(dir.c_str(), W_OK | X_OK) == 0;
-}
-
-// /tmp is shared with every user: the folder must be ours, a real folder (not a link to
-// somewhere else) and closed to others, or another user could hold our lock or swap
-// the lock file.
-std::string privateTmpDir()
-{
-    std::string dir = "/tmp/varko-" + std::to_string(::getuid());
     if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST)
-        return {};
+        return false;
     struct stat st;
-    if (::lstat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::getuid() ||
-        (st.st_mode & 077) != 0)
-        return {};
-    return dir;
+    return ::lstat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::getuid() &&
+           (st.st_mode & 077) == 0;
 }
 
+// Only the user id decides where the lock lives, so that every process of one user
+// finds the same file: a program started by cron or a service has no XDG_RUNTIME_DIR,
+// the desktop's has, and the two must still exclude each other. A relocated settings
+// root (VARKO_SETTINGS_ROOT: tests, the demo) is a world of its own and carries its own
+// lock.
 std::string lockFolder()
 {
-    if (const char* run = std::getenv("XDG_RUNTIME_DIR"); run && usableRuntimeDir(run))
-        return run;
-    return privateTmpDir();
+    if (const char* relocated = std::getenv("VARKO_SETTINGS_ROOT"); relocated && *relocated)
+    {
+        std::string root = relocated;
+        if (::mkdir(root.c_str(), 0700) != 0 && errno != EEXIST)
+            return {};
+        std::string dir = root + "/run";
+        return privateFolder(dir) ? dir : std::string();
+    }
+    std::string dir = "/tmp/varko-" + std::to_string(::getuid());
+    return privateFolder(dir) ? dir : std::string();
 }
 } // namespace
 

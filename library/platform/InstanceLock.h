@@ -1,10 +1,14 @@
 #pragma once
 // The named mutex that keeps two programs built on the printer library from running at
 // once ("VarkoPrinters"). It is an advisory lock (flock) on a file named after the
-// mutex in $XDG_RUNTIME_DIR; without that folder, in a private per-user folder
-// /tmp/varko-<uid> that must be a real folder owned by the user with no access for
-// others (a folder someone else planted is never used). The kernel drops the lock
-// when the holder ends, however it ends, so a crashed program never blocks the next.
+// mutex in the private per-user folder /tmp/varko-<uid>, which must be a real folder
+// owned by the user with no access for others (a folder someone else planted is never
+// used). The folder follows from the user id alone, so every process of the user finds
+// the same lock whatever its environment (a desktop session's XDG_RUNTIME_DIR is not
+// there for cron or a service). When VARKO_SETTINGS_ROOT relocates the settings (tests,
+// the demo), the lock moves with them, to $VARKO_SETTINGS_ROOT/run. The kernel drops
+// the lock when the holder ends, however it ends, so a crashed program never blocks
+// the next.
 //
 // Like the named mutex it stands in for, a second holder in the same process is
 // refused as well: each CInstanceLock opens the file on its own.

@@ -1,7 +1,9 @@
 #include "QtUserPrompt.h"
 
+#include "CEvent.h"
 #include "CString.h"
 #include "QtText.h"
+#include "WaitHandles.h"
 
 #include <QApplication>
 #include <QMessageBox>
@@ -10,6 +12,8 @@
 #include <QThread>
 
 #include <cstdio>
+#include <memory>
+#include <mutex>
 
 namespace
 {
@@ -127,10 +131,50 @@ int CQtUserPrompt::MessageBox(const CString& text, const CString& caption, UINT 
     if (QThread::currentThread() == app->thread())
         return ShowOnGuiThread(text, caption, type);
 
-    int result = IDCANCEL;
+    // The box is handed to the GUI thread, and this thread waits for the answer or for
+    // its own cancel event (a download job that is being stopped), whichever comes
+    // first. The GUI thread may be the very thread stopping the job, busy waiting for
+    // this one: the job must not wait for a box that thread cannot show. A box withdrawn
+    // before it was shown is never shown.
+    struct Request
+    {
+        std::mutex lock;
+        bool withdrawn = false;
+        int result = -1;
+        CEvent answered{false, true};
+    };
+    auto request = std::make_shared<Request>();
     QMetaObject::invokeMethod(
-        app, [&] { result = ShowOnGuiThread(text, caption, type); }, Qt::BlockingQueuedConnection);
-    return result;
+        app,
+        [request, text, caption, type]
+        {
+            {
+                std::lock_guard g(request->lock);
+                if (request->withdrawn)
+                    return;
+            }
+            int r = ShowOnGuiThread(text, caption, type);
+            {
+                std::lock_guard g(request->lock);
+                request->result = r;
+            }
+            request->answered.SetEvent();
+        },
+        Qt::QueuedConnection);
+    if (WaitForEventOrCancel(request->answered.m_hObject, INFINITE) == WAIT_OBJECT_0)
+    {
+        std::lock_guard g(request->lock);
+        return request->result;
+    }
+    {
+        std::lock_guard g(request->lock);
+        request->withdrawn = true;
+    }
+    // Taken as the box would be closed without a button.
+    UINT kind = type & MB_TYPEMASK;
+    if (kind == MB_OKCANCEL || kind == MB_YESNOCANCEL || kind == MB_RETRYCANCEL_)
+        return IDCANCEL;
+    return kind == MB_YESNO ? IDNO : IDOK;
 }
 
 IUserPrompt* InstallQtUserPrompt()

@@ -5,8 +5,10 @@
 //
 // Threading: MessageBox may be called from any thread. On the GUI thread the box runs
 // there; from any other thread the call is handed to the GUI thread and the calling
-// thread waits there for the answer. A worker thread that prompts therefore needs the
-// GUI thread to be serving its event loop.
+// thread waits for the answer. A worker thread that prompts therefore needs the GUI
+// thread to be serving its event loop, unless the worker's cancel event is set
+// (CThreadCancelScope): then the wait ends, the box is withdrawn if it has not been
+// shown yet, and the answer is the one for a box closed without a button.
 #include "Export.h"
 #include "UserPrompt.h"
 

@@ -1,12 +1,14 @@
 #include "SettingsStore.h"
 
 #include "CArchive.h"
+#include "SysCalls.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
+#include <fcntl.h>
+#include <iterator>
 #include <mutex>
 #include <pwd.h>
 #include <string>
@@ -37,8 +39,21 @@ struct Value
     DWORD type = REG_NONE;
     std::vector<BYTE> data;
 };
-// Insertion order is kept so an edited file keeps its lines where the user put them.
-using ValueList = std::vector<std::pair<std::string, Value>>;
+
+// One line of a value file. A line this version cannot read (a comment, a hand edit, a
+// value type of a later version) is kept as it was written, so rewriting the file for
+// another value never loses it; if its name can be made out, setting or deleting that
+// name replaces or removes it.
+struct Line
+{
+    std::string name;
+    bool named = false;  // name holds the value's name
+    bool parsed = false; // value is valid; otherwise raw is written back unchanged
+    Value value;
+    std::string raw;
+};
+// File order is kept so an edited file keeps its lines where the user put them.
+using ValueList = std::vector<Line>;
 
 bool isDirectory(const std::string& path)
 {
@@ -314,39 +329,92 @@ std::string formatLine(const std::string& name, const Value& value)
     return out;
 }
 
-ValueList readValues(const std::string& dir)
+bool sameName(const std::string& a, const std::string& b)
 {
-    ValueList values;
-    std::ifstream in(dir + "/" + kValuesFile, std::ios::binary);
-    std::string line;
-    while (std::getline(in, line))
+    // Value names are not case-sensitive on the original platform.
+    return strcasecmp(a.c_str(), b.c_str()) == 0;
+}
+
+// The name of a line that could not be read as a whole, when it starts like a value.
+bool nameOfLine(const std::string& line, std::string& name)
+{
+    std::size_t i = 0;
+    if (!line.empty() && line[0] == '@')
     {
+        name.clear();
+        i = 1;
+    }
+    else if (!parseQuoted(line, i, name))
+        return false;
+    return i < line.size() && line[i] == '=';
+}
+
+// Reads the key's whole value file. A missing file is an empty list; a file that exists
+// but cannot be read to its end is an error, and the caller must not write over it.
+LONG readValues(const std::string& dir, ValueList& values)
+{
+    values.clear();
+    std::string path = dir + "/" + kValuesFile;
+    int fd;
+    do
+        fd = Sys().open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY, 0);
+    while (fd < 0 && errno == EINTR);
+    if (fd < 0)
+        return errno == ENOENT ? static_cast<LONG>(ERROR_SUCCESS) : errnoToResult(errno);
+    std::string text;
+    char buffer[4096];
+    for (;;)
+    {
+        ssize_t n = Sys().read(fd, buffer, sizeof buffer);
+        if (n > 0)
+        {
+            text.append(buffer, static_cast<std::size_t>(n));
+            continue;
+        }
+        if (n == 0)
+            break;
+        if (errno == EINTR)
+            continue;
+        int err = errno;
+        Sys().close(fd);
+        return err == EISDIR ? static_cast<LONG>(ERROR_ACCESS_DENIED) : errnoToResult(err);
+    }
+    Sys().close(fd);
+
+    std::size_t start = 0;
+    while (start < text.size())
+    {
+        std::size_t end = text.find('\n', start);
+        std::string line = text.substr(start, end == std::string::npos ? end : end - start);
+        start = end == std::string::npos ? text.size() : end + 1;
         if (!line.empty() && line.back() == '\r')
             line.pop_back();
-        std::string name;
-        Value v;
-        if (parseLine(line, name, v))
+        Line l;
+        l.raw = line;
+        l.parsed = parseLine(line, l.name, l.value);
+        l.named = l.parsed || nameOfLine(line, l.name);
+        if (l.parsed)
         {
             // A name given twice: the later line wins, as a registry import would do.
-            bool replaced = false;
-            for (auto& [n, old] : values)
-                if (strcasecmp(n.c_str(), name.c_str()) == 0)
-                {
-                    old = v;
-                    replaced = true;
-                }
-            if (!replaced)
-                values.emplace_back(name, v);
+            auto earlier =
+                std::find_if(values.begin(), values.end(),
+                             [&](const Line& v) { return v.parsed && sameName(v.name, l.name); });
+            if (earlier != values.end())
+            {
+                earlier->value = l.value;
+                continue;
+            }
         }
+        values.push_back(std::move(l));
     }
-    return values;
+    return static_cast<LONG>(ERROR_SUCCESS);
 }
 
 LONG writeValues(const std::string& dir, const ValueList& values)
 {
     std::string text;
-    for (const auto& [name, v] : values)
-        text += formatLine(name, v) + "\n";
+    for (const Line& l : values)
+        text += (l.parsed ? formatLine(l.name, l.value) : l.raw) + "\n";
     try
     {
         WriteFileAtomically(CString(dir + "/" + kValuesFile),
@@ -430,12 +498,14 @@ LONG RegQueryValueExA(HKEY key, const char* valueName, DWORD*, DWORD* type, BYTE
     if (data && !cbData)
         return static_cast<LONG>(ERROR_INVALID_PARAMETER);
     std::string name = valueName ? valueName : "";
-    ValueList values = readValues(key->dir);
-    for (const auto& [n, v] : values)
+    ValueList values;
+    if (LONG r = readValues(key->dir, values); r != static_cast<LONG>(ERROR_SUCCESS))
+        return r;
+    for (const Line& line : values)
     {
-        // Value names are not case-sensitive on the original platform.
-        if (strcasecmp(n.c_str(), name.c_str()) != 0)
+        if (!line.parsed || !sameName(line.name, name))
             continue;
+        const Value& v = line.value;
         std::vector<BYTE> bytes = v.data;
         if (v.type == REG_SZ)
             bytes.push_back(0); // the stored size counts the terminator
@@ -483,17 +553,29 @@ LONG RegSetValueExA(HKEY key, const char* valueName, DWORD, DWORD type, const BY
     if (!writable(key->dir))
         return isDirectory(key->dir) ? static_cast<LONG>(ERROR_ACCESS_DENIED)
                                      : static_cast<LONG>(ERROR_FILE_NOT_FOUND);
-    ValueList values = readValues(key->dir);
-    bool replaced = false;
-    for (auto& [n, old] : values)
-        if (strcasecmp(n.c_str(), name.c_str()) == 0)
-        {
-            old = v;
-            replaced = true;
-            break;
-        }
-    if (!replaced)
-        values.emplace_back(name, v);
+    // A file that could not be read whole is never written over: what it holds beyond
+    // this one value would be lost.
+    ValueList values;
+    if (LONG r = readValues(key->dir, values); r != static_cast<LONG>(ERROR_SUCCESS))
+        return r;
+    Line line;
+    line.name = name;
+    line.named = line.parsed = true;
+    line.value = v;
+    auto first = std::find_if(values.begin(), values.end(),
+                              [&](const Line& l) { return l.named && sameName(l.name, name); });
+    if (first == values.end())
+        values.push_back(std::move(line));
+    else
+    {
+        line.name = first->name; // the name keeps the spelling it was created with
+        *first = std::move(line);
+        // Any other line of that name (one this version could not read) goes with it.
+        values.erase(std::remove_if(std::next(first), values.end(),
+                                    [&](const Line& l)
+                                    { return l.named && sameName(l.name, name); }),
+                     values.end());
+    }
     return writeValues(key->dir, values);
 }
 
@@ -503,14 +585,15 @@ LONG RegDeleteValueA(HKEY key, const char* valueName)
         return static_cast<LONG>(ERROR_INVALID_HANDLE);
     std::string name = valueName ? valueName : "";
     std::lock_guard g(g_writeLock);
-    ValueList values = readValues(key->dir);
-    for (auto it = values.begin(); it != values.end(); ++it)
-        if (strcasecmp(it->first.c_str(), name.c_str()) == 0)
-        {
-            values.erase(it);
-            return writeValues(key->dir, values);
-        }
-    return static_cast<LONG>(ERROR_FILE_NOT_FOUND);
+    ValueList values;
+    if (LONG r = readValues(key->dir, values); r != static_cast<LONG>(ERROR_SUCCESS))
+        return r;
+    auto gone = std::remove_if(values.begin(), values.end(),
+                               [&](const Line& l) { return l.named && sameName(l.name, name); });
+    if (gone == values.end())
+        return static_cast<LONG>(ERROR_FILE_NOT_FOUND);
+    values.erase(gone, values.end());
+    return writeValues(key->dir, values);
 }
 
 LONG RegCloseKey(HKEY key)

@@ -20,6 +20,12 @@
 // value), ERROR_ACCESS_DENIED when the user may not write there. Callers that ignore a
 // failed write (as the download limit does) simply do not look at the result.
 //
+// Lines of a value file that this version cannot read (comments, hand edits, value
+// types of a later version) are kept as they are when the file is rewritten for another
+// value. A value file that exists but cannot be read to its end is never rewritten: the
+// write (and a query) fails with the error of the read, ERROR_ACCESS_DENIED for a file
+// the user may not read.
+//
 // Threading: any thread. A write replaces the value file atomically (temporary file,
 // rename), so a reader never sees half a file; two processes writing the same key at the
 // same moment may lose one of the two updates, as a last-writer-wins store.

@@ -1,9 +1,11 @@
 #include "Sockets.h"
 
+#include "CancellablePoll.h"
 #include "DeviceFile.h"
 #include "ErrorMapping.h"
 #include "SysCalls.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cctype>
 #include <cerrno>
@@ -136,7 +138,7 @@ SOCKET TcpConnect(const CString& host, DWORD port, int limitMs)
                 return failSocket(ETIMEDOUT);
             }
             struct pollfd p = {s, POLLOUT, 0};
-            int pr = Sys().poll(&p, 1, static_cast<int>(left));
+            int pr = PollOrCancel(&p, 1, static_cast<int>(left));
             if (pr < 0 && errno == EINTR)
                 continue;
             if (pr < 0)
@@ -185,9 +187,14 @@ int TcpSendAll(SOCKET s, const void* buffer, DWORD count, int stallLimitMs)
             return failSocket(errno);
         long long left = stallLimitMs - msSince(lastProgress);
         if (left <= 0)
-            return failSocket(ETIMEDOUT);
+        {
+            // The bytes the stack took are on their way to the printer: the caller must
+            // hear how many, or it would send them a second time.
+            failSocket(ETIMEDOUT);
+            return static_cast<int>(sent);
+        }
         struct pollfd p = {s, POLLOUT, 0};
-        int pr = Sys().poll(&p, 1, static_cast<int>(left));
+        int pr = PollOrCancel(&p, 1, static_cast<int>(left));
         if (pr < 0 && errno != EINTR)
             return failSocket(errno);
     }
@@ -223,9 +230,13 @@ bool TcpWaitSendQueueEmpty(SOCKET s, int limitMs)
         int queued = 0;
         if (Sys().ioctl(s, SIOCOUTQ, &queued) < 0 || queued <= 0)
             return true;
-        if (msSince(start) >= limitMs)
+        long long spent = msSince(start);
+        if (spent >= limitMs)
             return false;
-        Sys().poll(nullptr, 0, 10);
+        if (PollOrCancel(nullptr, 0, static_cast<int>(std::min<long long>(10, limitMs - spent))) <
+                0 &&
+            errno == ECANCELED)
+            return false;
     }
 }
 

@@ -4,8 +4,10 @@
 // system's text as the thread's last error (GetLastError, WSAGetLastError).
 //
 // Sockets are always non-blocking underneath; the calls that wait do it with poll and
-// a limit. A send never raises SIGPIPE: a printer that resets the connection gives an
-// error number, never a signal that would end the program.
+// a limit, and end early with ERROR_OPERATION_ABORTED (995) when the calling thread's
+// cancel event is set (CThreadCancelScope, WaitHandles.h). A send never raises SIGPIPE:
+// a printer that resets the connection gives an error number, never a signal that would
+// end the program.
 //
 // Threading: a socket is used by one thread at a time. No global state.
 #include "CString.h"
@@ -41,14 +43,16 @@ bool ResolveTcpAddress(const CString& host, DWORD port, sockaddr_in* address);
 // A connected stream socket to host:port within limitMs, or INVALID_SOCKET.
 SOCKET TcpConnect(const CString& host, DWORD port, int limitMs = TCP_CONNECT_LIMIT_MS);
 // Hands all count bytes to the stack and returns count, or SOCKET_ERROR. A peer that
-// takes nothing for stallLimitMs ends the send with WSAETIMEDOUT (the connection stays
-// up).
+// takes nothing for stallLimitMs ends the send early, the connection staying up: the
+// result is then the number of bytes the stack did take (0 when none), and the last
+// error is WSAETIMEDOUT.
 int TcpSendAll(SOCKET s, const void* buffer, DWORD count, int stallLimitMs);
 // What has already arrived, up to capacity, without waiting: the count, 0 when the
 // peer has closed its side, or SOCKET_ERROR (WSAEWOULDBLOCK when nothing is there).
 int TcpReceiveNow(SOCKET s, void* buffer, DWORD capacity);
 int TcpShutdown(SOCKET s, int how);
-// Waits at most limitMs until the peer has acknowledged everything sent.
+// Waits at most limitMs until the peer has acknowledged everything sent (false when it
+// has not, or the wait was cancelled).
 bool TcpWaitSendQueueEmpty(SOCKET s, int limitMs);
 // True while the socket still has a peer (the connection was not reset or closed).
 bool TcpIsConnected(SOCKET s);

@@ -1,11 +1,16 @@
 #include "WaitHandles.h"
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <memory>
 #include <mutex>
+#include <poll.h>
+#include <sys/eventfd.h>
 #include <thread>
+#include <unistd.h>
 #include <unordered_map>
 
 namespace
@@ -16,7 +21,40 @@ struct WaitObject
     std::condition_variable changed;
     bool signalled = false;
     bool manualReset = true;
+    // Readable while signalled; made by GetEventDescriptor. Closed with the object, which
+    // lives as long as anyone (a SetEvent under way included) still holds it.
+    int fd = -1;
+
+    ~WaitObject()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
+
+    // With lock held: the descriptor follows the state.
+    void Mirror()
+    {
+        if (fd < 0)
+            return;
+        std::uint64_t count;
+        if (signalled)
+        {
+            count = 1;
+            // A counter that is already non-zero stays readable; nothing more to do.
+            while (::write(fd, &count, sizeof count) < 0 && errno == EINTR)
+            {
+            }
+        }
+        else
+        {
+            while (::read(fd, &count, sizeof count) < 0 && errno == EINTR)
+            {
+            }
+        }
+    }
 };
+
+thread_local HANDLE t_cancelEvent = nullptr;
 
 enum : std::uintptr_t
 {
@@ -92,6 +130,7 @@ static BOOL setSignalled(HANDLE h, bool on)
     {
         std::lock_guard g(obj->lock);
         obj->signalled = on;
+        obj->Mirror();
     }
     if (on)
         obj->changed.notify_all();
@@ -149,7 +188,10 @@ DWORD WaitForSingleObject(HANDLE handle, DWORD ms)
     if (!got)
         return WAIT_TIMEOUT;
     if (!obj->manualReset)
+    {
         obj->signalled = false;
+        obj->Mirror();
+    }
     return WAIT_OBJECT_0;
 }
 
@@ -182,4 +224,86 @@ void SignalThreadEnded(HANDLE handle)
         obj->signalled = true;
     }
     obj->changed.notify_all();
+}
+
+int GetEventDescriptor(HANDLE event)
+{
+    if ((key(event) & kTagMask) != kEventTag)
+        return -1;
+    auto obj = lookup(event);
+    if (!obj)
+        return -1;
+    std::lock_guard g(obj->lock);
+    if (obj->fd < 0)
+    {
+        obj->fd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+        obj->Mirror();
+    }
+    return obj->fd;
+}
+
+CThreadCancelScope::CThreadCancelScope(HANDLE event) : m_previous(t_cancelEvent)
+{
+    t_cancelEvent = event;
+}
+
+CThreadCancelScope::~CThreadCancelScope()
+{
+    t_cancelEvent = m_previous;
+}
+
+HANDLE GetThreadCancelEvent()
+{
+    return t_cancelEvent;
+}
+
+bool IsThreadCancelled()
+{
+    return t_cancelEvent && WaitForSingleObject(t_cancelEvent, 0) == WAIT_OBJECT_0;
+}
+
+int ThreadCancelDescriptor()
+{
+    return t_cancelEvent ? GetEventDescriptor(t_cancelEvent) : -1;
+}
+
+DWORD WaitForEventOrCancel(HANDLE event, DWORD ms)
+{
+    const int cancelFd = ThreadCancelDescriptor();
+    if (cancelFd < 0)
+    {
+        if (event)
+            return WaitForSingleObject(event, ms);
+        Sleep(ms);
+        return WAIT_TIMEOUT;
+    }
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point start = Clock::now();
+    for (;;)
+    {
+        if (IsThreadCancelled())
+            return WAIT_CANCELLED;
+        if (event && WaitForSingleObject(event, 0) == WAIT_OBJECT_0)
+            return WAIT_OBJECT_0;
+        int timeout = -1;
+        if (ms != INFINITE)
+        {
+            auto spent =
+                std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+            if (spent >= static_cast<long long>(ms))
+                return WAIT_TIMEOUT;
+            timeout = static_cast<int>(ms - spent);
+        }
+        struct pollfd fds[2] = {{cancelFd, POLLIN, 0}, {-1, POLLIN, 0}};
+        nfds_t n = 1;
+        if (event)
+        {
+            fds[1].fd = GetEventDescriptor(event);
+            if (fds[1].fd >= 0)
+                n = 2;
+        }
+        // The real poll: a test that scripts the devices' poll must not hold this up.
+        if (::poll(fds, n, timeout) < 0 && errno != EINTR)
+            return WAIT_FAILED;
+    }
 }

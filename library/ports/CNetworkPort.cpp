@@ -26,14 +26,18 @@ public:
         return m_socket != INVALID_SOCKET;
     }
 
+    // All count bytes, or as many as a printer that stopped taking data took before the
+    // stall limit (0 when none: the connection is still up, and connecting a connected
+    // socket fails on the original platform), or SOCKET_ERROR.
     int Send(const void* buffer, DWORD count, int)
     {
         int r = PeerHasLeft() ? failDropped()
                               : TcpSendAll(m_socket, buffer, count, SEND_STALL_LIMIT_MS);
         if (r != SOCKET_ERROR)
             return r;
-        // A connection that is still up (the printer only stopped taking data) is not
-        // made again, as connecting a connected socket fails on the original platform.
+        // A stopped job does not connect again.
+        if (WSAGetLastError() == ERROR_OPERATION_ABORTED)
+            return SOCKET_ERROR;
         if (m_socket != INVALID_SOCKET && TcpIsConnected(m_socket) && !PeerHasLeft())
         {
             SetLastErrorWithText(WSAEISCONN, "The connection to the printer is still open");

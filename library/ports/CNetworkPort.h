@@ -5,10 +5,12 @@
 // platform). Write hands every byte to the stack; when that fails because the printer
 // dropped the connection, it connects once more to the same address and sends the
 // whole buffer again. A printer that takes nothing for SEND_STALL_LIMIT_MS while the
-// connection stays up ends the write with 0 bytes accepted and no error (the rule for a
-// socket that is still connected). Read never waits. Close sends the end of the data,
-// discards what the printer sent, waits briefly for the printer to acknowledge the
-// data (CLOSE_ACK_LIMIT_MS) and releases the connection; it never throws.
+// connection stays up ends the write without an error, reporting the bytes the stack
+// did take (0 when none), so the caller offers only the rest again. Read never waits.
+// Close sends the end of the data, discards what the printer sent, waits briefly for
+// the printer to acknowledge the data (CLOSE_ACK_LIMIT_MS) and releases the
+// connection; it never throws. Each wait ends at once when the thread's cancel event is
+// set (a stopped download): a write then throws 995 and does not connect again.
 //
 // Threading: as CPortBase, one thread at a time; the socket is created, used and
 // destroyed by the thread that opened the port.

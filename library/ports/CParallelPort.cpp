@@ -49,6 +49,13 @@ void CParallelPort::Open()
     SetWriteStallLimit(m_handle, WRITE_STALL_LIMIT_MS);
 }
 
+void CParallelPort::Write(const void* buffer, DWORD count, DWORD& written)
+{
+    CPortBase::Write(buffer, count, written);
+    if (written == count)
+        WaitForWrittenData();
+}
+
 void CParallelPort::Read(void*, DWORD, DWORD& received)
 {
     // Send-only: nothing is read, the device and the buffer are not touched.

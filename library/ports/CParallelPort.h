@@ -1,7 +1,9 @@
 #pragma once
 // A printer on a parallel (LPT) line: send-only, so a printer on it is never queried.
 // Writes end when the printer has taken every byte, or with fewer bytes counted when it
-// has taken nothing for WRITE_STALL_LIMIT_MS (off line, out of paper).
+// has taken nothing for WRITE_STALL_LIMIT_MS (off line, out of paper). A write that the
+// driver has taken in full also waits, within the same limit, until the driver is done
+// with it, so that the close that follows drops nothing; code 12 when it never is.
 //
 // Threading: as CPortBase, one thread at a time.
 #include "CPortBase.h"
@@ -18,6 +20,7 @@ public:
     void SetPortName(const CString& name) override;
     CString PortName() const override;
     void Open() override;
+    void Write(const void* buffer, DWORD count, DWORD& written) override;
     void Read(void* buffer, DWORD capacity, DWORD& received) override;
     void CopyFrom(const CPortBase* other) override;
     virtual void CopySettings(const CParallelPort* other);

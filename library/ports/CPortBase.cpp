@@ -100,6 +100,15 @@ void CPortBase::ThrowLastDeviceError()
     ThrowPortError(error);
 }
 
+void CPortBase::WaitForWrittenData()
+{
+    if (FlushFileBuffers(m_handle))
+        return;
+    if (GetLastError() == ERROR_TIMEOUT)
+        throw CVarkoPrinterException(CVarkoPrinterException::eTimeout);
+    ThrowLastDeviceError();
+}
+
 void CPortBase::CopyFrom(const CPortBase* other)
 {
     // Callers copy into a fresh port; one that is still open is closed rather than

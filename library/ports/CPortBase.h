@@ -50,6 +50,10 @@ public:
 protected:
     // Clears the device's error state and throws the error of the call that just failed.
     [[noreturn]] void ThrowLastDeviceError();
+    // Waits, within the handle's write limit, until the device has completed what was
+    // written to it (a driver may still hold the last piece when its write returns, and
+    // closing the device would drop it). Code 12 when the device never gets there.
+    void WaitForWrittenData();
 
     CString m_name;
     HANDLE m_handle;

@@ -48,6 +48,9 @@ void CUSBPort::Write(const void* buffer, DWORD count, DWORD& written)
     // Without a total limit, a short count means the printer stopped taking data.
     if (written < count)
         throw CVarkoPrinterException(CVarkoPrinterException::eTimeout);
+    // The driver has the last piece but may not have sent it yet, and a close would
+    // throw it away: the write is done when the printer has taken it.
+    WaitForWrittenData();
 }
 
 void CUSBPort::Read(void* buffer, DWORD capacity, DWORD& received)

@@ -2,7 +2,9 @@
 // A printer on USB, reached by the device path that discovery found. Shown as "USB".
 //
 // The device is opened shared (the driver itself lets only one program in). A write
-// returns when the printer has taken every byte; a printer that takes nothing for
+// returns when the printer has taken every byte: the driver's write returns once the
+// last piece is queued on the bus, so the write then waits for that transfer to
+// complete, since closing the device would cancel it. A printer that takes nothing for
 // WRITE_STALL_LIMIT_MS ends the write with code 12 (time-out), the bytes not yet taken
 // being dropped. A read waits at most READ_WAIT_MS for the printer to answer and
 // returns 0 bytes, without an error, when nothing came.

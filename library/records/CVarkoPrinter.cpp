@@ -63,6 +63,10 @@ CVarkoPrinter::CVarkoPrinter(const CVarkoPrinter& source)
 
 CVarkoPrinter::~CVarkoPrinter()
 {
+    // Owners stop a printer before destroying it; one that was not stopped must not
+    // leave its thread working on a port and a record that are gone.
+    if (m_pThread)
+        StopThreads();
     delete m_pPort;
 }
 
@@ -163,8 +167,7 @@ void CVarkoPrinter::PrintTestPageTPX()
     }
 }
 
-// Runs on the printer's own thread after a download: nobody up the stack would see the
-// exception, so the failure is reported here.
+// Nobody up the stack would see the exception, so the failure is reported here.
 void CVarkoPrinter::Calibrate()
 {
     try
@@ -175,4 +178,9 @@ void CVarkoPrinter::Calibrate()
     {
         e.ReportError(MB_OK, 0);
     }
+}
+
+void CVarkoPrinter::SendCalibration(CPortBase* port)
+{
+    ExchangeOn(port, "\nxa\n", 4, nullptr);
 }

@@ -4,12 +4,15 @@
 // thread itself. This class holds the complete set of bytes the library sends to
 // printers; no other class builds printer commands.
 //
-// Threading: everything runs on the user-interface thread except Calibrate, which the
-// printer's own thread calls after a download. A printer's port is used by one thread
-// at a time.
+// Threading: everything runs on the user-interface thread except SendCalibration, which
+// the printer's own thread calls after a download. A printer's port is used by one
+// thread at a time (CPortUse).
 #include "CVarkoPrinterData.h"
 
+#include <memory>
+
 class CWnd;
+class CPrinterJobLink;
 class CPrinterThread;
 struct CRuntimeClass;
 
@@ -43,6 +46,9 @@ public:
     void PrintHeadHistory(EDisplayUnits units);
     // Reports its own failure to the user; returns nothing.
     void Calibrate();
+    // The calibration command on a given port, for whoever holds the port's use (the
+    // download job); failures are thrown.
+    static void SendCalibration(CPortBase* port);
 
     // Threads and settings.
     void StartThread();
@@ -51,6 +57,8 @@ public:
     void AssignFrom(const CVarkoPrinter& edited);
     void StartDownload(int limit);
     void CancelDownload();
+    // Waits at most ms until this printer's thread runs no job; true when it does not.
+    bool WaitForJob(DWORD ms);
 
     CPortBase* GetPort() const { return m_pPort; }
     // Takes ownership of port and frees the previous one (which must be closed).
@@ -67,4 +75,6 @@ private:
 
     CWnd* m_pOwner;
     CPrinterThread* m_pThread;
+    // Shared with the thread's jobs; let go of when the thread is stopped.
+    std::shared_ptr<CPrinterJobLink> m_pLink;
 };

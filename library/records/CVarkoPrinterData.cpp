@@ -2,6 +2,7 @@
 
 #include "CArchive.h"
 #include "CPortBase.h"
+#include "CPortUse.h"
 #include "CSerialPort.h"
 #include "CUSBPort.h"
 #include "CVarkoPrinterException.h"
@@ -36,7 +37,7 @@ int toInt(const CString& text)
 }
 } // namespace
 
-CVarkoPrinterData::CVarkoPrinterData() : m_pPort(nullptr)
+CVarkoPrinterData::CVarkoPrinterData() : m_pPort(nullptr), m_portUse(std::make_shared<CPortUse>())
 {
     m_strName.Format("%s%d", LoadStringById(IDS_DEFAULT_PRINTER_NAME).GetString(), m_nPrinterCount);
     ++m_nPrinterCount;
@@ -68,8 +69,23 @@ void CVarkoPrinterData::DownloadFile(const CString& path)
 CString CVarkoPrinterData::Model()
 {
     if (m_strModel.IsEmpty() && m_pPort)
+    {
+        QueryUse use(*this); // a USB port opens the device to ask
         m_strModel = m_pPort->DeviceModel();
+    }
     return m_strModel;
+}
+
+CVarkoPrinterData::QueryUse::QueryUse(const CVarkoPrinterData& printer) : m_use(*printer.m_portUse)
+{
+    if (!m_use.TryBeginQuery())
+        throw CVarkoPrinterException::FromOsError(
+            ERROR_BUSY, "The printer is receiving a download; try again when it has finished");
+}
+
+CVarkoPrinterData::QueryUse::~QueryUse()
+{
+    m_use.EndQuery();
 }
 
 CString CVarkoPrinterData::Port() const
@@ -92,19 +108,28 @@ DWORD CVarkoPrinterData::Exchange(const void* command, DWORD length, char* reply
 {
     if (!m_pPort)
         throw CVarkoPrinterException(CVarkoPrinterException::ePortUnavailable);
+    QueryUse use(*this);
+    return ExchangeOn(m_pPort, command, length, replyBuffer);
+}
+
+DWORD CVarkoPrinterData::ExchangeOn(CPortBase* port, const void* command, DWORD length,
+                                    char* replyBuffer)
+{
+    if (!port)
+        throw CVarkoPrinterException(CVarkoPrinterException::ePortUnavailable);
     DWORD received = 0;
     try
     {
-        m_pPort->Open();
+        port->Open();
         DWORD written = 0;
-        m_pPort->Write(command, length, written);
+        port->Write(command, length, written);
         // A command the printer did not take in full did not happen; saying nothing
         // would report a serial number or a reset as done when it was not.
         if (written < length)
             throw CVarkoPrinterException(CVarkoPrinterException::eTimeout);
         if (replyBuffer)
         {
-            m_pPort->Read(replyBuffer, REPLY_BUFFER_SIZE, received);
+            port->Read(replyBuffer, REPLY_BUFFER_SIZE, received);
             if (received > REPLY_BUFFER_SIZE)
                 received = REPLY_BUFFER_SIZE;
             replyBuffer[received] = '\0';
@@ -112,10 +137,10 @@ DWORD CVarkoPrinterData::Exchange(const void* command, DWORD length, char* reply
     }
     catch (...)
     {
-        m_pPort->Close();
+        port->Close();
         throw;
     }
-    m_pPort->Close();
+    port->Close();
     return received;
 }
 

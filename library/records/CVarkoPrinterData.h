@@ -4,18 +4,27 @@
 // writes one command, reads at most one reply of up to 1000 bytes, and closes the port
 // again, also when it fails; failures arrive as CVarkoPrinterException.
 //
-// Threading: called on the user-interface thread. The class-wide counters are changed
-// only there; the download file name alone is guarded, because the printer's worker
-// thread clears it after a download.
+// Threading: a record is used by one thread at a time: the user-interface thread, or a
+// thread it hands the record to for a while (the program's fleet-query engine asks
+// Model(), SerialNumber() and Odometers() there, and gives the record back before the
+// user-interface thread touches it again). Model() may store what a USB printer says,
+// and every exchange opens and closes the record's one port, so two threads must never
+// use one record at once. Records are created and deleted on the user-interface thread,
+// which also changes the class-wide counters. The download file name alone is guarded,
+// because the printer's worker thread clears it after a download. The port is shared
+// with that thread's download job: a query or command while a download holds the port is
+// refused (system error 170, busy) instead of closing the port under the transfer.
 #include "CObject.h"
 #include "CString.h"
 #include "Export.h"
 #include "WinTypes.h"
 
+#include <memory>
 #include <mutex>
 
 class CArchive;
 class CPortBase;
+class CPortUse;
 
 enum EDisplayUnits : int
 {
@@ -75,10 +84,29 @@ protected:
 
     // Opens the port, writes the bytes, reads one reply when replyBuffer is given, and
     // closes the port also when a step throws. Returns the count of reply bytes; the
-    // reply is ended with a 0 byte.
+    // reply is ended with a 0 byte. Refused (170) while a download holds the port.
     DWORD Exchange(const void* command, DWORD length, char* replyBuffer) const;
+    // The same exchange on a given port, for whoever already holds the port's use.
+    static DWORD ExchangeOn(CPortBase* port, const void* command, DWORD length, char* replyBuffer);
+    // Takes the port for a query or command; throws 170 while a download holds it.
+    class QueryUse
+    {
+    public:
+        explicit QueryUse(const CVarkoPrinterData& printer);
+        ~QueryUse();
+        QueryUse(const QueryUse&) = delete;
+        QueryUse& operator=(const QueryUse&) = delete;
+
+    private:
+        CPortUse& m_use;
+    };
+
+public:
+    // Shared with the printer's download job (CPortUse).
+    std::shared_ptr<CPortUse> PortUse() const { return m_portUse; }
 
 private:
+    std::shared_ptr<CPortUse> m_portUse;
     mutable std::mutex m_downloadFileLock;
     static int m_nPrinterCount;
     static int m_nRefCount;

@@ -4,6 +4,7 @@
 // command code does not need; the two halves share nothing but the class.
 #include "CBaseThread.h"
 #include "CPortBase.h"
+#include "CPrinterJobLink.h"
 #include "CPrinterThread.h"
 #include "CThrottleThread.h"
 #include "CVarkoPrinter.h"
@@ -25,24 +26,38 @@ void CVarkoPrinter::StartThread()
     m_pThread = thread;
     thread->SetMainWnd(m_pOwner);
     thread->SetPrinter(this);
+    m_pLink = thread->GetLink();
     thread->ResumeThread();
 }
 
 void CVarkoPrinter::StopThreads()
 {
-    // Stopping any printer stops the throttle too, dropping the downloads still queued
-    // for other printers; the next download starts a fresh one.
-    CThrottleThread*& throttle = CThrottleThread::ProcessThrottle();
-    if (throttle)
-    {
-        CBaseThread::StopAndWait(throttle, CBaseThread::STOP_TIMEOUT_MS);
-        throttle = nullptr;
-    }
     if (m_pThread)
     {
+        // Stopping a printer's thread stops the throttle too, dropping the downloads
+        // still queued for other printers; the next download starts a fresh one. A
+        // printer that never had a thread (a cancelled add, a detected printer that
+        // could not be attached) leaves the throttle alone.
+        CThrottleThread*& throttle = CThrottleThread::ProcessThrottle();
+        if (throttle)
+        {
+            CBaseThread::StopAndWait(throttle, CBaseThread::STOP_TIMEOUT_MS);
+            throttle = nullptr;
+        }
+        // Cancelling ends every wait of a running job at once, so this normally returns
+        // within moments.
         m_pThread->CancelJob();
-        CBaseThread::StopAndWait(m_pThread, CBaseThread::STOP_TIMEOUT_MS);
+        bool ended = CBaseThread::StopAndWait(m_pThread, CBaseThread::STOP_TIMEOUT_MS);
         m_pThread = nullptr;
+        if (m_pLink)
+        {
+            // A job that is still running keeps the port it is using; the link frees it
+            // when the job is over. The record is out of the job's reach either way.
+            m_pLink->Detach(ended ? nullptr : m_pPort);
+            if (!ended)
+                m_pPort = nullptr;
+            m_pLink.reset();
+        }
     }
     if (m_pPort)
     {
@@ -65,7 +80,15 @@ void CVarkoPrinter::StartDownload(int limit)
         throttle = started;
     }
     throttle->SetLimit(limit);
-    PostThreadMessage(throttle->m_nThreadID, WM_JOB_START, reinterpret_cast<WPARAM>(m_pThread), 0);
+    // By thread id: the throttle must never reach another thread object made later at
+    // the same address.
+    PostThreadMessage(throttle->m_nThreadID, WM_JOB_START,
+                      static_cast<WPARAM>(m_pThread ? m_pThread->m_nThreadID : 0), 0);
+}
+
+bool CVarkoPrinter::WaitForJob(DWORD ms)
+{
+    return !m_pThread || m_pThread->WaitUntilIdle(ms);
 }
 
 void CVarkoPrinter::CancelDownload()

@@ -16,6 +16,7 @@
 #include "UserPrompt.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <memory>
 #include <new>
@@ -224,6 +225,12 @@ void CVarkoPrinters::ModifyPrinter(CVarkoPrinterData* data, EConfigFlags flags)
     CVarkoPrinter* printer = dynamic_cast<CVarkoPrinter*>(data);
     if (!printer)
         throw CVarkoPrinterException(CVarkoPrinterException::eConfiguration);
+    // Only a printer of this collection: removing the entry by name alone would drop
+    // another printer of the same name from the map, and take in one that belongs
+    // elsewhere.
+    CObject* holder = nullptr;
+    if (!m_printers.Lookup(printer->Name(), holder) || holder != printer)
+        throw CVarkoPrinterException(CVarkoPrinterException::eConfiguration);
     m_printers.RemoveKey(printer->Name());
     try
     {
@@ -233,6 +240,20 @@ void CVarkoPrinters::ModifyPrinter(CVarkoPrinterData* data, EConfigFlags flags)
     {
         // ConfigurePrinter has stopped it; it leaves the collection.
         delete printer;
+        throw;
+    }
+    catch (...)
+    {
+        // Anything else (out of memory) must not lose the printer with its thread still
+        // running: one that is whole goes back into the list as it now is, one that
+        // lost its thread on the way is stopped and destroyed.
+        if (printer->GetThread() && printer->GetPort())
+            InsertPrinter(printer);
+        else
+        {
+            printer->StopThreads();
+            delete printer;
+        }
         throw;
     }
     InsertPrinter(printer);
@@ -344,7 +365,11 @@ bool CVarkoPrinters::AutoDetectNetwork(CWnd* owner)
 {
     CSearchNetworkDlg dlg(owner);
     if (!dlg.StartDetectThread())
+    {
+        if (dlg.IsAnotherSearchRunning())
+            AfxMessageBox(IDS_SEARCH_RUNNING, MB_OK | MB_ICONINFORMATION);
         return false;
+    }
     if (dlg.DoModal() != IDCANCEL && dlg.GetResponseCount() > 0)
     {
         POSITION pos = dlg.GetFirstResponse();
@@ -390,8 +415,10 @@ void CVarkoPrinters::Serialize(CArchive& ar, CWnd* owner)
             throw;
         }
         // Two printers of one name in a file: the second becomes "Name (2)", so both
-        // stay and neither is lost.
-        InsertPrinter(printer.release());
+        // stay and neither is lost. The list then differs from the file, and the user
+        // must be asked to save the corrected one.
+        if (InsertPrinter(printer.release()))
+            m_bModified = TRUE;
     }
 }
 
@@ -537,6 +564,27 @@ void CVarkoPrinters::CancelDownload() const
         if (printer && !printer->DownloadFile().IsEmpty())
             printer->CancelDownload();
     }
+}
+
+bool CVarkoPrinters::WaitForPrinterJobs(DWORD timeoutMs) const
+{
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    POSITION pos = m_printers.GetStartPosition();
+    while (pos)
+    {
+        CString key;
+        CObject* object = nullptr;
+        m_printers.GetNextAssoc(pos, key, object);
+        CVarkoPrinter* printer = Live(object);
+        if (!printer)
+            continue;
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                        until - std::chrono::steady_clock::now())
+                        .count();
+        if (!printer->WaitForJob(static_cast<DWORD>(left > 0 ? left : 0)))
+            return false;
+    }
+    return true;
 }
 
 UINT CVarkoPrinters::AddPrinter(CWnd* owner, const CPrinterSettings& settings)

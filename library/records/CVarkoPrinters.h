@@ -58,7 +58,10 @@ public:
     void DeletePrinter(CVarkoPrinterData* printer);
     void AutoDetectPrinters(CWnd* owner);
 
-    // The whole settings file: a 32-bit count, then each printer's record.
+    // The whole settings file: a 32-bit count, then each printer's record. Loading
+    // leaves the modified flag alone unless it had to rename a printer whose name was
+    // taken ("Name (2)"): the list is then not what the file holds, so it is marked
+    // modified.
     void Serialize(CArchive& ar, CWnd* owner);
 
     // Batch commands over a caller's selection (name to printer), in its order. A failure
@@ -75,6 +78,12 @@ public:
     // Null serves the whole collection; an empty map serves nobody.
     void DownloadToPrinters(const CMapStringToOb* printers);
     void CancelDownload() const;
+    // Waits at most timeoutMs until no printer of the collection runs a download job,
+    // its transfer or the calibration that follows it; true when none does. A caller
+    // that is about to destroy the collection waits here first if the calibrations are
+    // to happen: destroying stops the printers, and a stop cancels a calibration that
+    // is still waiting for the printer to settle.
+    bool WaitForPrinterJobs(DWORD timeoutMs) const;
 
     void SetModified(BOOL modified) { m_bModified = modified; }
     BOOL IsModified() const { return m_bModified; }

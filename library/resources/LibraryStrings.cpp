@@ -32,6 +32,8 @@ const StringTableEntry kLibraryStrings[] = {
                       "1)  Make sure the printer is connected. \n"
                       "2)  Make sure the printer is turned on. \n"
                       "3)  Make sure the printer settings are configured correctly."},
+    {IDS_SEARCH_RUNNING, "Another search for network printers is running on this computer.  "
+                         "Try again when it has finished."},
 };
 
 const bool s_registered = (RegisterLibraryStrings(), true);

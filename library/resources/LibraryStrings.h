@@ -24,6 +24,8 @@ constexpr UINT IDS_PORT_IN_USE = 33216;
 constexpr UINT IDS_SELECT_PORT = 33217;
 constexpr UINT IDS_CONFIRM_RESET_HEAD = 33218;
 constexpr UINT IDS_ERR_TIMEOUT = 33219;
+// Beyond the original table: a network search refused because another one runs.
+constexpr UINT IDS_SEARCH_RUNNING = 33220;
 
 // Registers the table; done once when the library is loaded, and safe to repeat.
 void RegisterLibraryStrings();

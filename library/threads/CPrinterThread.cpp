@@ -3,6 +3,7 @@
 #include "CEvent.h"
 #include "CFile.h"
 #include "CPortBase.h"
+#include "CPortUse.h"
 #include "CVarkoPrinter.h"
 #include "CVarkoPrinterException.h"
 #include "UserPrompt.h"
@@ -25,12 +26,18 @@ CPrinterThread::~CPrinterThread()
 void CPrinterThread::SetPrinter(CVarkoPrinterData* printer)
 {
     m_pPrinter = printer;
+    m_link = std::make_shared<CPrinterJobLink>(printer);
 }
 
 void CPrinterThread::CancelJob()
 {
     if (HANDLE h = m_hCancel.load())
         SetEvent(h);
+}
+
+bool CPrinterThread::WaitUntilIdle(DWORD ms)
+{
+    return m_idle.Lock(ms) == TRUE;
 }
 
 bool CPrinterThread::OnThreadMessage(UINT message, WPARAM wParam, LPARAM lParam)
@@ -53,10 +60,10 @@ std::uint64_t CPrinterThread::ProgressStep(std::uint64_t length)
     return step;
 }
 
-void CPrinterThread::Transfer(HANDLE cancel, CPortBase* port)
+void CPrinterThread::Transfer(HANDLE cancel, const CPrinterJobLink::Lease& lease, bool& holdsPort)
 {
     const WPARAM record = reinterpret_cast<WPARAM>(m_pPrinter);
-    const CString path = m_pPrinter ? m_pPrinter->DownloadFile() : CString();
+    const CString& path = lease.downloadFile;
     m_pFile = new CFile(path, CFile::modeRead | CFile::shareDenyWrite | CFile::typeBinary);
     // The notices carry 64-bit counts here, so files past 4 GiB are not cut short.
     const std::uint64_t length = m_pFile->GetLength();
@@ -64,8 +71,13 @@ void CPrinterThread::Transfer(HANDLE cancel, CPortBase* port)
 
     // A record without a live printer's port cannot be sent to; report it as the port
     // being unavailable rather than crash.
-    if (!port)
+    CPortBase* port = lease.port;
+    if (!port || !lease.portUse)
         throw CVarkoPrinterException(CVarkoPrinterException::ePortUnavailable);
+    // A query of the user's may have the port right now; it is over within seconds.
+    if (!lease.portUse->BeginDownload())
+        return; // stopped while waiting: the port was never ours
+    holdsPort = true;
     port->Open();
 
     const std::uint64_t step = ProgressStep(length);
@@ -102,35 +114,50 @@ void CPrinterThread::Transfer(HANDLE cancel, CPortBase* port)
 
 void CPrinterThread::OnStartJob(WPARAM wParam, LPARAM)
 {
+    m_idle.ResetEvent();
     CEvent cancel(false, true);
     m_hCancel.store(cancel.m_hObject);
+    // Every wait of this job (device, network, the settling time, a box) ends as soon
+    // as the job is cancelled, so a stop never waits out a time limit.
+    CThreadCancelScope cancelScope(cancel.m_hObject);
     int result = eDownloadSucceeded;
+    const DWORD dispatcher = static_cast<DWORD>(wParam);
 
-    auto* live = dynamic_cast<CVarkoPrinter*>(m_pPrinter);
-    CPortBase* port = live ? live->GetPort() : nullptr;
+    CPrinterJobLink::Lease lease;
+    if (m_link)
+        lease = m_link->Take();
+    CPortBase* port = lease.port;
+    bool holdsPort = false;
     const WPARAM record = reinterpret_cast<WPARAM>(m_pPrinter);
     const CString caption = AfxGetAppTitle();
 
+    // A job that is being stopped shows no box: the thread stopping it may be the very
+    // thread that would have to show it.
     try
     {
-        Transfer(cancel.m_hObject, port);
+        Transfer(cancel.m_hObject, lease, holdsPort);
     }
     catch (const CFileException& e)
     {
         result = eDownloadFailed;
-        e.ReportError(MB_OK, 0);
-        WorkerMessageBox("File Error", caption, MB_ICONINFORMATION);
+        if (!cancel.Lock(0))
+            e.ReportError(MB_OK, 0);
+        if (!cancel.Lock(0))
+            WorkerMessageBox("File Error", caption, MB_ICONINFORMATION);
     }
     catch (const CVarkoPrinterException& e)
     {
         result = eDownloadFailed;
-        e.ReportError(MB_OK, 0);
-        WorkerMessageBox("Printer Connection Error", caption, MB_ICONINFORMATION);
+        if (!cancel.Lock(0))
+            e.ReportError(MB_OK, 0);
+        if (!cancel.Lock(0))
+            WorkerMessageBox("Printer Connection Error", caption, MB_ICONINFORMATION);
     }
     catch (const std::bad_alloc&)
     {
         result = eDownloadFailed;
-        WorkerMessageBox("Memory Exception", caption, MB_ICONINFORMATION);
+        if (!cancel.Lock(0))
+            WorkerMessageBox("Memory Exception", caption, MB_ICONINFORMATION);
     }
 
     if (m_pFile)
@@ -145,31 +172,49 @@ void CPrinterThread::OnStartJob(WPARAM wParam, LPARAM)
         delete m_pFile;
         m_pFile = nullptr;
     }
-    if (port)
+    if (holdsPort)
+    {
         port->Close();
+        lease.portUse->EndDownload();
+    }
 
     if (cancel.Lock(0))
         result = eDownloadCanceled;
     // Only a complete download clears the name, so a failed or cancelled one can be
     // sent again as it is.
-    if (result == eDownloadSucceeded && m_pPrinter)
-        m_pPrinter->DownloadFile(CString());
+    if (result == eDownloadSucceeded && m_link)
+        m_link->ClearDownloadFile();
     PostToMainWnd(WM_DOWNLOAD_END, record, result);
 
-    if (result == eDownloadSucceeded && live && live->m_bCalibrate)
-    {
-        Sleep(CALIBRATE_DELAY_MS);
-        live->Calibrate();
-    }
+    if (result == eDownloadSucceeded && port && m_link && m_link->Calibrate())
+        CalibrateAfterDownload(port, *lease.portUse);
 
     m_hCancel.store(nullptr);
     // cancel closes its handle when it goes out of scope; a late CancelJob then misses.
 
-    if (wParam != 0)
+    // The throttle may have been stopped while the job ran; its id then belongs to no
+    // thread and the notice reaches nobody.
+    if (dispatcher != 0)
+        PostThreadMessage(dispatcher, WM_JOB_FINISHED, m_nThreadID, result);
+    m_idle.SetEvent();
+}
+
+void CPrinterThread::CalibrateAfterDownload(CPortBase* port, CPortUse& use)
+{
+    // The printer needs its settling time first; a stop during it ends the job here.
+    if (WaitForEventOrCancel(nullptr, CALIBRATE_DELAY_MS) == WAIT_CANCELLED)
+        return;
+    if (!use.BeginDownload())
+        return;
+    try
     {
-        // The throttle may have been stopped (and have deleted itself) while the job
-        // ran; its end notice then reaches nobody.
-        DWORD throttleId = AfxGetThreadId(reinterpret_cast<CWinThread*>(wParam));
-        PostThreadMessage(throttleId, WM_JOB_FINISHED, reinterpret_cast<WPARAM>(this), result);
+        CVarkoPrinter::SendCalibration(port);
     }
+    catch (const CVarkoPrinterException& e)
+    {
+        // Nobody up the stack would see it: reported here, unless the job is stopping.
+        if (!IsThreadCancelled())
+            e.ReportError(MB_OK, 0);
+    }
+    use.EndDownload();
 }

@@ -3,22 +3,31 @@
 // download throttle hands it a job (WM_JOB_START), then sends the printer's download
 // file through the printer's port in pieces of at most CHUNK_SIZE bytes, reporting
 // begin, progress and end to the printer's notification window (WM_DOWNLOAD_*), and
-// tells the dispatching throttle when the job is over (WM_JOB_FINISHED). A job reports
-// its own failures in message boxes from this thread; the caller never waits for it.
+// tells the dispatching throttle when the job is over (WM_JOB_FINISHED). Both thread
+// messages carry thread ids, never object pointers: a thread object that has ended is
+// freed, and another may be made at the same address. A job reports its own failures
+// in message boxes from this thread, unless it has been cancelled; the caller never
+// waits for it.
 //
 // Owner protocol: AfxBeginThread(RUNTIME_CLASS(CPrinterThread), ..., CREATE_SUSPENDED),
 // SetMainWnd(owner window), SetPrinter(printer), ResumeThread(). Stop with CancelJob,
-// then CBaseThread::StopAndWait.
+// then CBaseThread::StopAndWait. A cancelled job ends at once: every wait it makes (the
+// port's device and network waits, the settling time before calibrating, a message
+// box) also watches its cancel event. A job reaches its printer only through the link
+// (CPrinterJobLink), which outlives a printer that let go after a stop that timed out.
 //
 // Threading: SetPrinter and SetMainWnd before the thread is resumed; CancelJob from any
 // thread at any time (it only sets the running job's cancel event and does nothing
-// between jobs); everything else runs on this thread. During a job the printer record
-// and its port are used without a lock: nobody else may use the same printer's port
-// meanwhile.
+// between jobs); everything else runs on this thread. The port is taken through its
+// use gate (CPortUse) for the length of the transfer and of the calibration, so a
+// query on the same printer is refused meanwhile rather than closing the port.
 #include "CBaseThread.h"
+#include "CEvent.h"
+#include "CPrinterJobLink.h"
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 
 class CFile;
 class CVarkoPrinterData;
@@ -37,12 +46,18 @@ public:
     CPrinterThread();
     ~CPrinterThread() override;
 
+    // Also makes the link the printer keeps (GetLink) to let go of its jobs.
     void SetPrinter(CVarkoPrinterData* printer);
     CVarkoPrinterData* GetPrinter() const { return m_pPrinter; }
+    std::shared_ptr<CPrinterJobLink> GetLink() const { return m_link; }
     void CancelJob();
+    // Waits at most ms until no job runs on this thread (its transfer and the
+    // calibration that follows it); true when none does.
+    bool WaitUntilIdle(DWORD ms);
 
-    // WM_JOB_START: one complete download. wParam is the CThrottleThread that
-    // dispatched the job, or 0 when nobody waits for the end notice.
+    // WM_JOB_START: one complete download. wParam is the thread id of the throttle that
+    // dispatched the job, or 0 when nobody waits for the end notice; the end notice
+    // (WM_JOB_FINISHED) carries this thread's id.
     void OnStartJob(WPARAM wParam, LPARAM lParam);
     bool OnThreadMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
 
@@ -53,13 +68,20 @@ public:
 
 private:
     // Sends the file; throws what the file and the port throw. Returns early when the
-    // cancel event is seen.
-    void Transfer(HANDLE cancel, class CPortBase* port);
+    // cancel event is seen. holdsPort tells whether the port's use was taken (and the
+    // port must be closed and given back).
+    void Transfer(HANDLE cancel, const CPrinterJobLink::Lease& lease, bool& holdsPort);
+
+    // The calibration after a complete download, on the port the job used.
+    void CalibrateAfterDownload(class CPortBase* port, class CPortUse& use);
 
     CVarkoPrinterData* m_pPrinter;
+    std::shared_ptr<CPrinterJobLink> m_link;
     CFile* m_pFile;
     BYTE m_buffer[CHUNK_SIZE];
     // The running job's cancel event, read by CancelJob on other threads. Handles are
     // never reused, so setting one the job has just closed is harmless.
     std::atomic<HANDLE> m_hCancel;
+    // Set while no job runs.
+    CEvent m_idle{true, true};
 };

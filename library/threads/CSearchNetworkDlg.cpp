@@ -1,6 +1,7 @@
 #include "CSearchNetworkDlg.h"
 
 #include "CDetectPrintersThread.h"
+#include "InstanceLock.h"
 #include "WaitHandles.h"
 
 #include <algorithm>
@@ -135,10 +136,20 @@ CSearchNetworkDlg::~CSearchNetworkDlg()
         WaitForSingleObject(m_hThread, CBaseThread::STOP_TIMEOUT_MS);
         m_pThread = nullptr;
     }
+    m_searchLock.reset(); // after the socket is closed
 }
 
 bool CSearchNetworkDlg::StartDetectThread()
 {
+    if (!m_searchLock)
+    {
+        m_searchLock = std::make_unique<CInstanceLock>(
+            CString::Formatted("VarkoDiscovery-%u", DiscoveryPort()));
+        // A lock that cannot be made at all (no private folder) does not stop the search.
+        m_bOtherSearch = m_searchLock->Acquire() == CInstanceLock::eHeldElsewhere;
+        if (m_bOtherSearch)
+            return false;
+    }
     CWinThread* t =
         AfxBeginThread(RUNTIME_CLASS(CDetectPrintersThread), THREAD_PRIORITY_NORMAL, 0, 0, nullptr);
     m_pThread = dynamic_cast<CDetectPrintersThread*>(t);

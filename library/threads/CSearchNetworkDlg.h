@@ -27,6 +27,7 @@
 #include <vector>
 
 class CDetectPrintersThread;
+class CInstanceLock;
 class CSearchNetworkDlg;
 
 class VARKO_EXPORT ISearchDialogHost
@@ -105,7 +106,12 @@ public:
     // Stops the thread if one was started: WM_THREAD_QUIT, then at most 15000 ms.
     ~CSearchNetworkDlg() override;
 
+    // False when the thread could not be started, or when another search of this
+    // user runs on this computer (IsAnotherSearchRunning): the two would share the
+    // discovery port, and the system hands each answer to only one of them, so both
+    // would miss printers without a word.
     bool StartDetectThread();
+    bool IsAnotherSearchRunning() const { return m_bOtherSearch; }
     // IDOK when the search ran its course, IDCANCEL when the user cancelled.
     int DoModal();
 
@@ -126,6 +132,10 @@ private:
     void OnDetectDone();
     void EndDialog(int result);
 
+    // Held from StartDetectThread until the dialog is gone: one search per user and
+    // discovery port at a time.
+    std::unique_ptr<CInstanceLock> m_searchLock;
+    bool m_bOtherSearch = false;
     CDetectPrintersThread* m_pThread;
     HANDLE m_hThread;
     DWORD m_nThreadID;

@@ -1,7 +1,5 @@
 #include "CThrottleThread.h"
 
-#include "CPrinterThread.h"
-
 #include <algorithm>
 
 IMPLEMENT_DYNCREATE(CThrottleThread, CBaseThread)
@@ -31,13 +29,15 @@ bool CThrottleThread::OnThreadMessage(UINT message, WPARAM wParam, LPARAM lParam
 
 void CThrottleThread::OnQueueJob(WPARAM wParam, LPARAM)
 {
+    if (wParam == 0)
+        return; // a printer without a thread has nothing to start
     std::lock_guard g(m_pendingLock);
-    m_pending.push_back(reinterpret_cast<CPrinterThread*>(wParam));
+    m_pending.push_back(static_cast<DWORD>(wParam));
 }
 
 void CThrottleThread::OnJobFinished(WPARAM wParam, LPARAM)
 {
-    auto* printerThread = reinterpret_cast<CPrinterThread*>(wParam);
+    const DWORD printerThread = static_cast<DWORD>(wParam);
     std::lock_guard g(m_activeLock);
     // One entry only: a printer thread queued twice holds two slots in turn.
     auto it = std::find(m_active.begin(), m_active.end(), printerThread);
@@ -69,7 +69,7 @@ BOOL CThrottleThread::OnIdle(LONG count)
 {
     // The counts are taken under their locks (in the fixed order) rather than read
     // bare: CancelAll may be emptying the lists on the caller's thread right now.
-    CPrinterThread* next = nullptr;
+    DWORD next = 0;
     {
         std::lock_guard pending(m_pendingLock);
         std::size_t running;
@@ -84,11 +84,10 @@ BOOL CThrottleThread::OnIdle(LONG count)
         m_pending.pop_front();
     }
 
-    // A queued printer thread that has ended meanwhile takes no slot.
-    DWORD id = AfxGetThreadId(next);
-    if (id == 0)
+    // A queued printer thread that has ended meanwhile takes no slot. The job is told
+    // this throttle's id, so its end notice cannot reach a later throttle.
+    if (!PostThreadMessage(next, WM_JOB_START, static_cast<WPARAM>(m_nThreadID), 0))
         return TRUE;
-    PostThreadMessage(id, WM_JOB_START, reinterpret_cast<WPARAM>(this), 0);
     {
         std::lock_guard active(m_activeLock);
         m_active.push_back(next);

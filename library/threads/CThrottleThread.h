@@ -3,8 +3,10 @@
 // queue for a transfer slot, and at most GetLimit() of them run a download at a time.
 // A queued printer thread is started by posting it WM_JOB_START from the idle rule; it
 // answers WM_JOB_FINISHED when its job is over, which frees the slot. A limit of 0 or
-// less starts nothing. The lists hold non-owning pointers and never de-duplicate: a
-// printer thread queued twice runs two jobs, one after the other, in its own thread.
+// less starts nothing. The lists hold thread ids, never pointers: a printer thread that
+// has ended may be followed by another at the same address, and an id is never given
+// twice. They never de-duplicate: a printer thread queued twice runs two jobs, one
+// after the other, in its own thread.
 //
 // Threading: the lists are used by this thread (queueing, dispatch, end notices) and
 // by the caller's thread (CancelAll). Each list has its own lock, and whoever needs
@@ -15,8 +17,6 @@
 #include <atomic>
 #include <list>
 #include <mutex>
-
-class CPrinterThread;
 
 class CThrottleThread : public CBaseThread
 {
@@ -31,9 +31,9 @@ public:
     // are then ignored, and new jobs may start before they have wound down.
     void CancelAll();
 
-    // WM_JOB_START: queue the printer thread in wParam.
+    // WM_JOB_START: queue the printer thread whose id is in wParam.
     void OnQueueJob(WPARAM wParam, LPARAM lParam);
-    // WM_JOB_FINISHED: wParam is the printer thread, lParam its DownloadResult.
+    // WM_JOB_FINISHED: wParam is the printer thread's id, lParam its DownloadResult.
     void OnJobFinished(WPARAM wParam, LPARAM lParam);
     // Dispatches one queued job per call while a slot is free.
     BOOL OnIdle(LONG count) override;
@@ -48,8 +48,8 @@ public:
 
 private:
     std::atomic<int> m_nLimit;
-    std::list<CPrinterThread*> m_pending;
-    std::list<CPrinterThread*> m_active;
+    std::list<DWORD> m_pending;
+    std::list<DWORD> m_active;
     mutable std::mutex m_pendingLock;
     mutable std::mutex m_activeLock;
 };

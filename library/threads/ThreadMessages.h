@@ -10,12 +10,13 @@ constexpr UINT WM_THREAD_QUIT = 5801;    // any worker: end the loop
 constexpr UINT WM_DETECT_START = 5902;   // discovery: wParam = search dialog's window
 constexpr UINT WM_DETECT_CANCEL = 5904;  // discovery: the user cancelled
 constexpr UINT WM_DETECT_TIMEOUT = 5957; // discovery: the search window is over
-// To a printer thread: run one download job; wParam = the dispatching CThrottleThread
-// or 0. To the throttle: queue the CPrinterThread in wParam. Each class maps the one
-// number to its own handler.
+// To a printer thread: run one download job; wParam = the thread id of the dispatching
+// CThrottleThread, or 0. To the throttle: queue the CPrinterThread whose thread id is in
+// wParam. Each class maps the one number to its own handler. Thread ids, not object
+// pointers: an ended thread's object is freed, and a later one may take its address.
 constexpr UINT WM_JOB_START = 6002;
-constexpr UINT WM_JOB_FINISHED = 6003; // to the throttle: wParam = CPrinterThread,
-                                       // lParam = DownloadResult
+constexpr UINT WM_JOB_FINISHED = 6003; // to the throttle: wParam = the CPrinterThread's
+                                       // thread id, lParam = DownloadResult
 
 // Window messages.
 constexpr UINT WM_DETECT_DONE = 5903;       // to the search dialog: the search is over

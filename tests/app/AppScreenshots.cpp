@@ -12,13 +12,13 @@
 #include "Resource.h"
 #include "SimulatorProcess.h"
 
+#include "CPrinterListModel.h"
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPainter>
-#include <QStandardItemModel>
 #include <QTimer>
 #include <QToolBar>
 

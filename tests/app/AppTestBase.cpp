@@ -2,9 +2,13 @@
 
 #include "CVarkoPrinters.h"
 #include "QtText.h"
+#include "StoreValues.h"
 
+#include "CPrinterListModel.h"
 #include <QAction>
-#include <QStandardItemModel>
+
+#include <QElapsedTimer>
+#include <QEventLoop>
 
 #include <cstdlib>
 #include <cstring>
@@ -30,8 +34,6 @@ private:
 
 const bool s_registered = (::testing::AddGlobalTestEnvironment(new QtEnvironment), true);
 
-constexpr const char* kUserKey = "Software\\Varko Technologies Corporation\\Odomira\\Settings";
-constexpr const char* kMachineKey = "Software\\Varko Technologies Corporation\\Odomira\\";
 } // namespace
 
 bool ScriptedFileNamePrompt::PromptFileName(QWidget*, bool open, const QString& title,
@@ -76,11 +78,26 @@ void AppTest::TearDown()
     ReleaseApplicationSettings();
 }
 
-bool AppTest::Start(const QStringList& arguments)
+bool AppTest::Start(const QStringList& arguments, bool waitForFill)
 {
     m_app = std::make_unique<COdomiraApp>();
     m_exited = false;
-    return m_app->InitInstance(arguments);
+    const bool started = m_app->InitInstance(arguments);
+    if (waitForFill)
+        WaitForFill();
+    return started;
+}
+
+void AppTest::WaitForFill(int timeoutMs)
+{
+    if (!View())
+        return;
+    QElapsedTimer timer;
+    timer.start();
+    QEventLoop loop;
+    while (View()->IsFilling() && timer.elapsed() < timeoutMs)
+        loop.processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 20);
+    EXPECT_FALSE(View()->IsFilling()) << "the list was still asking printers";
 }
 
 bool AppTest::Exit()
@@ -115,17 +132,18 @@ void AppTest::TriggerAction(const char* name)
     Frame()->UpdateCommandUI();
     ASSERT_TRUE(action->isEnabled()) << name << " is disabled";
     action->trigger();
+    WaitForFill();
 }
 
 std::vector<std::string> AppTest::Rows() const
 {
     std::vector<std::string> rows;
-    const QStandardItemModel* model = View()->GetListModel();
+    const CPrinterListModel* model = View()->GetListModel();
     for (int r = 0; r < model->rowCount(); ++r)
     {
         std::string line;
         for (int c = 0; c < model->columnCount(); ++c)
-            line += (c ? " | " : "") + model->item(r, c)->text().toStdString();
+            line += (c ? " | " : "") + model->CellText(r, c).toStdString();
         rows.push_back(line);
     }
     return rows;
@@ -133,8 +151,10 @@ std::vector<std::string> AppTest::Rows() const
 
 std::string AppTest::Cell(int row, int column) const
 {
-    const QStandardItem* item = View()->GetListModel()->item(row, column);
-    return item ? item->text().toStdString() : std::string("<no cell>");
+    const CPrinterListModel* model = View()->GetListModel();
+    if (row < 0 || row >= model->rowCount())
+        return "<no row " + std::to_string(row) + ">";
+    return model->CellText(row, column).toStdString();
 }
 
 QString AppTest::Heading(int column) const
@@ -211,59 +231,34 @@ CPrinterSettings UsbPrinter(const std::string& name, const std::string& path)
 
 void WriteUserBinary(const char* value, const void* data, DWORD size)
 {
-    HKEY key = nullptr;
-    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, kUserKey, 0, nullptr, REG_OPTION_NON_VOLATILE,
-                              KEY_WRITE, nullptr, &key, nullptr),
-              ERROR_SUCCESS);
-    EXPECT_EQ(RegSetValueExA(key, value, 0, REG_BINARY, static_cast<const BYTE*>(data), size),
-              ERROR_SUCCESS);
-    RegCloseKey(key);
+    WriteStoreValue(HKEY_CURRENT_USER, kUserSettingsKey, value, REG_BINARY, data, size);
 }
 
 std::vector<BYTE> ReadUserBinary(const char* value)
 {
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, kUserKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
-        return {};
-    DWORD size = 0;
-    DWORD type = 0;
-    std::vector<BYTE> data;
-    if (RegQueryValueExA(key, value, nullptr, &type, nullptr, &size) == ERROR_SUCCESS)
-    {
-        data.resize(size);
-        if (RegQueryValueExA(key, value, nullptr, &type, data.data(), &size) != ERROR_SUCCESS)
-            data.clear();
-    }
-    RegCloseKey(key);
-    return data;
+    return ReadStoreValue(HKEY_CURRENT_USER, kUserSettingsKey, value);
 }
+
+namespace
+{
+const char* UnitsKey(HKEY root)
+{
+    return root == HKEY_LOCAL_MACHINE ? kMachineSettingsKey : kUserSettingsKey;
+}
+} // namespace
 
 void WriteUnits(HKEY root, const std::string& text)
 {
-    HKEY key = nullptr;
-    ASSERT_EQ(RegCreateKeyExA(root, root == HKEY_LOCAL_MACHINE ? kMachineKey : kUserKey, 0, nullptr,
-                              REG_OPTION_NON_VOLATILE, KEY_WRITE, nullptr, &key, nullptr),
-              ERROR_SUCCESS);
-    EXPECT_EQ(RegSetValueExA(key, "Display Units", 0, REG_SZ,
-                             reinterpret_cast<const BYTE*>(text.data()),
-                             static_cast<DWORD>(text.size())),
-              ERROR_SUCCESS);
-    RegCloseKey(key);
+    WriteStoreValue(root, UnitsKey(root), "Display Units", REG_SZ, text.data(),
+                    static_cast<DWORD>(text.size()));
 }
 
 bool ReadUnits(HKEY root, std::string& text)
 {
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(root, root == HKEY_LOCAL_MACHINE ? kMachineKey : kUserKey, 0, KEY_READ,
-                      &key) != ERROR_SUCCESS)
+    const std::vector<BYTE> bytes = ReadStoreValue(root, UnitsKey(root), "Display Units");
+    if (bytes.empty())
         return false;
-    char buffer[256] = {};
-    DWORD size = sizeof buffer;
-    DWORD type = 0;
-    const bool ok = RegQueryValueExA(key, "Display Units", nullptr, &type,
-                                     reinterpret_cast<BYTE*>(buffer), &size) == ERROR_SUCCESS;
-    RegCloseKey(key);
-    if (ok)
-        text.assign(buffer, strnlen(buffer, size));
-    return ok;
+    text.assign(reinterpret_cast<const char*>(bytes.data()),
+                strnlen(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+    return true;
 }

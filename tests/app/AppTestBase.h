@@ -60,8 +60,9 @@ protected:
     void SetUp() override;
     void TearDown() override;
 
-    // Creates the application and runs its start-up; the result of InitInstance.
-    bool Start(const QStringList& arguments = {});
+    // Creates the application and runs its start-up; the result of InitInstance. Waits
+    // until the list has asked every printer unless told not to.
+    bool Start(const QStringList& arguments = {}, bool waitForFill = true);
     // Closes the main window as the user would (the save question may be answered
     // through the prompt script) and runs the application's exit step. True when the
     // window closed.
@@ -73,8 +74,11 @@ protected:
 
     QAction* Action(const char* name) const;
     bool IsEnabled(const char* name) const;
-    // Fails the test when the action is missing or disabled; otherwise triggers it.
+    // Fails the test when the action is missing or disabled; otherwise triggers it and
+    // waits until the list has asked the printers the command made it ask.
     void TriggerAction(const char* name);
+    // Serves the event loop until the list asks no printer any more.
+    void WaitForFill(int timeoutMs = 60000);
 
     // The list as shown: one entry per row, top down, cells joined by " | ".
     std::vector<std::string> Rows() const;

@@ -153,8 +153,8 @@ TEST_F(AppTest, EveryAcceleratorExistsAndTheOnesWithoutHandlersDoNothing)
     std::sort(keys.begin(), keys.end());
     EXPECT_EQ(keys,
               (std::vector<std::string>{"Alt+Backspace", "Ctrl+A", "Ctrl+C", "Ctrl+Ins", "Ctrl+N",
-                                        "Ctrl+O", "Ctrl+S", "Ctrl+V", "Ctrl+X", "Ctrl+Z", "F1",
-                                        "F5", "F6", "Shift+Del", "Shift+F6", "Shift+Ins"}));
+                                        "Ctrl+O", "Ctrl+S", "Ctrl+V", "Ctrl+X", "Ctrl+Z", "Esc",
+                                        "F1", "F5", "F6", "Shift+Del", "Shift+F6", "Shift+Ins"}));
     for (UINT id :
          {ID_EDIT_COPY, ID_EDIT_PASTE, ID_EDIT_CUT, ID_EDIT_UNDO, ID_NEXT_PANE, ID_PREV_PANE})
     {

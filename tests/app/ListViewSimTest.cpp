@@ -9,7 +9,6 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QMenu>
-#include <QStandardItemModel>
 #include <QTest>
 #include <QTimer>
 
@@ -72,7 +71,8 @@ TEST_F(ListViewSim, EveryKindOfPrinterShowsItsCellsInReverseOrderInBothUnits)
                           "Dock | RX400 | COM3 | RX4-1 | 2000 | 100",
                       }));
     for (int r = 0; r < 4; ++r)
-        EXPECT_FALSE(View()->GetListModel()->item(r, 0)->icon().isNull());
+        EXPECT_FALSE(
+            View()->GetListModel()->index(r, 0).data(Qt::DecorationRole).value<QIcon>().isNull());
     EXPECT_EQ(Commands("Dock"), (std::vector<std::string>{"\nURS\n", "\nURLi\n"}));
 
     m_dialogs.Expect(
@@ -323,6 +323,7 @@ TEST_F(ListViewSim, DoubleClickModifiesTheRowAndCancelStillRebuilds)
     const QRect row = View()->visualRect(View()->GetListModel()->index(RowOf("Line"), 0));
     m_sim->Mark("modify");
     QTest::mouseDClick(View()->viewport(), Qt::LeftButton, {}, row.center());
+    WaitForFill();
     EXPECT_EQ(opened, 3000u) << "the printer configuration dialog";
     // The rebuild after the dialog asked every printer again.
     EXPECT_EQ(Commands("Dock").size(), 4u);

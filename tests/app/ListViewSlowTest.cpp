@@ -4,7 +4,7 @@
 #include "AppTestBase.h"
 #include "SimulatorProcess.h"
 
-#include <QStandardItemModel>
+#include "CPrinterListModel.h"
 
 TEST_F(AppTest, ASilentPrinterShowsNoValuesWithoutABoxWhileTheOthersFill)
 {

@@ -2,6 +2,7 @@
 // where an ordinary user's choice of units goes when the machine-wide key is closed.
 #include "CSettingsApplication.h"
 #include "SettingsStore.h"
+#include "StoreValues.h"
 
 #include <gtest/gtest.h>
 
@@ -20,35 +21,18 @@ namespace fs = std::filesystem;
 
 namespace
 {
-constexpr const char* kUserKey = "Software\\Varko Technologies Corporation\\Odomira\\Settings";
-constexpr const char* kMachineKey = "Software\\Varko Technologies Corporation\\Odomira\\";
+constexpr const char* kUserKey = kUserSettingsKey;
+constexpr const char* kMachineKey = kMachineSettingsKey;
 
 void Write(HKEY root, const char* keyName, const char* value, DWORD type, const void* data,
            DWORD size)
 {
-    HKEY key = nullptr;
-    ASSERT_EQ(RegCreateKeyExA(root, keyName, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr),
-              ERROR_SUCCESS);
-    ASSERT_EQ(RegSetValueExA(key, value, 0, type, static_cast<const BYTE*>(data), size),
-              ERROR_SUCCESS);
-    RegCloseKey(key);
+    WriteStoreValue(root, keyName, value, type, data, size);
 }
 
 std::vector<BYTE> Read(HKEY root, const char* keyName, const char* value)
 {
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(root, keyName, 0, KEY_READ, &key) != ERROR_SUCCESS)
-        return {};
-    DWORD size = 0;
-    DWORD type = 0;
-    std::vector<BYTE> data;
-    if (RegQueryValueExA(key, value, nullptr, &type, nullptr, &size) == ERROR_SUCCESS)
-    {
-        data.resize(size);
-        RegQueryValueExA(key, value, nullptr, &type, data.data(), &size);
-    }
-    RegCloseKey(key);
-    return data;
+    return ReadStoreValue(root, keyName, value);
 }
 
 // A text value as stored, without the terminating zero the store hands back.

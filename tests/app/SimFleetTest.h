@@ -5,7 +5,7 @@
 #include "AppTestBase.h"
 #include "SimulatorProcess.h"
 
-#include <QStandardItemModel>
+#include "CPrinterListModel.h"
 
 #include <memory>
 #include <string>

@@ -3,7 +3,7 @@
 # would: keys sent with xdotool, the result read from the printer simulator's log.
 #   1. A file given on the command line opens; F5 asks every printer again, Ctrl+A
 #      selects every row, Alt+P P O (Printer > Print > Odometers) prints the odometer report
-#      on each; File > Exit closes the window.
+#      on each; F1 opens the manual in the browser; File > Exit closes the window.
 #   2. While another program holds the printer library's lock, start-up shows the
 #      message, and the program ends with a non-zero status once it is answered.
 # Needs: xvfb-run, xdotool. Environment: ODOMIRA_BIN_DIR (the build's bin folder).
@@ -85,6 +85,14 @@ wait_for() { # condition command...
     return 1
 }
 
+# The desktop's browser, played by a script that notes what it was asked to open.
+cat >"$work/browser" <<BROWSER
+#!/bin/sh
+echo "\$@" >>"$work/opened"
+BROWSER
+chmod +x "$work/browser"
+export BROWSER=$work/browser DEFAULT_BROWSER=$work/browser
+
 # 1. The list, driven by keys.
 "$bin/odomira" "$vps" >"$work/app.out" 2>&1 </dev/null &
 app_pid=$!
@@ -106,6 +114,11 @@ has_reports() { [[ $(count URLp) == 2 ]]; }
 wait_for has_reports || fail "Printer > Print > Odometers did not reach both printers"
 grep '"command":"URLp"' "$log" | grep -q '"hex":"0a55524c69700a"' \
     || fail "the odometer report command is not exactly LF URLip LF"
+
+# F1 opens the manual built beside the program in the desktop's browser.
+xdotool key F1
+manual_opened() { grep -q "manual/index.html" "$work/opened" 2>/dev/null; }
+wait_for manual_opened || fail "F1 did not open the manual: $(cat "$work/opened" 2>/dev/null)"
 
 xdotool key alt+f
 sleep 0.3

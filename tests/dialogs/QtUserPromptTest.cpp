@@ -1,5 +1,9 @@
 #include "QtUserPrompt.h"
+#include "CEvent.h"
+#include "CPrinterThread.h"
+#include "CVarkoPrinter.h"
 #include "DialogTestSupport.h"
+#include "ScriptedPort.h"
 #include "UserPrompt.h"
 
 #include <QAbstractButton>
@@ -9,7 +13,11 @@
 #include <QTimer>
 
 #include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
 #include <thread>
+#include <unistd.h>
 
 namespace
 {
@@ -144,4 +152,68 @@ TEST_F(QtUserPromptTest, ClosingTheBoxWithoutAButtonIsTheSafeAnswer)
                      });
     timer->start();
     EXPECT_EQ(AfxMessageBox("Are you sure you want to Reset the Head Odometer?", MB_YESNO), IDNO);
+}
+
+namespace
+{
+// Passes every box on to the prompt it wraps, and says when one was asked for.
+class AskedSpy : public IUserPrompt
+{
+public:
+    explicit AskedSpy(IUserPrompt* inner) : m_inner(inner) { m_previous = SetUserPrompt(this); }
+    ~AskedSpy() override { SetUserPrompt(m_previous); }
+    int MessageBox(const CString& text, const CString& caption, UINT type) override
+    {
+        asked.SetEvent();
+        return m_inner->MessageBox(text, caption, type);
+    }
+    CEvent asked{false, true};
+
+private:
+    IUserPrompt* m_inner;
+    IUserPrompt* m_previous;
+};
+} // namespace
+
+// A download job reports a failure in a box from its own thread just as the window's
+// thread stops that printer (Delete, Modify, closing the list). The window's thread is
+// busy waiting for the job and cannot show the box: the job must not wait for it, and
+// the box must not come up later for a job that is gone.
+TEST_F(QtUserPromptTest, AJobBeingStoppedDoesNotWaitForABoxTheStoppingThreadWouldShow)
+{
+    std::string path = "/tmp/odomira-prompt-" + std::to_string(::getpid()) + ".prn";
+    std::ofstream(path) << "label";
+    AskedSpy spy(GetUserPrompt());
+    CVarkoPrinter printer(nullptr);
+    auto* port = new ScriptedPort;
+    port->FailOn(PortCall::Open, 1, 7); // the job's report: "That port is unavailable."
+    printer.SetPort(port);
+    printer.DownloadFile(path.c_str());
+    printer.StartThread();
+    PostThreadMessage(printer.GetThread()->m_nThreadID, WM_JOB_START, 0, 0);
+    ASSERT_TRUE(spy.asked.Lock(5000));
+
+    // This is the GUI thread: it stops the printer without serving its events.
+    auto t0 = std::chrono::steady_clock::now();
+    printer.StopThreads();
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(2));
+
+    bool boxCameUp = false;
+    auto* closer = new QTimer;
+    closer->setInterval(5);
+    QObject::connect(closer, &QTimer::timeout,
+                     [&boxCameUp]
+                     {
+                         if (auto* box =
+                                 qobject_cast<QMessageBox*>(QApplication::activeModalWidget()))
+                         {
+                             boxCameUp = true;
+                             box->reject();
+                         }
+                     });
+    closer->start();
+    QCoreApplication::processEvents();
+    delete closer;
+    EXPECT_FALSE(boxCameUp) << "a withdrawn box was shown after all";
+    std::remove(path.c_str());
 }

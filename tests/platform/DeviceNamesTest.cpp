@@ -88,12 +88,25 @@ TEST(DeviceNames, OverrideFolderWinsAndOtherNamesOpenAsGiven)
     EXPECT_EQ(ResolveDeviceName("COM5"), (dir / "COM5").string());
     EXPECT_EQ(ResolveDeviceName("\\\\.\\COM6"), "/dev/ttyS5");
     EXPECT_EQ(ResolveDeviceName("\\\\.\\LPT2"), "/dev/lp1");
-    // Beyond the rule and not in the folder: kept, so the open fails for what it is.
-    EXPECT_EQ(ResolveDeviceName("\\\\.\\COM200"), "\\\\.\\COM200");
     EXPECT_EQ(ResolveDeviceName("/dev/usb/lp0"), "/dev/usb/lp0");
     EXPECT_EQ(ResolveDeviceName((dir / "usb" / "p1").string()), (dir / "usb" / "p1").string());
-    // A name that would climb out of the folder is not looked up in it.
-    EXPECT_EQ(ResolveDeviceName("\\\\.\\.."), "\\\\.\\..");
+    // A name that would climb out of the folder is not looked up in it, nor opened.
+    EXPECT_EQ(ResolveDeviceName("\\\\.\\.."), "");
+}
+
+TEST(DeviceNames, PortNamesWithoutAMappingHaveNoDevice)
+{
+    auto dir = Scratch("unmapped");
+    ScopedEnv env("VARKO_DEVICE_DIR", dir.c_str());
+    // Beyond the rule and not in the folder: nothing to open, and above all not a file
+    // of that name in the folder the program happens to run in.
+    for (const char* name : {"\\\\.\\COM97", "\\\\.\\COM200", "COM256", "\\\\.\\LPT9", "LPT256",
+                             "\\\\.\\COM0", "\\\\.\\PRN"})
+        EXPECT_EQ(ResolveDeviceName(name), "") << name;
+    // The override folder still gives any of them a device.
+    std::filesystem::remove(dir / "COM200");
+    std::filesystem::create_symlink("/dev/null", dir / "COM200");
+    EXPECT_EQ(ResolveDeviceName("\\\\.\\COM200"), (dir / "COM200").string());
 }
 
 TEST(DeviceNames, FoldersFollowTheEnvironment)

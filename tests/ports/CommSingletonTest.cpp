@@ -7,6 +7,9 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <termios.h>
+#include <utility>
+#include <vector>
 
 using namespace porttest;
 
@@ -61,6 +64,91 @@ TEST(CommSingleton, ListsPresentHeldAndForbiddenPortsInOrder)
 
     for (const char* name : {"COM12", "COM3", "COM1", "COM7", "COM300", "LPT2", "COM9"})
         Unpublish(name);
+}
+
+namespace
+{
+// What the probing asked of the system: every open, and any call that would change a
+// device's settings or take it.
+struct ProbeLog
+{
+    std::vector<std::pair<std::string, int>> opens;
+    int settingChanges = 0;
+};
+ProbeLog g_probe;
+
+int recordingOpen(const char* path, int flags, mode_t mode)
+{
+    g_probe.opens.emplace_back(path, flags);
+    return probeOpen(path, flags, mode);
+}
+int recordingTcsetattr(int, int, const struct termios*)
+{
+    ++g_probe.settingChanges;
+    return 0;
+}
+int recordingFlock(int, int)
+{
+    ++g_probe.settingChanges;
+    return 0;
+}
+int recordingIoctl(int fd, unsigned long request, void* arg)
+{
+    ++g_probe.settingChanges;
+    return RealSysCalls().ioctl(fd, request, arg);
+}
+} // namespace
+
+// Probing runs at every start of the library, while other programs may be using the
+// lines: a login prompt, a terminal program that takes no lock.
+TEST(CommSingleton, ProbingLeavesEveryLineAsItWasAndOpensNothingUnmapped)
+{
+    Pty com3;
+    Publish("COM3", com3.SlavePath());
+    Publish("COM150", com3.SlavePath()); // the folder may name any number
+    // Another program has the line open, cooked, with echo.
+    int other = ::open(com3.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(other, 0);
+    struct termios before;
+    ASSERT_EQ(::tcgetattr(other, &before), 0);
+    before.c_lflag |= ICANON | ECHO;
+    before.c_iflag |= ICRNL;
+    before.c_oflag |= OPOST;
+    ASSERT_EQ(::tcsetattr(other, TCSANOW, &before), 0);
+    ASSERT_EQ(::tcgetattr(other, &before), 0);
+
+    g_probe = {};
+    std::vector<CString> serial;
+    {
+        ScopedSysCall open(&SysCalls::open, recordingOpen);
+        ScopedSysCall set(&SysCalls::tcsetattr, recordingTcsetattr);
+        ScopedSysCall lock(&SysCalls::flock, recordingFlock);
+        ScopedSysCall ioctl(&SysCalls::ioctl, recordingIoctl);
+        CCommSingleton ports;
+        serial = ports.SerialPorts();
+    }
+    EXPECT_EQ(serial, (std::vector<CString>{"COM3", "COM150"}));
+
+    struct termios after;
+    ASSERT_EQ(::tcgetattr(other, &after), 0);
+    EXPECT_EQ(after.c_lflag, before.c_lflag);
+    EXPECT_EQ(after.c_iflag, before.c_iflag);
+    EXPECT_EQ(after.c_oflag, before.c_oflag);
+    EXPECT_EQ(after.c_cflag, before.c_cflag);
+    EXPECT_EQ(g_probe.settingChanges, 0) << "no line settings, no lock, no exclusive mode";
+
+    // COM1-96 and LPT1-8 have devices under the fixed rule, COM150 in the folder; nothing
+    // else is opened, least of all a relative file name in the current folder.
+    EXPECT_EQ(g_probe.opens.size(), 96u + 8u + 1u);
+    for (const auto& [path, flags] : g_probe.opens)
+    {
+        EXPECT_EQ(path.front(), '/') << path;
+        EXPECT_TRUE(flags & O_NONBLOCK) << path << ": an open that could wait for carrier";
+        EXPECT_TRUE(flags & O_NOCTTY) << path;
+    }
+    ::close(other);
+    Unpublish("COM3");
+    Unpublish("COM150");
 }
 
 TEST(CommSingleton, OneInstancePerProcess)

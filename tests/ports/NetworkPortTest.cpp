@@ -1,7 +1,9 @@
 // The network port against printers played by listening sockets on the loopback
 // interface (never anything else).
 #include "CNetworkPort.h"
+#include "LoopbackListener.h"
 #include "PortTestSupport.h"
+#include "Sockets.h"
 #include "SysCalls.h"
 
 #include <gtest/gtest.h>
@@ -17,43 +19,7 @@ using namespace porttest;
 
 namespace
 {
-// A listening socket on 127.0.0.1 with an ephemeral port.
-class Listener
-{
-public:
-    Listener()
-    {
-        m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(m_fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        ::listen(m_fd, 4);
-        socklen_t len = sizeof a;
-        ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&a), &len);
-        m_port = ntohs(a.sin_port);
-    }
-    ~Listener() { Stop(); }
-    DWORD Port() const { return m_port; }
-    void Stop()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-        m_fd = -1;
-    }
-    // Accepts one connection within ms, or -1.
-    int Accept(int ms = 2000)
-    {
-        struct pollfd p = {m_fd, POLLIN, 0};
-        if (::poll(&p, 1, ms) <= 0)
-            return -1;
-        return ::accept4(m_fd, nullptr, nullptr, SOCK_CLOEXEC);
-    }
-
-private:
-    int m_fd = -1;
-    DWORD m_port = 0;
-};
+using Listener = LoopbackListener;
 
 // Everything the peer receives until the other side closes (or ms pass).
 std::string ReadToEnd(int fd, int ms = 3000, bool* sawEnd = nullptr)
@@ -288,5 +254,36 @@ TEST_F(NetworkPort, InterruptedConnectAndSendCarryOn)
     EXPECT_EQ(written, 6u);
     port.Close();
     EXPECT_EQ(ReadToEnd(peer), "\nURLm\n");
+    ::close(peer);
+}
+
+// A printer that stops reading: the stack takes what its buffers hold and the send
+// gives up after its stall limit. The count it reports is what is already on its way,
+// so a caller that offers only the rest again delivers every byte exactly once.
+TEST_F(NetworkPort, AStalledSendReportsWhatTheStackTookAndTheRestFollowsOnce)
+{
+    Listener printer;
+    SOCKET s = TcpConnect("127.0.0.1", printer.Port());
+    ASSERT_NE(s, INVALID_SOCKET);
+    int peer = printer.Accept();
+    ASSERT_GE(peer, 0);
+    std::string data(16 << 20, '\0');
+    for (std::size_t i = 0; i < data.size(); ++i)
+        data[i] = static_cast<char>(i * 7 + i / 4096);
+
+    int taken = TcpSendAll(s, data.data(), static_cast<DWORD>(data.size()), 300);
+    EXPECT_EQ(WSAGetLastError(), WSAETIMEDOUT);
+    ASSERT_GT(taken, 0);
+    ASSERT_LT(static_cast<std::size_t>(taken), data.size());
+
+    std::string received;
+    std::thread reader([&] { received = ReadToEnd(peer, 10000); });
+    int rest = TcpSendAll(s, data.data() + taken, static_cast<DWORD>(data.size() - taken), 5000);
+    EXPECT_EQ(static_cast<std::size_t>(rest), data.size() - taken);
+    TcpShutdown(s, SD_SEND);
+    reader.join();
+    EXPECT_EQ(received.size(), data.size());
+    EXPECT_TRUE(received == data) << "bytes sent twice or lost";
+    TcpClose(s);
     ::close(peer);
 }

@@ -1,5 +1,6 @@
 // The USB port against a printer simulated on a pseudo-terminal, which cannot answer
 // the device-identification request and is described by its ".ieee1284" file instead.
+#include "CParallelPort.h"
 #include "CUSBPort.h"
 #include "DeviceFile.h"
 #include "PortTestSupport.h"
@@ -11,6 +12,7 @@
 #include <cstring>
 #include <fstream>
 #include <sys/ioctl.h>
+#include <vector>
 
 using namespace porttest;
 
@@ -181,4 +183,88 @@ TEST(DeviceFileWrite, AWriteThatMakesNoProgressEndsAtTheStallLimit)
     // It waited between attempts instead of spinning.
     EXPECT_LT(writes.load(), 100);
     CloseHandle(h);
+}
+
+namespace
+{
+// The usblp driver, as seen through the system-call seam: a write returns as soon as
+// the last piece is queued on the bus, and poll reports the device writable once that
+// transfer has completed. /dev/null stands in for the device (not a terminal, takes
+// every byte); the seam records the order of the calls and plays the completion.
+struct TransferLog
+{
+    std::vector<std::string> calls;
+    std::vector<int> waitLimits;
+    bool completes = true;
+};
+TransferLog g_transfer;
+
+ssize_t loggingWrite(int fd, const void* b, std::size_t n)
+{
+    g_transfer.calls.push_back("write");
+    return RealSysCalls().write(fd, b, n);
+}
+int completionPoll(struct pollfd* f, nfds_t n, int ms)
+{
+    if (n == 1 && (f[0].events & POLLOUT))
+    {
+        g_transfer.calls.push_back("wait");
+        g_transfer.waitLimits.push_back(ms);
+        if (!g_transfer.completes)
+            return 0; // the limit passed without the transfer completing
+        f[0].revents = POLLOUT;
+        return 1;
+    }
+    return RealSysCalls().poll(f, n, ms);
+}
+int loggingClose(int fd)
+{
+    g_transfer.calls.push_back("close");
+    return RealSysCalls().close(fd);
+}
+
+template <typename Port> void ExpectWriteWaitsForTheTransfer(Port& port, DWORD limit)
+{
+    ScopedSysCall w(&SysCalls::write, loggingWrite);
+    ScopedSysCall p(&SysCalls::poll, completionPoll);
+    ScopedSysCall c(&SysCalls::close, loggingClose);
+
+    g_transfer = {};
+    port.Open();
+    DWORD written = 0;
+    EXPECT_EQ(CodeOf([&] { port.Write("\nURS\n", 5, written); }), 0u);
+    EXPECT_EQ(written, 5u);
+    port.Close();
+    // The wait comes after the last write and before the close, bounded by the port's
+    // write limit.
+    EXPECT_EQ(g_transfer.calls, (std::vector<std::string>{"write", "wait", "close"}));
+    ASSERT_EQ(g_transfer.waitLimits.size(), 1u);
+    EXPECT_LE(g_transfer.waitLimits[0], static_cast<int>(limit));
+    EXPECT_GT(g_transfer.waitLimits[0], static_cast<int>(limit) - 1000);
+
+    // A transfer that never completes within the limit: the write says so.
+    g_transfer = {};
+    g_transfer.completes = false;
+    port.Open();
+    EXPECT_EQ(CodeOf([&] { port.Write("\nURS\n", 5, written); }), 12u);
+    EXPECT_TRUE(port.IsOpen());
+    port.Close();
+    EXPECT_EQ(g_transfer.calls, (std::vector<std::string>{"write", "wait", "close"}));
+}
+} // namespace
+
+TEST(UsbTransfer, AWriteReturnsOnlyWhenTheDriverHasCompletedTheLastPiece)
+{
+    CUSBPort port;
+    port.SetPortName("/dev/null");
+    ExpectWriteWaitsForTheTransfer(port, CUSBPort::WRITE_STALL_LIMIT_MS);
+}
+
+TEST(UsbTransfer, TheParallelPortWaitsTheSameWayBeforeItCloses)
+{
+    Publish("LPT1", "/dev/null");
+    CParallelPort port;
+    port.SetPortName("LPT1");
+    ExpectWriteWaitsForTheTransfer(port, CParallelPort::WRITE_STALL_LIMIT_MS);
+    Unpublish("LPT1");
 }

@@ -4,17 +4,24 @@
 #include "CArchive.h"
 #include "CIPAddressCtrl.h"
 #include "CNetworkPort.h"
+#include "CThrottleThread.h"
 #include "CVarkoPrinter.h"
+#include "CVarkoPrinterException.h"
 #include "CVarkoPrinters.h"
 #include "DialogTestSupport.h"
 #include "LibraryStrings.h"
 #include "ModalDialog.h"
+#include "RecordingWindow.h"
+#include "ScriptedPort.h"
 #include "ScriptedPrompt.h"
 #include "StringTable.h"
+#include "ThreadTestSupport.h"
 
 #include <QComboBox>
 #include <QLineEdit>
 
+#include <memory>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -196,5 +203,78 @@ TEST_F(CollectionDialog, ModifyToAFreeNameRenamesInPlaceOfTheOldKey)
     EXPECT_NE(Live("Foyer")->GetThread(), nullptr);
     EXPECT_EQ(c.GetPrinterCount(), 2);
     EXPECT_TRUE(c.IsModified());
+}
+// Cancelling an add stops the printer that never got a thread: that must not stop the
+// process-wide throttle, which would drop every download queued for other printers.
+TEST_F(CollectionDialog, CancellingAnAddKeepsTheDownloadsQueuedForOtherPrinters)
+{
+    ScratchDir dir;
+    RecordingWindow window;
+    WriteGate gate;
+    std::vector<std::unique_ptr<CVarkoPrinter>> others;
+    for (int i = 0; i < 2; ++i)
+    {
+        auto p = std::make_unique<CVarkoPrinter>(&window);
+        auto* port = new ScriptedPort;
+        port->OnWrite([&gate](std::size_t) { gate.Wait(); });
+        p->SetPort(port);
+        p->StartThread();
+        p->DownloadFile(dir.MakeFile("label" + std::to_string(i), 100).c_str());
+        p->StartDownload(1);
+        others.push_back(std::move(p));
+    }
+    ASSERT_TRUE(window.WaitFor(WM_DOWNLOAD_BEGIN, 1));
+
+    runner.Expect(Network("Dock", 9)); // the name is taken: the port is taken over
+    runner.Expect([](IModalDialog&) { return IDCANCEL; });
+    c.AddPrinter(nullptr, eConfigHideCalibration);
+    EXPECT_EQ(Listing(c), (std::vector<std::string>{"Lobby@10.0.0.1", "Dock@com3"}));
+
+    EXPECT_NE(CThrottleThread::ProcessThrottle(), nullptr);
+    gate.Pass();
+    EXPECT_TRUE(window.WaitFor(WM_DOWNLOAD_BEGIN, 2)) << "the queued download was dropped";
+    EXPECT_TRUE(window.WaitFor(WM_DOWNLOAD_END, 2));
+    for (auto& p : others)
+        p->StopThreads();
+}
+
+// The printer given to ModifyPrinter must be one of this collection's: its name alone
+// would find, remove and replace another printer that happens to have the same name.
+TEST_F(CollectionDialog, ModifyRefusesAPrinterThatIsNotInTheCollection)
+{
+    CVarkoPrinters other;
+    CArchive ar(CArchive::store);
+    ar << DWORD(1) << CString("Lobby") << CString("") << CString("") << CString("CNetworkPort")
+       << DWORD(0) << CString("10.0.0.99") << DWORD(9100);
+    CArchive in(ar.Buffer());
+    other.Serialize(in, nullptr);
+    CVarkoPrinterData* foreign = other.FindPrinter("Lobby");
+    ASSERT_NE(foreign, nullptr);
+
+    try
+    {
+        c.ModifyPrinter(foreign, eConfigHideCalibration);
+        ADD_FAILURE() << "a printer of another collection was taken";
+    }
+    catch (const CVarkoPrinterException& e)
+    {
+        EXPECT_EQ(e.GetErrorCode(), CVarkoPrinterException::eConfiguration);
+    }
+    EXPECT_TRUE(runner.Records().empty()) << "no dialog for it";
+    EXPECT_EQ(Listing(c), (std::vector<std::string>{"Lobby@10.0.0.1", "Dock@com3"}));
+    EXPECT_EQ(other.FindPrinter("Lobby"), foreign);
+    EXPECT_FALSE(c.IsModified());
+}
+
+// Running out of memory in the middle of a modify (here: in the dialog) must not lose
+// the printer from the list with its thread still running.
+TEST_F(CollectionDialog, ModifyThatRunsOutOfMemoryKeepsThePrinterInTheList)
+{
+    CPrinterThread* thread = Live("Lobby")->GetThread();
+    runner.Expect([](IModalDialog&) -> int { throw std::bad_alloc(); });
+    EXPECT_THROW(c.ModifyPrinter(c.FindPrinter("Lobby"), eConfigHideCalibration), std::bad_alloc);
+    EXPECT_EQ(Listing(c), (std::vector<std::string>{"Dock@com3", "Lobby@10.0.0.1"}));
+    ASSERT_NE(Live("Lobby"), nullptr);
+    EXPECT_EQ(Live("Lobby")->GetThread(), thread);
 }
 } // namespace

@@ -154,6 +154,7 @@ TEST_F(CollectionFile, NetworkExampleLoadsAndSavesByteForByte)
     EXPECT_EQ(CString::Formatted("%u.%u.%u.%u", a, b, cc, d), "192.168.0.50");
     EXPECT_EQ(port->m_tcpPort, 6101u);
     EXPECT_NE(p->GetThread(), nullptr) << "every loaded printer runs its thread";
+    EXPECT_FALSE(c.IsModified()) << "a file loaded as it is leaves nothing to save";
     EXPECT_EQ(save(c), example);
 }
 
@@ -243,6 +244,15 @@ TEST_F(CollectionFile, TwoPrintersOfOneNameBothLoadAndNeitherLeaks)
     POSITION pos = c.GetFirstPrinter();
     while (pos)
         EXPECT_NE(live(c.GetNextPrinter(pos))->GetThread(), nullptr);
+    // The list is no longer what the file says: the user is asked to save it.
+    EXPECT_TRUE(c.IsModified());
+
+    std::string path = m_dir + "/twins.vps";
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(f.b.data()), static_cast<std::streamsize>(f.b.size()));
+    CVarkoPrinters fromFile;
+    fromFile.LoadFromFile(path.c_str(), nullptr);
+    EXPECT_TRUE(fromFile.IsModified());
 }
 
 TEST_F(CollectionFile, TruncatedOrCorruptFilesFailClearlyAndChangeNothing)
@@ -447,9 +457,6 @@ TEST_F(CollectionFile, DeleteStopsAndRemovesOnePrinter)
 
 TEST_F(CollectionFile, SingleInstanceLockIsHeldByOneCollection)
 {
-    std::string run = m_dir + "/run";
-    fs::create_directories(run);
-    setenv("XDG_RUNTIME_DIR", run.c_str(), 1);
     {
         CVarkoPrinters first;
         EXPECT_FALSE(first.IsAlreadyRunning());

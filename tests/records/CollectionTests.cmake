@@ -18,13 +18,20 @@ odomira_add_test(discovery_search_tests SOURCES ${discovery_dir}/DiscoverySearch
 if(TARGET Qt6::Widgets)
     odomira_add_test(discovery_widget_tests SOURCES ${discovery_dir}/DiscoveryWidgetTest.cpp
                      LIBS varko_objects Qt6::Widgets LABEL gui RESOURCE_LOCK discovery4201)
+    odomira_add_test(discovery_window_time_tests
+                     SOURCES ${discovery_dir}/DiscoveryWindowTimeTest.cpp
+                     LIBS varko_objects odomira_dialog_test_support LABEL slow
+                     RESOURCE_LOCK discovery4201)
+    target_include_directories(discovery_window_time_tests PRIVATE
+                               ${CMAKE_SOURCE_DIR}/tests/dialogs)
 endif()
 if(TARGET Qt6::Widgets)
     # Add and modify through the real configuration dialog, scripted.
     odomira_add_test(collection_dialog_tests
                      SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/CollectionDialogTest.cpp
                      LIBS varko_objects odomira_dialog_test_support LABEL gui)
-    target_include_directories(collection_dialog_tests PRIVATE ${CMAKE_SOURCE_DIR}/tests/dialogs)
+    target_include_directories(collection_dialog_tests PRIVATE ${CMAKE_SOURCE_DIR}/tests/dialogs
+                                                               ${CMAKE_SOURCE_DIR}/tests/threads)
 endif()
 odomira_add_test(collection_sim_tests SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/CollectionSimTest.cpp
                  LIBS varko_objects LABEL slow RESOURCE_LOCK discovery4201)

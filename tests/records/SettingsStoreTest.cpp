@@ -3,13 +3,16 @@
 #include "SettingsStore.h"
 #include "CSettingsMachine.h"
 #include "InstanceLock.h"
+#include "SysCalls.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -152,6 +155,110 @@ TEST_F(SettingsStoreTest, HandEditedLinesAreRead)
     EXPECT_EQ(CSettingsMachine().GetMaxDownloads(), 3);
 }
 
+// A value file may hold lines this version cannot read: a comment, a hand edit, a
+// value type written by a later version. Writing another value keeps them.
+TEST_F(SettingsStoreTest, LinesThatCannotBeReadSurviveAWriteOfAnotherValue)
+{
+    fs::create_directories(m_root + "/machine/Varko Technologies Corporation/Pelmark");
+    const std::string unknown = "; written by an installer\n"
+                                "\"Future\"=qword:0000000000000010\n"
+                                "\n"
+                                "a line edited by hand\n";
+    std::ofstream(ValuesFile("machine", "Pelmark")) << unknown << "\"MaxDownloads\"=dword:3\n"
+                                                    << "\"Other\"=\"kept\"\n";
+    CSettingsMachine().SetMaxDownloads(5);
+    EXPECT_EQ(Slurp(ValuesFile("machine", "Pelmark")),
+              unknown + "\"MaxDownloads\"=dword:00000005\n\"Other\"=\"kept\"\n");
+    EXPECT_EQ(CSettingsMachine().GetMaxDownloads(), 5);
+
+    // A value set under the name of a line that could not be read takes its place.
+    HKEY key = nullptr;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, kPelmark, 0, KEY_SET_VALUE, &key), 0);
+    DWORD v = 16;
+    ASSERT_EQ(RegSetValueExA(key, "future", 0, REG_DWORD, reinterpret_cast<BYTE*>(&v), 4), 0);
+    ASSERT_EQ(RegDeleteValueA(key, "Other"), 0);
+    RegCloseKey(key);
+    EXPECT_EQ(Slurp(ValuesFile("machine", "Pelmark")),
+              "; written by an installer\n\"Future\"=dword:00000010\n\na line edited by "
+              "hand\n\"MaxDownloads\"=dword:00000005\n");
+}
+
+namespace
+{
+// The value file as the system hands it out: refused, or failing half-way.
+int g_valuesFailure = 0;
+bool isValuesRead(const char* path, int flags)
+{
+    std::string p(path);
+    return (flags & O_ACCMODE) == O_RDONLY && p.size() >= 8 &&
+           p.compare(p.size() - 8, 8, "/.values") == 0;
+}
+int refusingOpen(const char* path, int flags, mode_t mode)
+{
+    if (isValuesRead(path, flags))
+    {
+        errno = g_valuesFailure;
+        return -1;
+    }
+    return RealSysCalls().open(path, flags, mode);
+}
+int g_failingFd = -1;
+int g_readsOnIt = 0;
+int markingOpen(const char* path, int flags, mode_t mode)
+{
+    int fd = RealSysCalls().open(path, flags, mode);
+    if (isValuesRead(path, flags))
+    {
+        g_failingFd = fd;
+        g_readsOnIt = 0;
+    }
+    return fd;
+}
+// One good piece, then the device fails.
+ssize_t failingRead(int fd, void* buffer, std::size_t count)
+{
+    if (fd != g_failingFd)
+        return RealSysCalls().read(fd, buffer, count);
+    if (g_readsOnIt++ == 0)
+        return RealSysCalls().read(fd, buffer, count < 10 ? count : 10);
+    errno = EIO;
+    return -1;
+}
+} // namespace
+
+TEST_F(SettingsStoreTest, AValueFileThatCannotBeReadWholeIsNeverWrittenOver)
+{
+    CSettingsMachine().SetMaxDownloads(2);
+    HKEY key = nullptr;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, kPelmark, 0, KEY_SET_VALUE, &key), 0);
+    DWORD v = 7;
+    ASSERT_EQ(RegSetValueExA(key, "Other", 0, REG_DWORD, reinterpret_cast<BYTE*>(&v), 4), 0);
+    const std::string before = Slurp(ValuesFile("machine", "Pelmark"));
+
+    {
+        // Not ours to read (as root, permissions would not refuse it: the seam does).
+        g_valuesFailure = EACCES;
+        ScopedSysCall open(&SysCalls::open, refusingOpen);
+        v = 9;
+        EXPECT_EQ(RegSetValueExA(key, "Other", 0, REG_DWORD, reinterpret_cast<BYTE*>(&v), 4),
+                  static_cast<LONG>(ERROR_ACCESS_DENIED));
+        EXPECT_EQ(RegDeleteValueA(key, "MaxDownloads"), static_cast<LONG>(ERROR_ACCESS_DENIED));
+    }
+    EXPECT_EQ(Slurp(ValuesFile("machine", "Pelmark")), before);
+    {
+        // A read that fails after the first bytes.
+        ScopedSysCall open(&SysCalls::open, markingOpen);
+        ScopedSysCall read(&SysCalls::read, failingRead);
+        v = 9;
+        EXPECT_EQ(RegSetValueExA(key, "Other", 0, REG_DWORD, reinterpret_cast<BYTE*>(&v), 4),
+                  static_cast<LONG>(ERROR_GEN_FAILURE));
+        EXPECT_EQ(g_readsOnIt, 2);
+    }
+    RegCloseKey(key);
+    EXPECT_EQ(Slurp(ValuesFile("machine", "Pelmark")), before);
+    EXPECT_EQ(CSettingsMachine().GetMaxDownloads(), 2);
+}
+
 TEST_F(SettingsStoreTest, KeysOutsideTheCompanyOrEscapingTheRootAreRefused)
 {
     HKEY key = nullptr;
@@ -231,19 +338,17 @@ TEST_F(SettingsStoreTest, WriteToAKeyRemovedMeanwhileFails)
 }
 
 // The single-instance lock "VarkoPrinters": one holder at a time, released when the
-// holder goes, and never in a folder another user could have planted.
+// holder goes, found by every process of the user whatever its environment, and never
+// in a folder another user could have planted.
 class InstanceLockTest : public SettingsStoreTest
 {
 protected:
     void SetUp() override
     {
         SettingsStoreTest::SetUp();
-        m_runtime = m_root + "/run";
-        fs::create_directories(m_runtime);
         const char* old = std::getenv("XDG_RUNTIME_DIR");
         m_saved = old ? old : "";
         m_hadSaved = old != nullptr;
-        setenv("XDG_RUNTIME_DIR", m_runtime.c_str(), 1);
     }
     void TearDown() override
     {
@@ -252,14 +357,15 @@ protected:
         else
             unsetenv("XDG_RUNTIME_DIR");
     }
-    std::string m_runtime, m_saved;
+    std::string m_saved;
     bool m_hadSaved = false;
 };
 
 TEST_F(InstanceLockTest, SecondHolderIsRefusedUntilTheFirstLetsGo)
 {
     CInstanceLock first("VarkoPrinters");
-    EXPECT_EQ(first.LockFilePath().str(), m_runtime + "/VarkoPrinters.lock");
+    // A relocated settings root (tests, the demo) carries its own lock.
+    EXPECT_EQ(first.LockFilePath().str(), m_root + "/run/VarkoPrinters.lock");
     ASSERT_EQ(first.Acquire(), CInstanceLock::eAcquired);
     {
         CInstanceLock second("VarkoPrinters");
@@ -273,14 +379,19 @@ TEST_F(InstanceLockTest, SecondHolderIsRefusedUntilTheFirstLetsGo)
     EXPECT_EQ(third.Acquire(), CInstanceLock::eAcquired);
 }
 
-TEST_F(InstanceLockTest, HeldAcrossProcessesAndDroppedWhenTheHolderDies)
+// A program started by cron or a service has no XDG_RUNTIME_DIR, one on the desktop
+// has: they must still exclude each other.
+TEST_F(InstanceLockTest, HeldAcrossProcessesWhateverTheirEnvironmentAndDroppedWhenTheHolderDies)
 {
+    std::string run = m_root + "/xdg-run";
+    fs::create_directories(run);
     int ready[2];
     ASSERT_EQ(::pipe(ready), 0);
     pid_t child = ::fork();
     ASSERT_GE(child, 0);
     if (child == 0)
     {
+        unsetenv("XDG_RUNTIME_DIR");
         CInstanceLock lock("VarkoPrinters");
         char c = lock.Acquire() == CInstanceLock::eAcquired ? 'y' : 'n';
         (void)!::write(ready[1], &c, 1);
@@ -290,6 +401,7 @@ TEST_F(InstanceLockTest, HeldAcrossProcessesAndDroppedWhenTheHolderDies)
     char c = 0;
     ASSERT_EQ(::read(ready[0], &c, 1), 1);
     ASSERT_EQ(c, 'y');
+    setenv("XDG_RUNTIME_DIR", run.c_str(), 1);
     CInstanceLock mine("VarkoPrinters");
     EXPECT_EQ(mine.Acquire(), CInstanceLock::eHeldElsewhere);
     ::kill(child, SIGKILL);
@@ -299,17 +411,28 @@ TEST_F(InstanceLockTest, HeldAcrossProcessesAndDroppedWhenTheHolderDies)
     ::close(ready[1]);
 }
 
-TEST_F(InstanceLockTest, WithoutARuntimeFolderAPrivateTmpFolderIsUsed)
+TEST_F(InstanceLockTest, OutsideARelocatedRootTheFolderFollowsTheUserIdAlone)
 {
-    unsetenv("XDG_RUNTIME_DIR");
-    CInstanceLock lock("VarkoPrintersTest");
+    std::string run = m_root + "/xdg-run";
+    fs::create_directories(run);
+    unsetenv("VARKO_SETTINGS_ROOT");
     std::string expected = "/tmp/varko-" + std::to_string(::getuid());
-    ASSERT_EQ(lock.Acquire(), CInstanceLock::eAcquired);
-    EXPECT_EQ(lock.LockFilePath().str(), expected + "/VarkoPrintersTest.lock");
+    for (const char* xdg : {run.c_str(), static_cast<const char*>(nullptr)})
+    {
+        if (xdg)
+            setenv("XDG_RUNTIME_DIR", xdg, 1);
+        else
+            unsetenv("XDG_RUNTIME_DIR");
+        CInstanceLock lock("VarkoPrintersTest");
+        ASSERT_EQ(lock.Acquire(), CInstanceLock::eAcquired);
+        EXPECT_EQ(lock.LockFilePath().str(), expected + "/VarkoPrintersTest.lock");
+    }
+    setenv("VARKO_SETTINGS_ROOT", m_root.c_str(), 1);
     struct stat st;
     ASSERT_EQ(::lstat(expected.c_str(), &st), 0);
     EXPECT_TRUE(S_ISDIR(st.st_mode));
     EXPECT_EQ(st.st_mode & 077, 0u);
     EXPECT_EQ(st.st_uid, ::getuid());
+    EXPECT_FALSE(fs::exists(run + "/VarkoPrintersTest.lock"));
 }
 } // namespace

@@ -33,8 +33,7 @@ CalibrateRun RunJob(bool calibrate, bool fileExists, std::chrono::milliseconds s
     printer.StartThread();
     ThreadInbox inbox;
     InboxThread* dispatcher = InboxThread::Start(inbox);
-    PostThreadMessage(printer.GetThread()->m_nThreadID, WM_JOB_START,
-                      reinterpret_cast<WPARAM>(dispatcher), 0);
+    PostThreadMessage(printer.GetThread()->m_nThreadID, WM_JOB_START, dispatcher->m_nThreadID, 0);
     CalibrateRun run;
     EXPECT_TRUE(window.WaitFor(WM_DOWNLOAD_END, 1));
     auto ended = std::chrono::steady_clock::now();
@@ -68,4 +67,27 @@ TEST(CalibrateAfterDownload, NoCalibrationWhenTheFlagIsOffOrTheDownloadFailed)
     EXPECT_TRUE(failed.writes.empty());
     EXPECT_LT(failed.endToCalibrate, 1s);
     EXPECT_EQ(failed.ends, (std::vector<LPARAM>{eDownloadFailed}));
+}
+
+// A stop cancels a calibration that is still waiting for the printer to settle; an owner
+// that wants it done waits for the job first.
+TEST(CalibrateAfterDownload, WaitingForTheJobLetsTheCalibrationHappenBeforeTheStop)
+{
+    ScratchDir dir;
+    RecordingWindow window;
+    ScriptedPrompt prompt;
+    CVarkoPrinter printer(&window);
+    auto* port = new ScriptedPort;
+    printer.SetPort(port);
+    printer.m_bCalibrate = true;
+    printer.DownloadFile(dir.MakeFile("l.lbl", 10).c_str());
+    printer.StartThread();
+    PostThreadMessage(printer.GetThread()->m_nThreadID, WM_JOB_START, 0, 0);
+    ASSERT_TRUE(window.WaitFor(WM_DOWNLOAD_END, 1));
+    EXPECT_FALSE(printer.WaitForJob(0)) << "the printer is settling";
+    EXPECT_TRUE(printer.WaitForJob(8000));
+    ASSERT_EQ(port->Writes().size(), 2u);
+    EXPECT_EQ(port->Writes()[1], std::string("\x0a\x78\x61\x0a", 4));
+    printer.StopThreads();
+    EXPECT_TRUE(printer.WaitForJob(0)) << "no thread, no job";
 }

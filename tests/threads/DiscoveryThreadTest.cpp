@@ -3,14 +3,21 @@
 // on loopback. The broadcast goes to 127.255.255.255 (set for every test).
 #include "CDetectPrintersThread.h"
 #include "CSearchNetworkDlg.h"
+#include "CVarkoPrinters.h"
 #include "DiscoveryFakePrinters.h"
+#include "LibraryStrings.h"
+#include "ScriptedPrompt.h"
+#include "StringTable.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <cstdlib>
+#include <memory>
 #include <string>
+#include <sys/wait.h>
 #include <thread>
+#include <unistd.h>
 
 using namespace std::chrono;
 using Fake = DiscoveryFakePrinters;
@@ -139,3 +146,48 @@ TEST_F(DiscoveryThread, TimerOtherThanTheSearchTimerIsIgnored)
 }
 
 } // namespace
+
+// Two searches of one user on one computer share the discovery port, and the system
+// hands each answer to one of the two sockets: both would miss printers without a word.
+// The second one is refused and says so.
+TEST_F(DiscoveryThread, ASecondSearchOfTheSameUserIsRefusedClearly)
+{
+    RegisterLibraryStrings();
+    auto first = std::make_unique<CSearchNetworkDlg>(nullptr);
+    ASSERT_TRUE(first->StartDetectThread());
+    {
+        CSearchNetworkDlg second(nullptr);
+        EXPECT_FALSE(second.StartDetectThread());
+        EXPECT_TRUE(second.IsAnotherSearchRunning());
+    }
+    // Another program of the same user (odomira-cli detect beside the window).
+    pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0)
+    {
+        CSearchNetworkDlg other(nullptr);
+        bool started = other.StartDetectThread();
+        ::_exit(!started && other.IsAnotherSearchRunning() ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the other program searched";
+
+    // Detection through the collection tells the user instead of searching.
+    setenv("VARKO_USB_LIBRARY", "libNoSuchUsbLibrary-odomira.so", 1);
+    ScriptedPrompt prompt;
+    {
+        CVarkoPrinters printers;
+        auto start = steady_clock::now();
+        printers.AutoDetectPrinters(nullptr);
+        EXPECT_LT(duration<double>(steady_clock::now() - start).count(), 3.0);
+        EXPECT_EQ(printers.GetPrinterCount(), 0);
+    }
+    ASSERT_EQ(prompt.Texts().size(), 1u);
+    EXPECT_EQ(prompt.Texts()[0], LoadStringById(IDS_SEARCH_RUNNING));
+
+    // Once the first search is over, the next one runs.
+    first.reset();
+    CSearchNetworkDlg later(nullptr);
+    EXPECT_TRUE(later.StartDetectThread());
+}

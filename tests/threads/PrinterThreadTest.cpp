@@ -2,6 +2,7 @@
 // with a scripted port: what reaches the port, the notices the window gets, the boxes
 // the user sees, and the end notice to the dispatching throttle.
 #include "CPrinterThread.h"
+#include "CSerialPort.h"
 #include "CVarkoPrinter.h"
 #include "CVarkoPrinterException.h"
 #include "RecordingWindow.h"
@@ -13,8 +14,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cerrno>
 #include <memory>
+#include <thread>
 #include <unistd.h>
 
 using namespace std::chrono_literals;
@@ -45,7 +48,7 @@ protected:
         if (!printer->GetThread())
             printer->StartThread();
         std::size_t ends = window.Count(WM_DOWNLOAD_END);
-        WPARAM dispatcher = withThrottle ? reinterpret_cast<WPARAM>(finished) : 0;
+        WPARAM dispatcher = withThrottle ? finished->m_nThreadID : 0;
         ASSERT_TRUE(
             PostThreadMessage(printer->GetThread()->m_nThreadID, WM_JOB_START, dispatcher, 0));
         ASSERT_TRUE(window.WaitFor(WM_DOWNLOAD_END, ends + 1)) << "the job never ended";
@@ -99,7 +102,7 @@ TEST_F(DownloadJob, EmptyFileOpensAndClosesThePortAndSucceeds)
     EXPECT_TRUE(prompt.Records().empty());
     ASSERT_TRUE(inbox.WaitFor(WM_JOB_FINISHED, 1));
     auto done = inbox.Of(WM_JOB_FINISHED);
-    EXPECT_EQ(done[0].wParam, reinterpret_cast<WPARAM>(printer->GetThread()));
+    EXPECT_EQ(done[0].wParam, printer->GetThread()->m_nThreadID);
     EXPECT_EQ(done[0].lParam, eDownloadSucceeded);
 }
 
@@ -317,7 +320,7 @@ TEST_F(DownloadJob, GoneNotificationWindowOrGoneThrottleDoNotHurtTheJob)
     ThreadInbox goneInbox;
     InboxThread* gone = InboxThread::Start(goneInbox);
     ASSERT_NE(gone, nullptr);
-    WPARAM goneDispatcher = reinterpret_cast<WPARAM>(gone);
+    WPARAM goneDispatcher = gone->m_nThreadID;
     ASSERT_TRUE(CBaseThread::StopAndWait(gone, 5000));
 
     PostThreadMessage(orphan.GetThread()->m_nThreadID, WM_JOB_START, goneDispatcher, 0);
@@ -400,4 +403,90 @@ TEST_F(DownloadJob, WindowAssignedDirectlyAsTheFrameworkDoesGetsTheNotices)
     ASSERT_TRUE(other.WaitFor(WM_DOWNLOAD_END, 1));
     EXPECT_EQ(other.LParams(WM_DOWNLOAD_BEGIN), (std::vector<LPARAM>{10}));
     ASSERT_TRUE(CBaseThread::StopAndWait(thread, 5000));
+}
+
+// A query and a download on one printer share its one port object: the query's close
+// would end the transfer under the job. A query during a download is refused.
+TEST_F(DownloadJob, AQueryDuringADownloadIsRefusedAndTheTransferGoesOn)
+{
+    auto* serial = new ScriptedPortOf<CSerialPort>;
+    printer->SetPort(serial);
+    port = nullptr;
+    auto gate = std::make_shared<WriteGate>();
+    serial->OnWrite(
+        [gate](std::size_t total)
+        {
+            if (total == 1024)
+                gate->Wait();
+        });
+    std::string content;
+    printer->DownloadFile(dir.MakeFile("label.lbl", 3000, &content).c_str());
+    printer->StartThread();
+    PostThreadMessage(printer->GetThread()->m_nThreadID, WM_JOB_START, 0, 0);
+    ASSERT_TRUE(window.WaitFor(WM_DOWNLOAD_BEGIN, 1));
+    for (int i = 0; i < 500 && serial->CountOf(PortCall::Write) == 0; ++i)
+        std::this_thread::sleep_for(10ms);
+
+    auto codeOf = [](auto&& f) -> DWORD
+    {
+        try
+        {
+            f();
+        }
+        catch (const CVarkoPrinterException& e)
+        {
+            EXPECT_TRUE(e.IsOsError());
+            return e.GetErrorCode();
+        }
+        return 0;
+    };
+    EXPECT_EQ(codeOf([&] { printer->SerialNumber(); }), ERROR_BUSY);
+    int head = 0, total = 0;
+    EXPECT_EQ(codeOf([&] { printer->Odometers(head, total, eUnitsInches); }), ERROR_BUSY);
+    EXPECT_EQ(serial->CountOf(PortCall::Open), 1) << "the query never touched the port";
+
+    gate->Pass();
+    ASSERT_TRUE(window.WaitFor(WM_DOWNLOAD_END, 1));
+    EXPECT_EQ(window.LParams(WM_DOWNLOAD_END), (std::vector<LPARAM>{eDownloadSucceeded}));
+    EXPECT_TRUE(serial->Written() == content);
+
+    // Once the download is over, the query goes through.
+    serial->QueueReply("SN77\r\n");
+    EXPECT_EQ(printer->SerialNumber().str(), "SN77");
+}
+
+// The other way round: a job that finds a query using the port waits for it.
+TEST_F(DownloadJob, AJobWaitsForAQueryThatHasThePort)
+{
+    auto* serial = new ScriptedPortOf<CSerialPort>;
+    printer->SetPort(serial);
+    port = nullptr;
+    auto gate = std::make_shared<WriteGate>();
+    auto first = std::make_shared<std::atomic<bool>>(true);
+    serial->OnWrite(
+        [gate, first](std::size_t)
+        {
+            if (first->exchange(false))
+                gate->Wait();
+        });
+    serial->QueueReply("SN9\r\n");
+    printer->DownloadFile(dir.MakeFile("label.lbl", 100).c_str());
+    printer->StartThread();
+
+    CString serialNumber;
+    std::thread query([&] { serialNumber = printer->SerialNumber(); });
+    for (int i = 0; i < 500 && serial->CountOf(PortCall::Write) == 0; ++i)
+        std::this_thread::sleep_for(10ms);
+    PostThreadMessage(printer->GetThread()->m_nThreadID, WM_JOB_START, 0, 0);
+    ASSERT_TRUE(window.WaitFor(WM_DOWNLOAD_BEGIN, 1));
+    std::this_thread::sleep_for(150ms);
+    EXPECT_EQ(serial->CountOf(PortCall::Open), 1) << "the job opened the port under the query";
+    gate->Pass();
+    query.join();
+    EXPECT_EQ(serialNumber.str(), "SN9");
+    ASSERT_TRUE(window.WaitFor(WM_DOWNLOAD_END, 1));
+    EXPECT_EQ(window.LParams(WM_DOWNLOAD_END), (std::vector<LPARAM>{eDownloadSucceeded}));
+    EXPECT_EQ(serial->Calls(), (std::vector<PortCall>{
+                                   PortCall::Open, PortCall::Write, PortCall::Read, PortCall::Close,
+                                   PortCall::Open, PortCall::Write, PortCall::Close}));
 }

@@ -18,11 +18,58 @@
 #include <chrono>
 #include <thread>
 
+#include <atomic>
 #include <cerrno>
+#include <cstdlib>
 #include <memory>
 #include <mutex>
+#include <new>
 
 using namespace std::chrono_literals;
+
+// An allocator that hands one chosen block, once freed, straight back to the next
+// allocation of its size made on the thread that asks for it, as allocators often do:
+// it lets a test put a new thread object at the address of one that has ended.
+namespace
+{
+std::atomic<void*> g_keepAddress{nullptr};
+std::atomic<void*> g_kept{nullptr};
+std::atomic<std::size_t> g_keptSize{0};
+std::atomic<bool> g_grabArmed{false};
+thread_local bool t_grabs = false;
+} // namespace
+
+void* operator new(std::size_t n)
+{
+    if (t_grabs && g_grabArmed && n == g_keptSize)
+    {
+        void* p = g_kept.load();
+        if (p && g_kept.compare_exchange_strong(p, nullptr))
+        {
+            g_grabArmed = false;
+            return p;
+        }
+    }
+    if (void* p = std::malloc(n ? n : 1))
+        return p;
+    throw std::bad_alloc();
+}
+
+void operator delete(void* p) noexcept
+{
+    void* keep = p;
+    if (p && g_keepAddress.compare_exchange_strong(keep, nullptr))
+    {
+        g_kept = p;
+        return;
+    }
+    std::free(p);
+}
+
+void operator delete(void* p, std::size_t) noexcept
+{
+    operator delete(p);
+}
 
 namespace
 {
@@ -266,4 +313,79 @@ TEST_F(Throttle, StartDownloadLeavesItsTraceAndReportsARefusedThrottle)
     std::lock_guard g(g_traceLock);
     EXPECT_EQ(g_trace,
               (std::vector<std::string>{"Enter StartDownload\n", "Enter StartDownload\n"}));
+}
+
+TEST_F(Throttle, APrinterThatNeverHadAThreadLeavesTheThrottleAlone)
+{
+    Download(0, 1);
+    Download(1, 1);
+    ASSERT_TRUE(Began(0));
+    {
+        // A cancelled add, or a detected printer that could not be attached: it had a
+        // port for a while, never a thread.
+        CVarkoPrinter never(&window);
+        never.SetPort(new ScriptedPort);
+        never.StopThreads();
+    }
+    EXPECT_NE(CThrottleThread::ProcessThrottle(), nullptr);
+    Release(0);
+    ASSERT_TRUE(Began(1)) << "the queued download was kept";
+}
+
+// A printer is deleted while another's download runs, which stops the throttle; two
+// more downloads then start a new throttle at the very address of the old one. The end
+// notice of the running download was meant for the old throttle and must not free a
+// slot of the new one.
+TEST_F(Throttle, AnEndNoticeForAThrottleThatIsGoneReachesNoOtherThrottle)
+{
+    // Printer 0's first job is held at its first piece and then fails on the second
+    // (its file stays set); its second job is held at its first piece.
+    WriteGate firstJob, secondJob;
+    struct PassOnExit
+    {
+        WriteGate& a;
+        WriteGate& b;
+        ~PassOnExit()
+        {
+            a.Pass();
+            b.Pass();
+        }
+    } passOnExit{firstJob, secondJob};
+    auto writes = std::make_shared<std::atomic<int>>(0);
+    printers[0].port->OnWrite(
+        [&firstJob, &secondJob, writes](std::size_t)
+        {
+            int n = ++*writes;
+            if (n == 1)
+                firstJob.Wait();
+            else if (n == 2) // the failing piece never gets here
+                secondJob.Wait();
+        });
+    printers[0].port->FailOn(PortCall::Write, 2, CVarkoPrinterException::ePortUnavailable);
+    P(0).DownloadFile(dir.MakeFile("long0", 3000).c_str());
+    P(0).StartDownload(1);
+    ASSERT_TRUE(Began(0));
+
+    CThrottleThread* old = CThrottleThread::ProcessThrottle();
+    g_keptSize = sizeof(CThrottleThread);
+    g_keepAddress = old;
+    P(3).StopThreads();
+    ASSERT_EQ(CThrottleThread::ProcessThrottle(), nullptr);
+    ASSERT_NE(g_kept.load(), nullptr);
+
+    t_grabs = true;
+    g_grabArmed = true;
+    P(0).StartDownload(1);
+    t_grabs = false;
+    ASSERT_EQ(CThrottleThread::ProcessThrottle(), old) << "the new throttle took the old address";
+    Download(1, 1);
+
+    firstJob.Pass();
+    ASSERT_TRUE(Ended(0, eDownloadFailed));
+    // Printer 0's second job runs; it holds the one slot.
+    ASSERT_TRUE(window.WaitFor(WM_DOWNLOAD_BEGIN, 2));
+    ASSERT_EQ(BeginOrder(), (std::vector<WPARAM>{Record(0), Record(0)}));
+    EXPECT_FALSE(Began(1, kQuiet)) << "two downloads ran at once with a limit of 1";
+    secondJob.Pass();
+    ASSERT_TRUE(Began(1));
 }

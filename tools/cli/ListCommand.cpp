@@ -6,6 +6,7 @@
 #include "JsonWriter.h"
 #include "Table.h"
 
+#include "CFleetQuery.h"
 #include "CVarkoPrinterData.h"
 #include "CVarkoPrinterException.h"
 
@@ -56,52 +57,34 @@ struct Row
     std::string error; // the first failure's message
 };
 
-Row QueryPrinter(CVarkoPrinterData& p, EDisplayUnits units)
+Row RowOf(const CPrinterAnswers& a)
 {
     Row r;
-    r.name = p.Name().str();
-    auto noteError = [&](const CException& e)
+    r.name = a.printer->Name().str();
+    r.model = a.model.str();
+    r.port = a.printer->PortDisplayName().str();
+    if (const CFleetFailure* failure = a.FirstFailure())
+        r.error = failure->text.str();
+    if (a.serialFailure)
+        r.serialState = CellState::error;
+    else
     {
-        if (r.error.empty())
-            r.error = MessageOf(e);
-    };
-    try
-    {
-        r.model = p.Model().str(); // a USB printer is asked for it when none is stored
-    }
-    catch (const CException& e)
-    {
-        noteError(e);
-    }
-    r.port = p.PortDisplayName().str();
-    try
-    {
-        r.serial = p.SerialNumber().str();
-        if (!p.IsBidirectional())
+        r.serial = a.serial.str();
+        if (!a.bidirectional)
             r.serialState = CellState::notAvailable;
         else if (r.serial.empty())
             r.serialState = CellState::notSet;
     }
-    catch (const CException& e)
+    if (a.odometerFailure)
+        r.odometerState = CellState::error;
+    else
     {
-        r.serialState = CellState::error;
-        noteError(e);
-    }
-    try
-    {
-        int head = -1, total = -1;
-        p.Odometers(head, total, units);
-        if (head >= 0)
-            r.head = head;
-        if (total >= 0)
-            r.total = total;
+        if (a.head >= 0)
+            r.head = a.head;
+        if (a.total >= 0)
+            r.total = a.total;
         if (!r.head && !r.total)
             r.odometerState = CellState::notAvailable;
-    }
-    catch (const CException& e)
-    {
-        r.odometerState = CellState::error;
-        noteError(e);
     }
     return r;
 }
@@ -182,19 +165,20 @@ int RunList(CommandContext& c)
     if (!session.Open(file, FleetSession::eMustExist, true))
         return eExitFailed;
 
+    // The printers are asked several at a time; their rows and failures come out in the
+    // file's order all the same.
     std::vector<Row> rows;
     const bool record = !c.args.Has("no-record");
     CHistoryRecorder history(HistoryWarning(c.io));
-    for (CVarkoPrinterData* p : session.Select(names))
+    for (const CPrinterAnswers& a : CFleetQuery::AskAll(session.Select(names), units))
     {
-        Row r = QueryPrinter(*p, units);
+        Row r = RowOf(a);
         if (!r.error.empty())
             session.Fail(r.name, r.error);
         if (record && r.odometerState == CellState::ok)
-            history.Add(session.Printers(), *p,
-                        CString(r.serialState == CellState::ok ? r.serial : std::string()),
-                        CString(r.model), int(r.head.value_or(-1)), int(r.total.value_or(-1)),
-                        units);
+            history.Add(session.Printers(), *a.printer,
+                        r.serialState == CellState::ok ? a.serial : CString(), a.model, a.head,
+                        a.total, units);
         rows.push_back(std::move(r));
     }
     if (record)

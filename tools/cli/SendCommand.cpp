@@ -58,6 +58,9 @@ private:
 // any notice means every transfer that had started has reported its end.
 constexpr auto QUIET_AFTER_CANCEL = std::chrono::milliseconds(1500);
 constexpr auto POLL = std::chrono::milliseconds(100);
+// A calibration follows its transfer after the printer's 5 s settling time and is one
+// short command; this is ample for all of them.
+constexpr auto CALIBRATION_WAIT = std::chrono::seconds(60);
 
 // Checks the file now, once, rather than once per printer in the worker threads, and
 // gives its absolute path: the printer threads open it by the path stored with each
@@ -257,8 +260,16 @@ int RunSend(CommandContext& c)
     if (all.IsModified())
         session.Save();
     if (calibrating)
+    {
         c.io.Note("Waiting for the calibrations that follow the transfers...");
-    // Leaving stops the printer threads, each after its calibration.
+        // Leaving stops the printer threads, and a stop ends a calibration that is still
+        // waiting for its printer to settle: wait for them first. Ctrl+C leaves at once.
+        const auto until = std::chrono::steady_clock::now() + CALIBRATION_WAIT;
+        while (!all.WaitForPrinterJobs(200) && !g_interrupted &&
+               std::chrono::steady_clock::now() < until)
+        {
+        }
+    }
     return session.ExitStatus();
 }
 
