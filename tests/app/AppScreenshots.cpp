@@ -259,6 +259,8 @@ int Shots::Run(const std::string& sourceDir)
             return IDOK;
         });
     Frame()->ExecuteCommand(ID_TOOLS_OPTIONS);
+    // The printers answer the new units while the list fills; the picture shows them all.
+    WaitForFill();
     View()->selectionModel()->select(View()->GetListModel()->index(3, 0),
                                      QItemSelectionModel::Select | QItemSelectionModel::Rows);
     Settle();
