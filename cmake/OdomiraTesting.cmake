@@ -11,6 +11,13 @@ function(odomira_add_test name)
         set(T_TIMEOUT 120)
     endif()
     add_executable(${name} ${T_SOURCES})
+    # The area is the folder of the binary's first source (tests/threads, tests/cli,
+    # tests/app, ...), given as a second label "area:<folder>" so that a run can pick
+    # tests by where they live (scripts/sanitize does).
+    list(GET T_SOURCES 0 first)
+    get_filename_component(first ${first} ABSOLUTE)
+    get_filename_component(area ${first} DIRECTORY)
+    get_filename_component(area ${area} NAME)
     target_link_libraries(${name} PRIVATE ${T_LIBS} odomira_test_support GTest::gtest
                                           GTest::gmock odomira_warnings)
     set(scratch ${CMAKE_BINARY_DIR}/test-scratch/${name})
@@ -36,9 +43,9 @@ function(odomira_add_test name)
         PROPERTIES LABELS ${T_LABEL} TIMEOUT ${T_TIMEOUT} ${lock})
     # gtest_discover_tests flattens PROPERTIES, so ENVIRONMENT given there keeps only its
     # first entry. This file runs after the discovered tests are defined and sets the
-    # whole list on each of them.
+    # whole list on each of them, and both labels.
     set(envfile ${CMAKE_CURRENT_BINARY_DIR}/${name}_env.cmake)
     file(WRITE ${envfile}
-        "if(${name}_TESTS)\n  set_tests_properties(\${${name}_TESTS} PROPERTIES ENVIRONMENT \"${envs}\")\nendif()\n")
+        "if(${name}_TESTS)\n  set_tests_properties(\${${name}_TESTS} PROPERTIES ENVIRONMENT \"${envs}\" LABELS \"${T_LABEL};area:${area}\")\nendif()\n")
     set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${envfile})
 endfunction()

@@ -202,12 +202,22 @@ CArchive& CArchive::operator>>(CString& s)
     return *this;
 }
 
-std::vector<std::uint8_t> ReadWholeFile(const CString& path)
+std::vector<std::uint8_t> ReadWholeFile(const CString& path, std::uint64_t maxBytes)
 {
     int fd = Sys().open(path.GetString(), O_RDONLY | O_CLOEXEC, 0);
     if (fd < 0)
         throw CFileException::FromErrno(errno, path);
     std::vector<std::uint8_t> data;
+    struct stat st;
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode))
+    {
+        if (static_cast<std::uint64_t>(st.st_size) > maxBytes)
+        {
+            Sys().close(fd);
+            throw CFileException::FromErrno(EFBIG, path);
+        }
+        data.reserve(static_cast<std::size_t>(st.st_size));
+    }
     std::uint8_t chunk[65536];
     for (;;)
     {
@@ -222,6 +232,12 @@ std::vector<std::uint8_t> ReadWholeFile(const CString& path)
         }
         if (n == 0)
             break;
+        // A file that grows while it is read, or a device or pipe, is held to the limit too.
+        if (data.size() + static_cast<std::size_t>(n) > maxBytes)
+        {
+            Sys().close(fd);
+            throw CFileException::FromErrno(EFBIG, path);
+        }
         data.insert(data.end(), chunk, chunk + n);
     }
     Sys().close(fd);

@@ -66,8 +66,10 @@ private:
 };
 
 // Whole-file helpers used to load and save settings files. Both throw CFileException
-// with the errno of the failing call. Saving writes a temporary file in the target's
-// folder, flushes it to disk and renames it over the target, so a failed or
-// interrupted save never damages the existing file.
-VARKO_EXPORT std::vector<std::uint8_t> ReadWholeFile(const CString& path);
+// with the errno of the failing call. Reading refuses a file longer than maxBytes
+// (EFBIG, "File too large") before taking memory for it. Saving writes a temporary file
+// in the target's folder, flushes it to disk and renames it over the target, so a failed
+// or interrupted save never damages the existing file.
+VARKO_EXPORT std::vector<std::uint8_t> ReadWholeFile(const CString& path,
+                                                     std::uint64_t maxBytes = UINT64_MAX);
 VARKO_EXPORT void WriteFileAtomically(const CString& path, const std::vector<std::uint8_t>& bytes);

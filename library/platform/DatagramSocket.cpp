@@ -59,6 +59,26 @@ bool CDatagramSocket::EnableBroadcast()
     return true;
 }
 
+int CDatagramSocket::SetReceiveBuffer(int bytes)
+{
+    if (m_fd < 0)
+        return 0;
+    auto granted = [this]
+    {
+        int size = 0;
+        socklen_t len = sizeof size;
+        return Sys().getsockopt(m_fd, SOL_SOCKET, SO_RCVBUF, &size, &len) == 0 ? size : 0;
+    };
+    // Linux doubles what it is asked for (its overhead is counted in the room) and caps
+    // the request at net.core.rmem_max; a privileged process may go past the cap.
+    Sys().setsockopt(m_fd, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes);
+#ifdef SO_RCVBUFFORCE
+    if (granted() < bytes)
+        Sys().setsockopt(m_fd, SOL_SOCKET, SO_RCVBUFFORCE, &bytes, sizeof bytes);
+#endif
+    return granted();
+}
+
 long CDatagramSocket::SendTo(const void* data, std::size_t length, const CString& address,
                              UINT port)
 {

@@ -26,6 +26,10 @@ public:
     // open (it can still send from a port the system picks) and false is returned.
     bool Create(UINT port);
     bool EnableBroadcast();
+    // Asks for room for bytes of queued datagrams (the kernel counts its own overhead in
+    // it), beyond the system's usual limit where the process may do so. Returns the room
+    // granted, 0 when the socket is not open.
+    int SetReceiveBuffer(int bytes);
     // The number of bytes sent, or -1.
     long SendTo(const void* data, std::size_t length, const CString& address, UINT port);
     // One datagram, at most capacity bytes (the rest of a longer one is lost, as UDP

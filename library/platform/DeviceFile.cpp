@@ -284,16 +284,23 @@ BOOL ReadFile(HANDLE handle, void* buffer, DWORD count, DWORD* received, void* o
         }
         if (immediate)
             break;
+        // -1: no limit applies yet. A limit that has run out ends the read, also when
+        // the other one still has time left: bytes that keep coming within the interval
+        // must not carry a read past its total limit.
         long long wait = -1;
         if (total > 0)
+        {
             wait = total - msSince(start);
+            if (wait <= 0)
+                break;
+        }
         if (interval > 0 && got > 0)
         {
             long long left = interval - msSince(lastByte);
+            if (left <= 0)
+                break;
             wait = wait < 0 ? left : std::min(wait, left);
         }
-        if (wait == 0 || (wait < 0 && (total > 0 || (interval > 0 && got > 0))))
-            break;
         short revents = 0;
         int pr = pollOne(object->fd, POLLIN, static_cast<int>(std::min(wait, 1LL << 30)), &revents);
         if (pr < 0 && errno != EINTR)

@@ -145,6 +145,9 @@ LONG errnoToResult(int err)
     case ENOENT:
     case ENOTDIR:
         return static_cast<LONG>(ERROR_FILE_NOT_FOUND);
+    case ENOSPC:
+    case EDQUOT:
+        return ERROR_DISK_FULL;
     default:
         return static_cast<LONG>(ERROR_GEN_FAILURE);
     }
@@ -523,7 +526,8 @@ LONG RegQueryValueExA(HKEY key, const char* valueName, DWORD*, DWORD* type, BYTE
             *cbData = needed;
             return ERROR_MORE_DATA;
         }
-        std::memcpy(data, bytes.data(), needed);
+        if (needed) // an empty value has no bytes to copy from
+            std::memcpy(data, bytes.data(), needed);
         *cbData = needed;
         return static_cast<LONG>(ERROR_SUCCESS);
     }

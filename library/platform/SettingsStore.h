@@ -17,7 +17,8 @@
 //
 // Errors are returned, never thrown: ERROR_FILE_NOT_FOUND when the key or the value is
 // missing (the two are told apart by which call fails: opening the key, or querying the
-// value), ERROR_ACCESS_DENIED when the user may not write there. Callers that ignore a
+// value), ERROR_ACCESS_DENIED when the user may not write there, ERROR_DISK_FULL when
+// the file system has no room for the new value file. Callers that ignore a
 // failed write (as the download limit does) simply do not look at the result.
 //
 // Lines of a value file that this version cannot read (comments, hand edits, value
@@ -56,6 +57,8 @@ constexpr DWORD REG_CREATED_NEW_KEY = 1;
 constexpr DWORD REG_OPENED_EXISTING_KEY = 2;
 
 constexpr LONG ERROR_MORE_DATA = 234;
+// A write that did not fit on the disk (the old value file is kept).
+constexpr LONG ERROR_DISK_FULL = 112;
 
 // The results are the Windows error numbers (ERROR_SUCCESS, ERROR_FILE_NOT_FOUND,
 // ERROR_ACCESS_DENIED, ERROR_INVALID_PARAMETER, ERROR_MORE_DATA, ...).

@@ -29,9 +29,49 @@ int failSocket(int err)
     return SOCKET_ERROR;
 }
 
+// Bytes handed to the stack that the peer has not acknowledged; -1 when unknown.
+long long unacknowledged(int s)
+{
+    int queued = 0;
+    return Sys().ioctl(s, SIOCOUTQ, &queued) == 0 ? queued : -1;
+}
+
 long long msSince(Clock::time_point t)
 {
     return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t).count();
+}
+
+// The stack holds all it will take: waits until the peer acknowledges some of it (which
+// is progress), at most until stallLimitMs after lastProgress. Room alone is not enough:
+// Linux finds a few kilobytes in a full queue now and then (it merges what is queued,
+// it grows the queue with each probe of a closed window), and sending into that room
+// would keep a printer that reads nothing looking alive for ever. Where the queue
+// cannot be measured, room is taken as progress. Returns 0, or the errno to fail with.
+int waitForPeer(int s, Clock::time_point& lastProgress, int stallLimitMs)
+{
+    const long long queuedBefore = unacknowledged(s);
+    for (;;)
+    {
+        long long left = stallLimitMs - msSince(lastProgress);
+        if (left <= 0)
+            return ETIMEDOUT;
+        struct pollfd p = {s, POLLOUT, 0};
+        int pr = PollOrCancel(&p, 1, static_cast<int>(left));
+        if (pr < 0 && errno != EINTR)
+            return errno;
+        if (pr <= 0)
+            continue;
+        const long long queued = unacknowledged(s);
+        if (queuedBefore < 0 || queued < 0 || queued < queuedBefore)
+        {
+            lastProgress = Clock::now();
+            return 0;
+        }
+        // Room, but nothing acknowledged: look again shortly instead of spinning.
+        if (PollOrCancel(nullptr, 0, static_cast<int>(std::min(left, 50LL))) < 0 &&
+            errno == ECANCELED)
+            return ECANCELED;
+    }
 }
 
 // Letters, digits, hyphens and dots in labels of 1 to 63 characters: anything else is
@@ -185,18 +225,15 @@ int TcpSendAll(SOCKET s, const void* buffer, DWORD count, int stallLimitMs)
             continue;
         if (r < 0 && errno != EAGAIN)
             return failSocket(errno);
-        long long left = stallLimitMs - msSince(lastProgress);
-        if (left <= 0)
+        if (int err = waitForPeer(s, lastProgress, stallLimitMs))
         {
+            if (err != ETIMEDOUT)
+                return failSocket(err);
             // The bytes the stack took are on their way to the printer: the caller must
             // hear how many, or it would send them a second time.
             failSocket(ETIMEDOUT);
             return static_cast<int>(sent);
         }
-        struct pollfd p = {s, POLLOUT, 0};
-        int pr = PollOrCancel(&p, 1, static_cast<int>(left));
-        if (pr < 0 && errno != EINTR)
-            return failSocket(errno);
     }
     SetLastError(ERROR_SUCCESS);
     return static_cast<int>(count);

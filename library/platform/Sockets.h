@@ -43,9 +43,9 @@ bool ResolveTcpAddress(const CString& host, DWORD port, sockaddr_in* address);
 // A connected stream socket to host:port within limitMs, or INVALID_SOCKET.
 SOCKET TcpConnect(const CString& host, DWORD port, int limitMs = TCP_CONNECT_LIMIT_MS);
 // Hands all count bytes to the stack and returns count, or SOCKET_ERROR. A peer that
-// takes nothing for stallLimitMs ends the send early, the connection staying up: the
-// result is then the number of bytes the stack did take (0 when none), and the last
-// error is WSAETIMEDOUT.
+// takes nothing, or acknowledges nothing for stallLimitMs while the stack holds all it will
+// take, ends the send early, the connection staying up: the result is then the number of
+// bytes the stack did take (0 when none), and the last error is WSAETIMEDOUT.
 int TcpSendAll(SOCKET s, const void* buffer, DWORD count, int stallLimitMs);
 // What has already arrived, up to capacity, without waiting: the count, 0 when the
 // peer has closed its side, or SOCKET_ERROR (WSAEWOULDBLOCK when nothing is there).

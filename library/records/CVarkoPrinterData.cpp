@@ -40,7 +40,10 @@ int toInt(const CString& text)
 CVarkoPrinterData::CVarkoPrinterData() : m_pPort(nullptr), m_portUse(std::make_shared<CPortUse>())
 {
     m_strName.Format("%s%d", LoadStringById(IDS_DEFAULT_PRINTER_NAME).GetString(), m_nPrinterCount);
-    ++m_nPrinterCount;
+    // A loaded name may have raised the counter to the largest number there is; the
+    // default names then repeat it, and the collection makes them unique.
+    if (m_nPrinterCount < INT_MAX)
+        ++m_nPrinterCount;
     ++m_nRefCount;
 }
 

@@ -3,8 +3,8 @@
 #include "CArchive.h"
 #include "CCommSingleton.h"
 #include "CNetworkPort.h"
-#include "CSerialPort.h"
 #include "CSearchNetworkDlg.h"
+#include "CSerialPort.h"
 #include "CSettingsMachine.h"
 #include "CStringArray.h"
 #include "CUSBPort.h"
@@ -424,7 +424,7 @@ void CVarkoPrinters::Serialize(CArchive& ar, CWnd* owner)
 
 void CVarkoPrinters::LoadFromFile(const CString& path, CWnd* owner)
 {
-    CArchive ar(ReadWholeFile(path), path);
+    CArchive ar(ReadWholeFile(path, MAX_SETTINGS_FILE_BYTES), path);
     // All or nothing: a file that fails part way adds none of its printers, so a
     // program never goes on with half a file that a later save would make permanent.
     std::vector<CObject*> already;

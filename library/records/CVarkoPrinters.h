@@ -88,10 +88,16 @@ public:
     void SetModified(BOOL modified) { m_bModified = modified; }
     BOOL IsModified() const { return m_bModified; }
 
+    // Longest settings file loaded. Every printer of a file gets a thread, and a process
+    // cannot run more than some tens of thousands; 10,000 printers take about 600 KB.
+    // A longer file is refused before it is read, so it cannot take the memory.
+    static constexpr std::uint64_t MAX_SETTINGS_FILE_BYTES = 64ull << 20;
+
     // For callers without a document framework (the command-line tool, the program's
     // own open and save). Loading reads the whole file first and adds its printers to
-    // this collection; a short or damaged file throws CArchiveException and leaves the
-    // file untouched. Saving writes a temporary file and renames it over the target,
+    // this collection; a short or damaged file throws CArchiveException, a file longer
+    // than MAX_SETTINGS_FILE_BYTES CFileException ("File too large"), and neither adds
+    // a printer. Saving writes a temporary file and renames it over the target,
     // so a failed save never damages the existing file (CFileException on failure).
     void LoadFromFile(const CString& path, CWnd* owner);
     void SaveToFile(const CString& path);

@@ -97,7 +97,7 @@ void CDetectPrintersThread::AddResponse(DiscoveryResponsePacketF3* record)
     if (!record)
         return;
     std::lock_guard g(m_lock);
-    if (!m_searching)
+    if (!m_searching || m_responses.size() >= DISCOVERY_MAX_ANSWERS)
     {
         delete record;
         return;

@@ -34,7 +34,8 @@ public:
     void OnDetectTimeout(WPARAM wParam, LPARAM lParam);
     void OnCancelDetect(WPARAM wParam, LPARAM lParam);
 
-    // Takes the record; dropped (and freed) when no search runs.
+    // Takes the record; dropped (and freed) when no search runs, or when the search
+    // already holds DISCOVERY_MAX_ANSWERS.
     void AddResponse(DiscoveryResponsePacketF3* record);
     void FreeResponses();
     bool IsSearching() const { return m_searching.load(); }

@@ -9,6 +9,7 @@
 #include "UserPrompt.h"
 #include "WaitHandles.h"
 
+#include <chrono>
 #include <new>
 
 IMPLEMENT_DYNCREATE(CPrinterThread, CBaseThread)
@@ -83,6 +84,7 @@ void CPrinterThread::Transfer(HANDLE cancel, const CPrinterJobLink::Lease& lease
     const std::uint64_t step = ProgressStep(length);
     std::uint64_t sent = 0;
     std::uint64_t sinceNotice = 0;
+    auto lastProgress = std::chrono::steady_clock::now();
     while (sent < length)
     {
         UINT n = m_pFile->Read(m_buffer, CHUNK_SIZE);
@@ -94,6 +96,11 @@ void CPrinterThread::Transfer(HANDLE cancel, const CPrinterJobLink::Lease& lease
         port->Write(m_buffer, n, written);
         if (written > n)
             written = n;
+        const auto now = std::chrono::steady_clock::now();
+        if (written > 0)
+            lastProgress = now;
+        else if (now - lastProgress >= std::chrono::milliseconds(NO_PROGRESS_LIMIT_MS))
+            throw CVarkoPrinterException(CVarkoPrinterException::eTimeout);
         if (written < n)
         {
             // Offer the bytes the printer did not take again on the next pass.

@@ -42,6 +42,12 @@ public:
     static constexpr DWORD PARTIAL_WRITE_PAUSE_MS = 10;
     // The printer needs time to finish the label data before it can calibrate.
     static constexpr DWORD CALIBRATE_DELAY_MS = 5000;
+    // A printer that has taken nothing for this long ends the job with a time-out
+    // (code 12). Ports that give up on their own (USB, parallel) do so after as long;
+    // a serial line held by XOFF and a network printer that accepts the connection but
+    // reads nothing only report that nothing was taken, and the job would otherwise
+    // offer the same piece for ever, holding the throttle's place with it.
+    static constexpr DWORD NO_PROGRESS_LIMIT_MS = 30000;
 
     CPrinterThread();
     ~CPrinterThread() override;

@@ -64,6 +64,7 @@ void CUDPSocket::Create()
         m_lastError = winSockError(m_socket.LastErrno());
     if (!m_socket.EnableBroadcast())
         m_lastError = winSockError(m_socket.LastErrno());
+    m_socket.SetReceiveBuffer(DISCOVERY_SOCKET_BUFFER);
     if (m_socket.IsOpen() && m_pOwner)
     {
         m_pOwner->AddSocketWatch(m_socket.GetDescriptor(), POLLIN,

@@ -30,6 +30,16 @@ constexpr UINT DISCOVERY_PORT = 4201;
 // on the same computer.
 UINT DiscoveryPort();
 constexpr std::size_t DISCOVERY_RECEIVE_BUFFER = 4096;
+// Room in the socket for answers that arrive faster than the thread reads them: a fleet
+// answers one broadcast within a millisecond or two. Linux charges about 1280 bytes per
+// answer on loopback (more on a network card), so this holds well over 1000 answers;
+// the system may grant less (net.core.rmem_max) to a process without the right to
+// exceed it.
+constexpr int DISCOVERY_SOCKET_BUFFER = 2 << 20;
+// Answers kept per search. A search's window is open to anyone on the network, so the
+// list must not grow with a flood of forged answers; far more printers than any fleet
+// has fit.
+constexpr std::size_t DISCOVERY_MAX_ANSWERS = 8192;
 constexpr std::size_t DISCOVERY_REQUEST_SIZE = 6;
 inline constexpr std::array<BYTE, DISCOVERY_REQUEST_SIZE> DISCOVERY_REQUEST = {0x2E, 0x2C, 0x3A,
                                                                                0x01, 0x00, 0x00};

@@ -3,6 +3,9 @@ odomira_add_test(settings_tests SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/SettingsStor
                  LIBS varko_objects)
 odomira_add_test(discovery_packet_tests
                  SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/DiscoveryPacketTest.cpp LIBS varko_objects)
+# Kills during saves, a full disk, a read-only file system (slow: hundreds of kills).
+odomira_add_test(save_safety_tests SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/SaveSafetyTest.cpp
+                 LIBS varko_objects LABEL slow TIMEOUT 600)
 odomira_add_test(collection_file_tests SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/CollectionFileTest.cpp
                  LIBS varko_objects)
 odomira_add_test(collection_detect_tests

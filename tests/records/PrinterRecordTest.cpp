@@ -107,6 +107,17 @@ TEST(PrinterNumbering, LoadingRaisesTheCounterPastLoadedNumbers)
     }
 }
 
+// The highest number a name can carry: the next default names stop there instead of
+// running past the end of the counter (the collection makes the repeated name unique).
+TEST(PrinterNumbering, TheCounterStopsAtTheLargestNumber)
+{
+    auto loaded = loadRecord("Printer#2147483646");
+    CVarkoPrinter last;
+    CVarkoPrinter beyond;
+    EXPECT_EQ(last.Name(), "Printer#2147483647");
+    EXPECT_EQ(beyond.Name(), "Printer#2147483647");
+}
+
 TEST(PrinterRecord, StoresNameModelAndDownloadFileInThatOrder)
 {
     Bytes b = storedRecord("Lobby", "RX4", "/tmp/a.lbl");

@@ -146,6 +146,26 @@ TEST_F(SettingsStoreTest, TypedValuesRoundTripAndTheFileIsReadable)
     EXPECT_EQ(std::count(file.begin(), file.end(), '\n'), 3);
 }
 
+// An empty value has no bytes behind it; reading it into a caller's buffer must not
+// copy from nowhere (UBSan caught that).
+TEST_F(SettingsStoreTest, AnEmptyValueReadsBackAsNoBytes)
+{
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER,
+                              "Software\\Varko Technologies Corporation\\Odomira", 0, "", 0,
+                              KEY_ALL_ACCESS, nullptr, &key, nullptr),
+              0);
+    ASSERT_EQ(RegSetValueExA(key, "Empty", 0, REG_BINARY, nullptr, 0), 0);
+    BYTE buffer[4] = {9, 9, 9, 9};
+    DWORD type = 0, size = sizeof buffer;
+    EXPECT_EQ(RegQueryValueExA(key, "Empty", nullptr, &type, buffer, &size), 0);
+    EXPECT_EQ(type, REG_BINARY);
+    EXPECT_EQ(size, 0u);
+    EXPECT_EQ(buffer[0], 9);
+    RegCloseKey(key);
+    EXPECT_EQ(Slurp(ValuesFile("user", "Odomira")), "\"Empty\"=hex:\n");
+}
+
 TEST_F(SettingsStoreTest, HandEditedLinesAreRead)
 {
     fs::create_directories(m_root + "/machine/Varko Technologies Corporation/Pelmark");

@@ -233,8 +233,9 @@ TEST_F(Throttle, CancelEmptiesBothListsAtOnceAndStopsTheRunningTransfers)
     ASSERT_TRUE(Began(1));
     CThrottleThread* throttle = CThrottleThread::ProcessThrottle();
     // The throttle posts the start before it files the job as active, so a job may
-    // already have begun a moment before it is counted.
-    for (int i = 0; i < 200 && throttle->ActiveCount() < 2; ++i)
+    // already have begun a moment before it is counted; and the third request may still
+    // be on its way through the throttle's queue.
+    for (int i = 0; i < 200 && (throttle->ActiveCount() < 2 || throttle->PendingCount() < 1); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     ASSERT_EQ(throttle->ActiveCount(), 2u);
     ASSERT_EQ(throttle->PendingCount(), 1u);

@@ -218,15 +218,13 @@ bool WantsHelp(const std::vector<std::string>& words)
 }
 } // namespace
 
-int RunCli(int argc, char** argv, std::FILE* in, std::FILE* out, std::FILE* err,
-           bool stdinIsTerminal, bool stderrIsTerminal)
+CliInvocation ParseInvocation(const std::vector<std::string>& words)
 {
-    CliIo io(out, err, stderrIsTerminal);
-    std::vector<std::string> words(argv + (argc > 0 ? 1 : 0), argv + argc);
+    CliInvocation r;
     if (words.empty())
     {
-        io.Usage("", "missing command");
-        return eExitUsage;
+        r.text = "missing command";
+        return r;
     }
     const std::string& first = words[0];
     if (first == "--help" || first == "-h" || first == "help")
@@ -235,45 +233,72 @@ int RunCli(int argc, char** argv, std::FILE* in, std::FILE* out, std::FILE* err,
         {
             if (const CommandInfo* c = FindCommand(words[1]))
             {
-                io.Write(CommandHelp(*c));
-                return eExitOk;
+                r.kind = CliInvocation::eHelp;
+                r.text = CommandHelp(*c);
+                return r;
             }
-            io.Usage("", "unknown command '" + words[1] + "'");
-            return eExitUsage;
+            r.text = "unknown command '" + words[1] + "'";
+            return r;
         }
-        io.Write(ToolHelp());
-        return eExitOk;
+        r.kind = CliInvocation::eHelp;
+        r.text = ToolHelp();
+        return r;
     }
     if (first == "--version")
     {
-        io.Write(std::string("odomira-cli ") + ODOMIRA_VERSION + "\n");
-        return eExitOk;
+        r.kind = CliInvocation::eVersion;
+        r.text = std::string("odomira-cli ") + ODOMIRA_VERSION + "\n";
+        return r;
     }
     const CommandInfo* info = FindCommand(first);
     if (!info)
     {
-        io.Usage("", "unknown command '" + first + "'");
-        return eExitUsage;
+        r.text = "unknown command '" + first + "'";
+        return r;
     }
     std::vector<std::string> rest(words.begin() + 1, words.end());
     if (WantsHelp(rest))
     {
-        io.Write(CommandHelp(*info));
-        return eExitOk;
+        r.kind = CliInvocation::eHelp;
+        r.text = CommandHelp(*info);
+        return r;
     }
-    CommandLine args;
-    if (std::string problem = args.Parse(rest, info->options); !problem.empty())
+    r.command = info->name;
+    if (std::string problem = r.args.Parse(rest, info->options); !problem.empty())
     {
-        io.Usage(info->name, problem);
+        r.text = problem;
+        return r;
+    }
+    r.kind = CliInvocation::eRun;
+    r.options = &info->options;
+    r.run = info->run;
+    return r;
+}
+
+int RunCli(int argc, char** argv, std::FILE* in, std::FILE* out, std::FILE* err,
+           bool stdinIsTerminal, bool stderrIsTerminal)
+{
+    CliIo io(out, err, stderrIsTerminal);
+    CliInvocation invocation =
+        ParseInvocation(std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + argc));
+    switch (invocation.kind)
+    {
+    case CliInvocation::eUsage:
+        io.Usage(invocation.command, invocation.text);
         return eExitUsage;
+    case CliInvocation::eHelp:
+    case CliInvocation::eVersion:
+        io.Write(invocation.text);
+        return eExitOk;
+    case CliInvocation::eRun:
+        break;
     }
 
     AfxSetAppTitle(PROGRAM_NAME);
     ConsolePrompt prompt(in, err, stdinIsTerminal);
     prompt.Install();
-    std::string name = info->name;
-    CommandContext context{name, args, io, prompt};
-    return info->run(context);
+    CommandContext context{invocation.command, invocation.args, io, prompt};
+    return invocation.run(context);
 }
 
 } // namespace cli

@@ -4,6 +4,8 @@
 #include "CliIo.h"
 #include "CommandLine.h"
 
+struct CPrinterSettings;
+
 namespace cli
 {
 
@@ -32,5 +34,9 @@ int RunSend(CommandContext& c);
 int RunHistory(CommandContext& c);
 int RunForecast(CommandContext& c);
 int RunHeadLife(CommandContext& c);
+
+// The words of add as the file and the printer to add, checked as far as they can be
+// without the file; false after a usage message.
+bool ParseAddCommand(CommandContext& c, std::string& file, CPrinterSettings& settings);
 
 } // namespace cli

@@ -77,28 +77,27 @@ int WordOrInvalid(const std::optional<std::string>& v, int fallback,
 }
 } // namespace
 
-int RunAdd(CommandContext& c)
+bool ParseAddCommand(CommandContext& c, std::string& file, CPrinterSettings& s)
 {
-    std::string file;
     std::vector<std::string> extra;
     if (!TakeFileOperand(c, file, extra))
-        return eExitUsage;
+        return false;
     if (!extra.empty())
     {
         c.io.Usage(c.command, "unexpected operand '" + extra[0] + "'");
-        return eExitUsage;
+        return false;
     }
     auto name = c.args.Value("name");
     if (!name || name->empty())
     {
         c.io.Usage(c.command, "--name is required");
-        return eExitUsage;
+        return false;
     }
     auto model = c.args.Value("model").value_or(std::string());
     if (HasControlCharacter(*name) || HasControlCharacter(model))
     {
         c.io.Usage(c.command, "names and models cannot hold control characters");
-        return eExitUsage;
+        return false;
     }
 
     int kinds =
@@ -108,7 +107,7 @@ int RunAdd(CommandContext& c)
         c.io.Usage(c.command,
                    "give exactly one port: --serial COMn, --parallel LPTn, --network ADDR[:PORT] "
                    "or --usb PATH");
-        return eExitUsage;
+        return false;
     }
     bool lineOptions = c.args.Has("baud") || c.args.Has("data-bits") || c.args.Has("parity") ||
                        c.args.Has("stop-bits") || c.args.Has("flow");
@@ -116,10 +115,9 @@ int RunAdd(CommandContext& c)
     {
         c.io.Usage(c.command, "--baud, --data-bits, --parity, --stop-bits and --flow are for "
                               "--serial ports only");
-        return eExitUsage;
+        return false;
     }
 
-    CPrinterSettings s;
     s.name = CString(*name);
     s.model = CString(model);
     std::string portName;
@@ -128,7 +126,7 @@ int RunAdd(CommandContext& c)
         if (!NormaliseDeviceName(*v, "COM", portName))
         {
             c.io.Usage(c.command, "--serial takes a name COM1 to COM256, not '" + *v + "'");
-            return eExitUsage;
+            return false;
         }
         s.portClass = "CSerialPort";
         s.baudRate = IntegerOrInvalid(c.args.Value("baud"), 9600);
@@ -142,7 +140,7 @@ int RunAdd(CommandContext& c)
         if (!NormaliseDeviceName(*v, "LPT", portName))
         {
             c.io.Usage(c.command, "--parallel takes a name LPT1 to LPT256, not '" + *v + "'");
-            return eExitUsage;
+            return false;
         }
         s.portClass = "CParallelPort";
     }
@@ -155,7 +153,7 @@ int RunAdd(CommandContext& c)
             if (!port || address[colon + 1] == '+')
             {
                 c.io.Usage(c.command, "the TCP port in --network must be 1 to 65535");
-                return eExitUsage;
+                return false;
             }
             s.tcpPort = static_cast<DWORD>(*port);
             address.resize(colon);
@@ -165,7 +163,7 @@ int RunAdd(CommandContext& c)
             c.io.Usage(c.command, "--network takes a dotted IPv4 address such as 10.0.0.20, "
                                   "not '" +
                                       address + "'");
-            return eExitUsage;
+            return false;
         }
         portName = address;
         s.portClass = "CNetworkPort";
@@ -175,13 +173,22 @@ int RunAdd(CommandContext& c)
         if (v->empty() || HasControlCharacter(*v))
         {
             c.io.Usage(c.command, "--usb takes the printer's device path");
-            return eExitUsage;
+            return false;
         }
         portName = *v;
         s.portClass = "CUSBPort";
     }
     s.portName = CString(portName);
+    return true;
+}
 
+int RunAdd(CommandContext& c)
+{
+    std::string file;
+    CPrinterSettings s;
+    if (!ParseAddCommand(c, file, s))
+        return eExitUsage;
+    const std::string name = s.name.str();
     FleetSession session(c.io);
     if (!session.Open(file, FleetSession::eCreateIfMissing, true))
         return eExitFailed;
@@ -190,18 +197,18 @@ int RunAdd(CommandContext& c)
         UINT clash = session.Printers().AddPrinter(nullptr, s);
         if (clash)
         {
-            session.Fail(*name, LoadStringById(clash).str());
+            session.Fail(name, LoadStringById(clash).str());
             return eExitFailed;
         }
     }
     catch (const CException& e)
     {
-        session.Fail(*name, e);
+        session.Fail(name, e);
         return eExitFailed;
     }
     if (!session.Save())
         return eExitFailed;
-    c.io.Say("added " + *name + " to " + file);
+    c.io.Say("added " + name + " to " + file);
     return eExitOk;
 }
 
