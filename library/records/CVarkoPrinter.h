@@ -8,12 +8,11 @@
 // the printer's own thread calls after a download. A printer's port is used by one
 // thread at a time (CPortUse).
 #include "CVarkoPrinterData.h"
+#include "PrinterJobs.h"
 
 #include <memory>
 
 class CWnd;
-class CPrinterJobLink;
-class CPrinterThread;
 struct CRuntimeClass;
 
 enum EConfigFlags : unsigned
@@ -65,7 +64,8 @@ public:
     void SetPort(CPortBase* port);
     CWnd* GetOwner() const { return m_pOwner; }
     void SetName(const CString& name) { m_strName = name; }
-    CPrinterThread* GetThread() const { return m_pThread; }
+    // The printer's download thread while it runs, else null.
+    CWinThread* GetThread() const { return m_pThread ? m_pThread->Thread() : nullptr; }
 
     bool m_bCalibrate;
 
@@ -74,7 +74,5 @@ private:
     void SendCommand(const char* bytes, DWORD length);
 
     CWnd* m_pOwner;
-    CPrinterThread* m_pThread;
-    // Shared with the thread's jobs; let go of when the thread is stopped.
-    std::shared_ptr<CPrinterJobLink> m_pLink;
+    std::unique_ptr<IPrinterJobThread> m_pThread;
 };

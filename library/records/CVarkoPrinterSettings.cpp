@@ -1,19 +1,16 @@
 // The dialog half of the live printer: running the configuration dialog on a printer
-// and taking over what the user chose. It lives in its own file because it is the one
-// part of the printer that needs the Qt dialogs; the rest of the record stays free of
-// any user-interface code.
+// and taking over what the user chose. The dialog itself is Qt code a layer up, reached
+// through the seam it installs (RecordWindows.h); the record stays free of any
+// user-interface code.
 #include "CVarkoPrinter.h"
 
 #include "CPortBase.h"
-#include "CPrinterConfigureDlg.h"
+#include "RecordWindows.h"
 
 bool CVarkoPrinter::EditSettings(EConfigFlags flags)
 {
-    CPrinterConfigureDlg dlg(*this, flags, nullptr);
-    if (dlg.DoModal() != IDOK)
-        return false;
-    AssignFrom(dlg.GetEditedPrinter());
-    return true;
+    ConfigureDialogRunner run = GetConfigureDialogRunner();
+    return run && run(*this, flags);
 }
 
 void CVarkoPrinter::AssignFrom(const CVarkoPrinter& edited)

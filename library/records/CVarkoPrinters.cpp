@@ -3,7 +3,6 @@
 #include "CArchive.h"
 #include "CCommSingleton.h"
 #include "CNetworkPort.h"
-#include "CSearchNetworkDlg.h"
 #include "CSerialPort.h"
 #include "CSettingsMachine.h"
 #include "CStringArray.h"
@@ -13,6 +12,7 @@
 #include "DynamicLibrary.h"
 #include "InstanceLock.h"
 #include "LibraryStrings.h"
+#include "RecordWindows.h"
 #include "UserPrompt.h"
 
 #include <algorithm>
@@ -363,24 +363,9 @@ bool CVarkoPrinters::AutoDetectUSB(CWnd* owner)
 
 bool CVarkoPrinters::AutoDetectNetwork(CWnd* owner)
 {
-    CSearchNetworkDlg dlg(owner);
-    if (!dlg.StartDetectThread())
-    {
-        if (dlg.IsAnotherSearchRunning())
-            AfxMessageBox(IDS_SEARCH_RUNNING, MB_OK | MB_ICONINFORMATION);
-        return false;
-    }
-    if (dlg.DoModal() != IDCANCEL && dlg.GetResponseCount() > 0)
-    {
-        POSITION pos = dlg.GetFirstResponse();
-        while (pos)
-        {
-            const DiscoveryRecord* record = dlg.GetNextResponse(pos);
-            if (record)
-                ReconcilePrinterWithList(owner, RUNTIME_CLASS(CNetworkPort), record->AddressText(),
-                                         record->PrinterName());
-        }
-    }
+    if (NetworkSearchRunner search = GetNetworkSearchRunner())
+        search(owner, [&](const CString& address, const CString& name)
+               { ReconcilePrinterWithList(owner, RUNTIME_CLASS(CNetworkPort), address, name); });
     return false;
 }
 

@@ -11,7 +11,7 @@
 #include "CPrinterSettings.h"
 #include "CSettingsApplication.h"
 #include "FileNamePrompt.h"
-#include "ModalDialog.h"
+#include "ScriptedModalRunner.h"
 #include "ScriptedPrompt.h"
 #include "SettingsStore.h"
 

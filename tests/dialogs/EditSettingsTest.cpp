@@ -6,7 +6,7 @@
 #include "CUSBPort.h"
 #include "CVarkoPrinter.h"
 #include "DialogTestSupport.h"
-#include "ModalDialog.h"
+#include "ScriptedModalRunner.h"
 #include "ScriptedPrompt.h"
 
 #include <QCheckBox>

@@ -7,7 +7,7 @@
 #include "CSerialPort.h"
 #include "CVarkoPrinter.h"
 #include "DialogTestSupport.h"
-#include "ModalDialog.h"
+#include "ScriptedModalRunner.h"
 #include "ScriptedPrompt.h"
 
 #include <QLineEdit>

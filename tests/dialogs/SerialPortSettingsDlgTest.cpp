@@ -3,7 +3,7 @@
 #include "CSerialPortSettingsDlg.h"
 #include "DialogResources.h"
 #include "DialogTestSupport.h"
-#include "ModalDialog.h"
+#include "ScriptedModalRunner.h"
 #include "ScriptedPrompt.h"
 
 #include <QLabel>

@@ -10,8 +10,8 @@
 #include "CVarkoPrinters.h"
 #include "DialogTestSupport.h"
 #include "LibraryStrings.h"
-#include "ModalDialog.h"
 #include "RecordingWindow.h"
+#include "ScriptedModalRunner.h"
 #include "ScriptedPort.h"
 #include "ScriptedPrompt.h"
 #include "StringTable.h"
@@ -162,7 +162,7 @@ TEST_F(CollectionDialog, ModifyWithoutChangesDoesNotClashWithItself)
 
 TEST_F(CollectionDialog, ModifyCancelledLeavesEverythingAsItWas)
 {
-    CPrinterThread* thread = Live("Lobby")->GetThread();
+    CWinThread* thread = Live("Lobby")->GetThread();
     runner.Expect(
         [](IModalDialog& d)
         {
@@ -270,7 +270,7 @@ TEST_F(CollectionDialog, ModifyRefusesAPrinterThatIsNotInTheCollection)
 // the printer from the list with its thread still running.
 TEST_F(CollectionDialog, ModifyThatRunsOutOfMemoryKeepsThePrinterInTheList)
 {
-    CPrinterThread* thread = Live("Lobby")->GetThread();
+    CWinThread* thread = Live("Lobby")->GetThread();
     runner.Expect([](IModalDialog&) -> int { throw std::bad_alloc(); });
     EXPECT_THROW(c.ModifyPrinter(c.FindPrinter("Lobby"), eConfigHideCalibration), std::bad_alloc);
     EXPECT_EQ(Listing(c), (std::vector<std::string>{"Dock@com3", "Lobby@10.0.0.1"}));

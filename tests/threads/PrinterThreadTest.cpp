@@ -171,7 +171,7 @@ TEST_F(DownloadJob, CancelDuringTheTransferStopsAfterThatPieceAndKeepsTheName)
     CString path = dir.MakeFile("label.lbl", 100000).c_str();
     printer->DownloadFile(path);
     printer->StartThread();
-    CPrinterThread* thread = printer->GetThread();
+    auto* thread = dynamic_cast<CPrinterThread*>(printer->GetThread());
     port->OnWrite(
         [thread](std::size_t total)
         {
@@ -199,7 +199,7 @@ TEST_F(DownloadJob, CancelAfterTheLastByteStillCountsAsCancelled)
     CString path = dir.MakeFile("label.lbl", 3000).c_str();
     printer->DownloadFile(path);
     printer->StartThread();
-    CPrinterThread* thread = printer->GetThread();
+    auto* thread = dynamic_cast<CPrinterThread*>(printer->GetThread());
     port->OnWrite(
         [thread](std::size_t total)
         {
@@ -216,7 +216,7 @@ TEST_F(DownloadJob, CancelBetweenJobsHasNoEffect)
 {
     printer->DownloadFile(dir.MakeFile("label.lbl", 1500).c_str());
     printer->StartThread();
-    printer->GetThread()->CancelJob();
+    dynamic_cast<CPrinterThread*>(printer->GetThread())->CancelJob();
     RunJob();
     EXPECT_EQ(window.LParams(WM_DOWNLOAD_END), (std::vector<LPARAM>{eDownloadSucceeded}));
 }
@@ -364,7 +364,7 @@ TEST_F(DownloadJob, StartAndStopFollowTheOwnerProtocol)
     }
 
     printer->StartThread();
-    CPrinterThread* thread = printer->GetThread();
+    auto* thread = dynamic_cast<CPrinterThread*>(printer->GetThread());
     ASSERT_NE(thread, nullptr);
     EXPECT_EQ(thread->GetPrinter(), printer.get());
     EXPECT_EQ(thread->GetMainWndHandle(), window.GetSafeHwnd());
