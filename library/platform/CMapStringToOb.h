@@ -101,6 +101,35 @@ private:
         Node* next;
     };
 
+public:
+    // The values in order, for a range-for. As with GetNextAssoc, the walk has moved on
+    // before the body sees an entry, so the body may remove that entry.
+    class ValueIterator
+    {
+    public:
+        explicit ValueIterator(const Node* n) : m_node(n), m_next(n ? n->next : nullptr) {}
+        CObject* operator*() const { return m_node->value; }
+        ValueIterator& operator++()
+        {
+            m_node = m_next;
+            m_next = m_node ? m_node->next : nullptr;
+            return *this;
+        }
+        bool operator!=(const ValueIterator& other) const { return m_node != other.m_node; }
+
+    private:
+        const Node* m_node;
+        const Node* m_next;
+    };
+    struct ValueRange
+    {
+        const Node* head;
+        ValueIterator begin() const { return ValueIterator(head); }
+        ValueIterator end() const { return ValueIterator(nullptr); }
+    };
+    ValueRange Values() const { return ValueRange{m_head}; }
+
+private:
     void Copy(const CMapStringToOb& other)
     {
         for (Node* n = other.m_head; n; n = n->next)

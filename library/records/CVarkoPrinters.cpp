@@ -44,12 +44,9 @@ CVarkoPrinters::CVarkoPrinters() : m_hMutex(nullptr), m_printers(10), m_bModifie
 
 CVarkoPrinters::~CVarkoPrinters()
 {
-    POSITION pos = m_printers.GetStartPosition();
-    while (pos)
+    // The walk moves on before an entry goes, so deleting the printer in hand is safe.
+    for (CObject* object : m_printers.Values())
     {
-        CString key;
-        CObject* object = nullptr;
-        m_printers.GetNextAssoc(pos, key, object); // advances before the entry goes
         try
         {
             DeletePrinter(Live(object));
@@ -134,12 +131,8 @@ UINT CVarkoPrinters::IsPrinterInList(CVarkoPrinter* printer)
     if (m_printers.Lookup(printer->Name(), found))
         return IDS_NAME_IN_USE;
     CString portName = printer->GetPort() ? printer->GetPort()->PortName() : CString();
-    POSITION pos = m_printers.GetStartPosition();
-    while (pos)
+    for (CObject* object : m_printers.Values())
     {
-        CString key;
-        CObject* object = nullptr;
-        m_printers.GetNextAssoc(pos, key, object);
         if (CVarkoPrinter* other = Live(object);
             other && other->Port().CompareNoCase(portName) == 0)
             return IDS_PORT_IN_USE;
@@ -276,15 +269,12 @@ void CVarkoPrinters::ReconcilePrinterWithList(CWnd* owner, const CRuntimeClass* 
                                               const CString& portName, const CString& printerName)
 {
     CVarkoPrinter* found = nullptr;
-    POSITION pos = m_printers.GetStartPosition();
-    while (pos && !found)
-    {
-        CString key;
-        CObject* object = nullptr;
-        m_printers.GetNextAssoc(pos, key, object);
+    for (CObject* object : m_printers.Values())
         if (CVarkoPrinter* p = Live(object); p && p->Port().CompareNoCase(portName) == 0)
+        {
             found = p;
-    }
+            break;
+        }
 
     if (found)
     {
@@ -374,12 +364,8 @@ void CVarkoPrinters::Serialize(CArchive& ar, CWnd* owner)
     if (ar.IsStoring())
     {
         ar << static_cast<DWORD>(GetPrinterCount());
-        POSITION pos = m_printers.GetStartPosition();
-        while (pos)
+        for (CObject* object : m_printers.Values())
         {
-            CString key;
-            CObject* object = nullptr;
-            m_printers.GetNextAssoc(pos, key, object);
             object->Serialize(ar);
         }
         return;
@@ -413,11 +399,8 @@ void CVarkoPrinters::LoadFromFile(const CString& path, CWnd* owner)
     // All or nothing: a file that fails part way adds none of its printers, so a
     // program never goes on with half a file that a later save would make permanent.
     std::vector<CObject*> already;
-    for (POSITION pos = m_printers.GetStartPosition(); pos;)
+    for (CObject* object : m_printers.Values())
     {
-        CString key;
-        CObject* object = nullptr;
-        m_printers.GetNextAssoc(pos, key, object);
         already.push_back(object);
     }
     BOOL modified = m_bModified;
@@ -428,11 +411,8 @@ void CVarkoPrinters::LoadFromFile(const CString& path, CWnd* owner)
     catch (...)
     {
         std::vector<CVarkoPrinter*> added;
-        for (POSITION pos = m_printers.GetStartPosition(); pos;)
+        for (CObject* object : m_printers.Values())
         {
-            CString key;
-            CObject* object = nullptr;
-            m_printers.GetNextAssoc(pos, key, object);
             if (std::find(already.begin(), already.end(), object) == already.end())
                 added.push_back(Live(object));
         }
@@ -459,12 +439,8 @@ namespace
 {
 template <typename Fn> void forEachSelected(const CMapStringToOb& printers, Fn&& fn)
 {
-    POSITION pos = printers.GetStartPosition();
-    while (pos)
+    for (CObject* object : printers.Values())
     {
-        CString key;
-        CObject* object = nullptr;
-        printers.GetNextAssoc(pos, key, object);
         CVarkoPrinter* printer = dynamic_cast<CVarkoPrinter*>(object);
         if (!printer)
             continue;
@@ -523,12 +499,8 @@ void CVarkoPrinters::DownloadToPrinters(const CMapStringToOb* printers)
 {
     OutputDebugString("Enter DownloadToPrinters\n");
     const CMapStringToOb& selection = printers ? *printers : m_printers;
-    POSITION pos = selection.GetStartPosition();
-    while (pos)
+    for (CObject* object : selection.Values())
     {
-        CString key;
-        CObject* object = nullptr;
-        selection.GetNextAssoc(pos, key, object);
         CVarkoPrinter* printer = Live(object);
         if (!printer || printer->DownloadFile().IsEmpty())
             continue;
@@ -539,12 +511,8 @@ void CVarkoPrinters::DownloadToPrinters(const CMapStringToOb* printers)
 
 void CVarkoPrinters::CancelDownload() const
 {
-    POSITION pos = m_printers.GetStartPosition();
-    while (pos)
+    for (CObject* object : m_printers.Values())
     {
-        CString key;
-        CObject* object = nullptr;
-        m_printers.GetNextAssoc(pos, key, object);
         CVarkoPrinter* printer = Live(object);
         if (printer && !printer->DownloadFile().IsEmpty())
             printer->CancelDownload();
@@ -554,12 +522,8 @@ void CVarkoPrinters::CancelDownload() const
 bool CVarkoPrinters::WaitForPrinterJobs(DWORD timeoutMs) const
 {
     const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    POSITION pos = m_printers.GetStartPosition();
-    while (pos)
+    for (CObject* object : m_printers.Values())
     {
-        CString key;
-        CObject* object = nullptr;
-        m_printers.GetNextAssoc(pos, key, object);
         CVarkoPrinter* printer = Live(object);
         if (!printer)
             continue;
