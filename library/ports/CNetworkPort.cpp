@@ -25,6 +25,7 @@ public:
         Close();
         m_socket = TcpConnect(host, port);
         m_checkPeer = true;
+        m_writes = 0;
         return m_socket != INVALID_SOCKET;
     }
 
@@ -87,12 +88,13 @@ public:
     CNetworkPort* m_port;
 
 private:
-    // The writes of one connection follow each other (a download's pieces), and the
-    // stack takes them as one stream: a segment is sent when it is full, and the end of
-    // the data (Close) pushes out the rest.
+    // A connection's first write may be a command the printer is to act on or answer
+    // at once: it goes out as it is. Further writes are a download's pieces, which the
+    // stack gathers into full segments; the end of the data (Close) pushes out the rest.
     int SendNow(const void* buffer, DWORD count)
     {
-        return TcpSendAll(m_socket, buffer, count, SEND_STALL_LIMIT_MS, true);
+        const bool gather = m_writes++ > 0;
+        return TcpSendAll(m_socket, buffer, count, SEND_STALL_LIMIT_MS, gather);
     }
 
     // A raw printer never ends its side while it expects data: if it has, or the
@@ -122,6 +124,7 @@ private:
 
     SOCKET m_socket = INVALID_SOCKET;
     bool m_checkPeer = true;
+    unsigned m_writes = 0; // of this connection
     std::chrono::steady_clock::time_point m_lastSend;
 };
 

@@ -2,8 +2,9 @@
 // A printer reached by raw TCP (port 9100 by default): one connection per operation.
 //
 // Open connects within TCP_CONNECT_LIMIT_MS (Sockets.h, about 21 s as on the original
-// platform). Write hands every byte to the stack, which may hold a part-filled segment
-// back for the next write (at most 200 ms; Close sends it at once); when that fails
+// platform). Write hands every byte to the stack; from the second write of a connection
+// on, the stack may hold a part-filled segment back for the next write or for Close,
+// which sends it at once (a download's pieces travel in full segments). When that fails
 // because the printer dropped the connection, it connects once more to the same
 // address and sends the whole buffer again. Whether the printer has ended its side is
 // asked before the first write of a connection, after a write it did not take in full
