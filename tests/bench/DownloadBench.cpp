@@ -3,8 +3,9 @@
 // same run, as a ratio.
 //
 //   network  one printer, one file: against socat copying the same file into the same
-//            loopback sink, with its default buffer and with -b 1024; throughput and
-//            CPU per MiB.
+//            loopback sink, with its default buffer and with -b 1024, and against a
+//            plain loop that sends the file in 1024-byte pieces as the job does, without
+//            the job around it; throughput and CPU per MiB.
 //   fleet    eight printers at throttle limits 1, 2 and 8: against eight socat copies
 //            run as many at a time.
 //   lines    serial, USB and parallel printers of the simulator, its line throttled to
@@ -13,7 +14,7 @@
 //   idle     what a large fleet of printer threads costs while it waits: against as
 //            many bare threads with the same stack.
 //
-//     download_bench [--size-mib 64] [--fleet-mib 16] [--runs 3] [--line-seconds 5]
+//     download_bench [--size-mib 64] [--fleet-mib 16] [--runs 5] [--line-seconds 5]
 //                    [--idle-fleet 10000] [--only network,fleet,lines,idle]
 //                    [--port network|plain]
 //
@@ -325,14 +326,54 @@ struct Medians
     double Cpu() const { return bench::Median(cpu); }
 };
 
-pid_t SpawnSocat(const std::string& file, int tcpPort, bool smallBuffer)
+// What copies a file into a sink for reference: socat with its default buffer or with
+// -b 1024, or the least a sender of 1024-byte pieces could do (PlainPieces).
+enum class Copier
+{
+    Socat,
+    Socat1k,
+    PlainPieces
+};
+
+// The file read in 64 KiB blocks and sent in 1024-byte pieces with blocking sends, every
+// piece but a connection's first marked as followed by more: what the download job does
+// without the job, the port or the throttle around it. Exits 0 when all was sent.
+[[noreturn]] void PlainPieces(const std::string& file, int tcpPort)
+{
+    int in = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    int out = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(static_cast<uint16_t>(tcpPort));
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (in < 0 || out < 0 || ::connect(out, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0)
+        _exit(1);
+    std::vector<char> block(64 * 1024);
+    bool first = true;
+    for (ssize_t n; (n = ::read(in, block.data(), block.size())) > 0;)
+        for (ssize_t off = 0; off < n; off += 1024)
+        {
+            const std::size_t piece = static_cast<std::size_t>(std::min<ssize_t>(1024, n - off));
+            const int flags = MSG_NOSIGNAL | (first ? 0 : MSG_MORE);
+            first = false;
+            if (::send(out, block.data() + off, piece, flags) != static_cast<ssize_t>(piece))
+                _exit(1);
+        }
+    ::shutdown(out, SHUT_WR);
+    ::close(out);
+    _exit(0);
+}
+
+pid_t SpawnCopier(Copier copier, const std::string& file, int tcpPort)
 {
     pid_t pid = ::fork();
     if (pid == 0)
     {
+        if (copier == Copier::PlainPieces)
+            PlainPieces(file, tcpPort);
         std::string from = "FILE:" + file;
         std::string to = "TCP:127.0.0.1:" + std::to_string(tcpPort);
-        if (smallBuffer)
+        if (copier == Copier::Socat1k)
             ::execl(kSocat, "socat", "-u", "-b", "1024", from.c_str(), to.c_str(), nullptr);
         else
             ::execl(kSocat, "socat", "-u", from.c_str(), to.c_str(), nullptr);
@@ -341,9 +382,9 @@ pid_t SpawnSocat(const std::string& file, int tcpPort, bool smallBuffer)
     return pid;
 }
 
-// count socat copies into listeners 0..count-1, at most `parallel` at a time.
-Figure SocatCopies(SinkProcess& sinks, const std::string& file, std::size_t bytes, int count,
-                   int parallel, bool smallBuffer)
+// count copies into listeners 0..count-1, at most `parallel` at a time.
+Figure Copies(SinkProcess& sinks, const std::string& file, std::size_t bytes, int count,
+              int parallel, Copier copier)
 {
     Figure f;
     const double t0 = Now();
@@ -353,7 +394,7 @@ Figure SocatCopies(SinkProcess& sinks, const std::string& file, std::size_t byte
     while (next < count || !running.empty())
     {
         while (next < count && static_cast<int>(running.size()) < parallel)
-            running.insert(SpawnSocat(file, sinks.Port(next++), smallBuffer));
+            running.insert(SpawnCopier(copier, file, sinks.Port(next++)));
         int status = 0;
         rusage u{};
         pid_t pid = ::wait4(-1, &status, 0, &u);
@@ -450,11 +491,12 @@ void NetworkSingle(const std::string& dir, std::size_t sizeMiB, int runs, bool n
     const std::string file = MakeFile(dir + "/single.lbl", bytes);
     SinkProcess sinks(1);
     Fleet single(sinks, 1, network);
-    Medians socat, socat1k, job;
+    Medians socat, socat1k, plain, job;
     for (int r = 0; r < runs; ++r)
     {
-        socat.Add(SocatCopies(sinks, file, bytes, 1, 1, false));
-        socat1k.Add(SocatCopies(sinks, file, bytes, 1, 1, true));
+        socat.Add(Copies(sinks, file, bytes, 1, 1, Copier::Socat));
+        socat1k.Add(Copies(sinks, file, bytes, 1, 1, Copier::Socat1k));
+        plain.Add(Copies(sinks, file, bytes, 1, 1, Copier::PlainPieces));
         job.Add(single.Run(sinks, 1, file, bytes));
     }
     const double mib = MiB(bytes);
@@ -466,14 +508,23 @@ void NetworkSingle(const std::string& dir, std::size_t sizeMiB, int runs, bool n
     bench::Row("socat, default buffer", refRate, "MiB/s", 0);
     bench::Row("socat -b 1024", mib / socat1k.Seconds(), "MiB/s",
                socat.Seconds() / socat1k.Seconds());
+    bench::Row("plain loop of 1024-byte sends", mib / plain.Seconds(), "MiB/s",
+               socat.Seconds() / plain.Seconds());
     bench::Row("download job + throttle", mib / job.Seconds(), "MiB/s",
                socat.Seconds() / job.Seconds(), "(target >= 0.80)");
+    bench::Row("download job against the plain loop", mib / job.Seconds(), "MiB/s",
+               plain.Seconds() / job.Seconds());
     std::printf("  CPU per MiB:\n");
     bench::Row("socat, default buffer", refCpu, "ms/MiB", 0);
     bench::Row("socat -b 1024", socat1k.Cpu() / mib * 1000, "ms/MiB", socat1k.Cpu() / socat.Cpu());
+    bench::Row("plain loop of 1024-byte sends", plain.Cpu() / mib * 1000, "ms/MiB",
+               plain.Cpu() / socat.Cpu());
     bench::Row("download job + throttle", job.Cpu() / mib * 1000, "ms/MiB", job.Cpu() / socat.Cpu(),
                "(target <= 1.20)");
-    std::printf("%s%s%s", Incomplete(socat), Incomplete(socat1k), Incomplete(job));
+    bench::Row("download job against the plain loop", job.Cpu() / mib * 1000, "ms/MiB",
+               job.Cpu() / plain.Cpu());
+    std::printf("%s%s%s%s", Incomplete(socat), Incomplete(socat1k), Incomplete(plain),
+                Incomplete(job));
     std::printf("\n");
 }
 
@@ -490,7 +541,7 @@ void NetworkFleet(const std::string& dir, std::size_t fleetMiB, int runs, bool n
         Medians socat, job;
         for (int r = 0; r < runs; ++r)
         {
-            socat.Add(SocatCopies(sinks, file, bytes, count, limit, false));
+            socat.Add(Copies(sinks, file, bytes, count, limit, Copier::Socat));
             job.Add(fleet.Run(sinks, limit, file, bytes));
         }
         const double total = MiB(bytes) * count;
@@ -670,7 +721,7 @@ bool Wanted(const std::set<std::string>& only, const std::string& section)
 int main(int argc, char** argv)
 {
     std::size_t sizeMiB = 64, fleetMiB = 16;
-    int idle = 10000, runs = 3;
+    int idle = 10000, runs = 5;
     double lineSeconds = 5;
     bool network = true;
     std::set<std::string> only;
