@@ -17,9 +17,9 @@
 // (CPrinterJobLink), which outlives a printer that let go after a stop that timed out.
 //
 // Threading: SetPrinter and SetMainWnd before the thread is resumed; CancelJob from any
-// thread at any time (it only sets the running job's cancel event and does nothing
-// between jobs); everything else runs on this thread. The port is taken through its
-// use gate (CPortUse) for the length of the transfer and of the calibration, so a
+// thread at any time (it only sets the running job's cancel event and flag, and does
+// nothing between jobs); everything else runs on this thread. The port is taken through
+// its use gate (CPortUse) for the length of the transfer and of the calibration, so a
 // query on the same printer is refused meanwhile rather than closing the port.
 #include "CBaseThread.h"
 #include "CEvent.h"
