@@ -51,6 +51,9 @@ const StringTableEntry kAppStrings[] = {
     {ID_HELP_CONTENTS, "the table of contents for the online documentation\nDisplay help file"},
     {ID_PRINT_TEST_PAGE_RLX,
      "Print an RLX test page to the selected printer(s)\nPrint RLX Test Page"},
+    {ID_PRINTER_ODOMETER_HISTORY,
+     "Show every odometer reading kept for the selected printer, and when its head is due"
+     "\nOdometer History"},
     {ID_FILE_NEW, "Create a new document\nNew"},
     {ID_FILE_OPEN, "Open a Printer Settings file\nOpen"},
     {ID_FILE_SAVE, "Save the active document\nSave"},
@@ -103,6 +106,11 @@ const StringTableEntry kAppStrings[] = {
     {IDS_ASKING_PRINTERS, "Asking printers: %d of %d"},
     {IDS_STOPPING_FILL, "Stopping: waiting for %d printer(s) to answer"},
     {IDS_STOP_FILL, "Stop asking the printers (Esc)"},
+    {IDS_HISTORY_UNAVAILABLE, "%s\n\nThe printer list works as before, but its odometer "
+                              "readings are not kept until this is put right."},
+    {IDS_HISTORY_EXPORT_FAILED, "Could not write the file\n%s\n\n%s"},
+    {IDS_HEAD_LIFE_INVALID, "Enter the head life as a number above 0, or leave the field "
+                            "empty if it is not known."},
 };
 } // namespace
 

@@ -2,9 +2,12 @@
 
 #include "AppIcons.h"
 #include "CFleetQuery.h"
+#include "CHistoryRecorder.h"
 #include "CMainFrame.h"
 #include "CMapStringToOb.h"
+#include "COdometerHistoryDlg.h"
 #include "CPrinterListModel.h"
+#include "CPromptAnswerWatch.h"
 #include "CSerialNumberDlg.h"
 #include "CSettingsApplication.h"
 #include "CVarkoPrinterException.h"
@@ -74,13 +77,7 @@ COdomiraView::COdomiraView(COdomiraDoc& doc, QWidget* parent)
         ID_PRINTER_SET_SERIAL_NUMBER, [this] { OnPrinterSetSerialNumber(); }, oneSelected);
     OnCommand(
         ID_PRINTER_VIEW_HEAD_HISTORY, [this] { OnPrinterViewHeadHistory(); },
-        [this](CCmdUI& s)
-        {
-            // Asking the record is safe during a fill: whether a port can answer
-            // depends on its kind alone, which only a command could change.
-            CVarkoPrinterData* p = GetSelectedCount() == 1 ? FirstSelectedPrinter() : nullptr;
-            s.Enable(p && p->IsBidirectional());
-        });
+        [this](CCmdUI& s) { s.Enable(IsOneBidirectionalSelected()); });
     OnCommand(
         ID_PRINTER_RESET_HEAD_ODOMETER, [this] { OnPrinterResetHeadOdometer(); }, anySelected);
     using PrintFn = void (*)(CVarkoPrinters&, const CMapStringToOb&, EDisplayUnits);
@@ -100,6 +97,17 @@ COdomiraView::COdomiraView(COdomiraDoc& doc, QWidget* parent)
         ID_EDIT_SELECT_ALL, [this] { OnEditSelectAll(); },
         [this](CCmdUI& s) { s.Enable(GetItemCount() > 0); });
     OnCommand(ID_VIEW_REFRESH, [this] { OnViewRefresh(); });
+    OnCommand(
+        ID_PRINTER_ODOMETER_HISTORY, [this] { OnPrinterOdometerHistory(); },
+        [this](CCmdUI& s) { s.Enable(IsOneBidirectionalSelected()); });
+
+    m_pHistory = std::make_unique<CHistoryRecorder>(
+        [](const std::string& problem)
+        {
+            CString text;
+            text.Format(LoadStringById(IDS_HISTORY_UNAVAILABLE).GetString(), problem.c_str());
+            AfxMessageBox(text, MB_OK | MB_ICONEXCLAMATION);
+        });
 }
 
 COdomiraView::~COdomiraView()
@@ -226,7 +234,8 @@ void COdomiraView::StartFill(std::vector<CVarkoPrinterData*> printers)
     // The engine's threads only post a wake-up; the answers are taken here, on this
     // thread. The flag is shared so a late wake-up never touches a destroyed view.
     std::shared_ptr<std::atomic<bool>> pending = m_wakePending;
-    m_pFill->Start(std::move(printers), GetDisplayUnits(),
+    m_fillUnits = GetDisplayUnits();
+    m_pFill->Start(std::move(printers), m_fillUnits,
                    [this, pending]
                    {
                        if (!pending->exchange(true))
@@ -279,12 +288,20 @@ void COdomiraView::ApplyAnswers(const CPrinterAnswers& a)
                      a.odometerFailure ? Text(IDS_ERROR) : UsageText(a.total));
     m_model->SetCell(row, COLUMN_HEAD_USAGE,
                      a.odometerFailure ? Text(IDS_ERROR) : UsageText(a.head));
+    // The readings go into the odometer history when the fill ends, in the units the
+    // printers were asked in.
+    if (!a.odometerFailure)
+        if (CVarkoPrinters* printers = m_doc.GetPrinters())
+            m_pHistory->Add(*printers, *a.printer, a.serialFailure ? CString() : a.serial,
+                            a.modelFailure ? CString() : a.model, a.head, a.total, m_fillUnits);
 }
 
 void COdomiraView::FinishFill()
 {
     m_bFillActive = false;
     viewport()->unsetCursor();
+    // One transaction per fill, with what it got before it ended or was stopped.
+    m_pHistory->Commit();
     // Printers the fill never reached say so, instead of keeping an older answer.
     for (std::size_t i = 0; i < m_fillPrinters.size(); ++i)
     {
@@ -602,8 +619,12 @@ void COdomiraView::OnPrinterResetHeadOdometer()
                 continue;
             try
             {
-                // The library asks the user for each printer; No is not a failure.
+                // The library asks the user for each printer; No is not a failure. A Yes
+                // is a new head for the odometer history.
+                CPromptAnswerWatch answer;
                 printer->ResetHeadOdometer();
+                if (answer.LastAnswer() == IDYES && m_doc.GetPrinters())
+                    m_pHistory->RecordHeadReset(*m_doc.GetPrinters(), *printer);
             }
             catch (const CException& e)
             {
@@ -616,6 +637,44 @@ void COdomiraView::OnPrinterResetHeadOdometer()
     auto hint = std::make_unique<COdomiraDoc::CPrinterHintObject>();
     hint->m_pPrinterMap = &map;
     m_doc.UpdateAllViews(nullptr, COdomiraDoc::HINT_PRINTER_MAP, std::move(hint));
+}
+
+bool COdomiraView::IsOneBidirectionalSelected() const
+{
+    // Asking the record is safe during a fill: whether a port can answer depends on its
+    // kind alone, which only a command could change.
+    CVarkoPrinterData* p = GetSelectedCount() == 1 ? FirstSelectedPrinter() : nullptr;
+    return p && p->IsBidirectional();
+}
+
+void COdomiraView::OnPrinterOdometerHistory()
+{
+    // Like every command, it ends a running fill first; the fill's readings are then in
+    // the store for the dialog to show.
+    StopFill();
+    CVarkoPrinterData* printer = FirstSelectedPrinter();
+    CVarkoPrinters* printers = m_doc.GetPrinters();
+    if (!printer || !printers)
+        return;
+    std::optional<PrinterHistory> history;
+    CReadingStore* store = m_pHistory->Store();
+    if (store)
+    {
+        try
+        {
+            if (const auto found = m_pHistory->FindPrinter(*printers, *printer))
+                history = store->History(found->id);
+        }
+        catch (const CReadingStoreError& e)
+        {
+            AfxMessageBox(e.what(), MB_OK | MB_ICONEXCLAMATION);
+            return;
+        }
+    }
+    COdometerHistoryDlg dlg(printer->Name(), std::move(history), store, GetDisplayUnits());
+    if (!store)
+        dlg.SetProblem(m_pHistory->LastError());
+    dlg.DoModal();
 }
 
 template <class Print> void COdomiraView::RunBatchPrint(Print print)

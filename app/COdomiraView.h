@@ -34,6 +34,7 @@
 #include <vector>
 
 class CFleetQuery;
+class CHistoryRecorder;
 class CMainFrame;
 class CMapStringToOb;
 class CPrinterListModel;
@@ -130,6 +131,8 @@ private:
     void OnPrinterSetSerialNumber();
     void OnPrinterViewHeadHistory();
     void OnPrinterResetHeadOdometer();
+    void OnPrinterOdometerHistory();
+    bool IsOneBidirectionalSelected() const;
     template <class Print> void RunBatchPrint(Print print);
     void OnEditSelectAll();
     void OnViewRefresh();
@@ -151,4 +154,7 @@ private:
     // Set by an engine thread when answers wait, cleared when they are taken, so a
     // burst of answers costs one wake-up of the user-interface thread.
     std::shared_ptr<std::atomic<bool>> m_wakePending;
+    EDisplayUnits m_fillUnits = eUnitsInches;
+    // Keeps the odometers each fill reads; see CHistoryRecorder.
+    std::unique_ptr<CHistoryRecorder> m_pHistory;
 };

@@ -1,7 +1,8 @@
 #include "CSingleFieldDlg.h"
 
+#include "OkCancelRow.h"
+
 #include <QGridLayout>
-#include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
 
@@ -19,23 +20,12 @@ void CSingleFieldDlg::LayOut(const QString& labelText, QWidget* field, int field
     label->setBuddy(field);
     field->setMinimumWidth(DialogUnitsX(fieldWidthUnits));
 
-    auto* ok = new QPushButton(QStringLiteral("OK"), this);
-    SetControlId(ok, IDOK, "IDOK");
-    ok->setDefault(true);
-    auto* cancel = new QPushButton(QStringLiteral("Cancel"), this);
-    SetControlId(cancel, IDCANCEL, "IDCANCEL");
-    connect(ok, &QPushButton::clicked, this, [this] { OnOK(); });
-    connect(cancel, &QPushButton::clicked, this, [this] { OnCancel(); });
+    const OkCancelRow buttons = MakeOkCancelRow(*this);
 
     auto* grid = new QGridLayout(this);
     grid->addWidget(label, 0, 0);
     grid->addWidget(field, 0, 1);
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch();
-    buttons->addWidget(ok);
-    buttons->addWidget(cancel);
-    buttons->addStretch();
-    grid->addLayout(buttons, 1, 0, 1, 2);
+    grid->addLayout(buttons.layout, 1, 0, 1, 2);
     grid->setSizeConstraint(QLayout::SetFixedSize);
-    SetTabOrderList({field, ok, cancel});
+    SetTabOrderList({field, buttons.ok, buttons.cancel});
 }

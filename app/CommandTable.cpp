@@ -24,6 +24,7 @@ const std::vector<CommandInfo>& Commands()
         {ID_PRINTER_VIEW_HEAD_HISTORY, "ID_PRINTER_VIEW_HEAD_HISTORY", nullptr},
         {ID_HELP_CONTENTS, "ID_HELP_CONTENTS", nullptr},
         {ID_PRINT_TEST_PAGE_RLX, "ID_PRINT_TEST_PAGE_RLX", ":/icons/test-page.svg"},
+        {ID_PRINTER_ODOMETER_HISTORY, "ID_PRINTER_ODOMETER_HISTORY", nullptr},
         {ID_FILE_NEW, "ID_FILE_NEW", nullptr},
         {ID_FILE_OPEN, "ID_FILE_OPEN", nullptr},
         {ID_FILE_SAVE, "ID_FILE_SAVE", nullptr},
@@ -83,7 +84,10 @@ const std::vector<MenuItem>& MainMenu()
            0,
            {{"RLX &Test Page", ID_PRINT_TEST_PAGE_RLX, {}},
             {"&Odometers", ID_PRINT_ODOMETERS, {}},
-            {"&Head History", ID_PRINT_HEAD_HISTORY, {}}}}}},
+            {"&Head History", ID_PRINT_HEAD_HISTORY, {}}}},
+          // Added after every item the menu has always had, so none of them moves.
+          kSeparator,
+          {"Odometer &History...", ID_PRINTER_ODOMETER_HISTORY, {}}}},
         {"&Tools", 0, {{"&Options...", ID_TOOLS_OPTIONS, {}}}},
         {"&Help",
          0,
@@ -110,7 +114,9 @@ const MenuItem& ContextMenu(UINT resourceId)
                                       0,
                                       {{"RLX &Test Page", ID_PRINT_TEST_PAGE_RLX, {}},
                                        {"&Odometers", ID_PRINT_ODOMETERS, {}},
-                                       {"&Head History", ID_PRINT_HEAD_HISTORY, {}}}}}};
+                                       {"&Head History", ID_PRINT_HEAD_HISTORY, {}}}},
+                                     kSeparator,
+                                     {"Odometer &History...", ID_PRINTER_ODOMETER_HISTORY, {}}}};
     static const MenuItem background = {"ContextBackground",
                                         0,
                                         {{"Select All", ID_EDIT_SELECT_ALL, {}},

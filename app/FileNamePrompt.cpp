@@ -44,6 +44,12 @@ IFileNamePrompt* SetFileNamePrompt(IFileNamePrompt* prompt)
     return previous;
 }
 
+bool AskFileName(QWidget* parent, bool open, const QString& title, const QStringList& filters,
+                 QString& path)
+{
+    return g_prompt->PromptFileName(parent, open, title, filters, path);
+}
+
 bool PromptForFileName(QWidget* parent, bool open, CString& path)
 {
     const QStringList filters = {TemplateField(3), ToQString(LoadStringById(AFX_IDS_ALLFILTER))};

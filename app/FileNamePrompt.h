@@ -21,6 +21,10 @@ public:
 // previous one; the caller keeps ownership.
 IFileNamePrompt* SetFileNamePrompt(IFileNamePrompt* prompt);
 
+// Shows the installed file dialog; false when cancelled.
+bool AskFileName(QWidget* parent, bool open, const QString& title, const QStringList& filters,
+                 QString& path);
+
 // Asks for a printer settings file with the document's filter and an all-files entry.
 // A name typed without an extension gets ".vps". False when cancelled.
 bool PromptForFileName(QWidget* parent, bool open, CString& path);

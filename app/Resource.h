@@ -16,9 +16,19 @@ constexpr UINT IDR_CONTEXT_BACKGROUND = 132;
 constexpr UINT IDD_ABOUTBOX = 100;
 constexpr UINT IDD_SERIAL_NUMBER = 130;
 constexpr UINT IDD_OPTIONS = 133;
+constexpr UINT IDD_ODOMETER_HISTORY = 134;
+constexpr UINT IDD_HEAD_LIFE = 135;
 constexpr int IDC_SERIAL_NUMBER = 1000;
 constexpr int IDC_DISPLAY_UNITS = 1001;
 constexpr int IDC_VERSION = 1002;
+constexpr int IDC_HISTORY_PRINTER = 1003;
+constexpr int IDC_HISTORY_CHART = 1004;
+constexpr int IDC_HISTORY_TABLE = 1005;
+constexpr int IDC_HISTORY_FORECAST = 1006;
+constexpr int IDC_HISTORY_HEAD_LIFE = 1007;
+constexpr int IDC_HISTORY_EXPORT = 1008;
+constexpr int IDC_HEAD_LIFE_MODEL = 1009;
+constexpr int IDC_HEAD_LIFE_VALUE = 1010;
 
 // The program's own commands.
 constexpr UINT ID_PRINTER_RESET_HEAD_ODOMETER = 32772;
@@ -34,6 +44,7 @@ constexpr UINT ID_PRINT_HEAD_HISTORY = 32785;
 constexpr UINT ID_PRINTER_VIEW_HEAD_HISTORY = 32787;
 constexpr UINT ID_HELP_CONTENTS = 32788;
 constexpr UINT ID_PRINT_TEST_PAGE_RLX = 32789;
+constexpr UINT ID_PRINTER_ODOMETER_HISTORY = 32790;
 
 // The framework's commands.
 constexpr UINT ID_FILE_NEW = 57600;
@@ -96,3 +107,8 @@ constexpr UINT IDS_NOT_ASKED = 61450;
 constexpr UINT IDS_ASKING_PRINTERS = 61451;
 constexpr UINT IDS_STOPPING_FILL = 61452;
 constexpr UINT IDS_STOP_FILL = 61453;
+
+// The odometer history.
+constexpr UINT IDS_HISTORY_UNAVAILABLE = 61460;
+constexpr UINT IDS_HISTORY_EXPORT_FAILED = 61461;
+constexpr UINT IDS_HEAD_LIFE_INVALID = 61462;

@@ -3,7 +3,10 @@
 // the simulated demo fleet. Not a test: scripts/screenshots runs it under Xvfb.
 #include "AppTestBase.h"
 #include "CAboutDlg.h"
+#include "CHeadLifeDlg.h"
+#include "COdometerHistoryDlg.h"
 #include "COptionsDlg.h"
+#include "CReadingStore.h"
 #include "CSerialNumberDlg.h"
 #include "CommandTable.h"
 #include "Resource.h"
@@ -74,9 +77,61 @@ public:
     int Run(const std::string& sourceDir);
 };
 
+// Four months of made-up readings of the demo's serial printer, as fills every few hours
+// on working days would have kept them: its second head was replaced nine weeks ago,
+// and the new one ends just short of what the simulator reports today.
+void SeedHistory(CReadingStore& store, UtcMillis now)
+{
+    constexpr UtcMillis hour = 3600 * 1000;
+    constexpr UtcMillis day = 24 * hour;
+    // Whole hours of the clock, as a fill run by cron would be.
+    const UtcMillis start = (now - 120 * day) / day * day + 2 * hour;
+    const UtcMillis change = now - 63 * day;
+    std::vector<OdometerReading> readings;
+    double head = 19000, total = 476000, newHead = 0;
+    for (UtcMillis t = start; t < now - 2 * hour; t += 4 * hour)
+    {
+        const long long dayIndex = (t - start) / day;
+        const long long hourOfDay = t % day / hour;
+        double printed = 0;
+        if (dayIndex % 7 < 5 && hourOfDay >= 8 && hourOfDay <= 16)
+            printed = 25 + double((t / hour) % 7) * 5;
+        total += printed;
+        if (t < change)
+            head += printed;
+        else
+            newHead += printed;
+        OdometerReading r;
+        r.time = t;
+        r.serial = "RX4-100234";
+        r.name = "Shipping Dock";
+        r.model = "RX400";
+        r.port = "COM1";
+        r.head = static_cast<long long>(t < change ? head : newHead);
+        r.total = static_cast<long long>(total);
+        readings.push_back(r);
+    }
+    // The simulator's odometers (10,235 and 486,210 in.) carry on from the last reading.
+    const double headScale = 10200 / newHead;
+    const double totalShift = 486100 - total;
+    for (OdometerReading& r : readings)
+    {
+        if (r.time >= change)
+            r.head = static_cast<long long>(double(*r.head) * headScale);
+        r.total = static_cast<long long>(double(*r.total) + totalShift);
+    }
+    store.RecordFill(readings);
+    store.SetHeadLife("RX400", 32000);
+}
+
 int Shots::Run(const std::string& sourceDir)
 {
     SetUp();
+    {
+        CReadingStore store;
+        store.Open();
+        SeedHistory(store, NowUtcMillis());
+    }
     SimulatorProcess sim(ReadFile(sourceDir + "/tools/printer-sim/demo-fleet.txt"));
     std::vector<CPrinterSettings> fleet;
     for (const SimDevice& d : sim.Devices())
@@ -182,6 +237,18 @@ int Shots::Run(const std::string& sourceDir)
         CAboutDlg dlg;
         dialog(dlg, "dialog-about.png");
     }
+    {
+        CReadingStore store;
+        store.Open();
+        const auto dock = store.FindPrinter("RX4-100234", "", "");
+        COdometerHistoryDlg dlg("Shipping Dock", store.History(dock->id), &store, eUnitsInches);
+        dlg.resize(900, 640);
+        dialog(dlg, "dialog-odometer-history.png");
+    }
+    {
+        CHeadLifeDlg dlg("RX400", 40000, eUnitsInches);
+        dialog(dlg, "dialog-head-life.png");
+    }
 
     m_dialogs.Expect(
         [](IModalDialog& dlg)
@@ -192,6 +259,8 @@ int Shots::Run(const std::string& sourceDir)
             return IDOK;
         });
     Frame()->ExecuteCommand(ID_TOOLS_OPTIONS);
+    // The printers answer the new units while the list fills; the picture shows them all.
+    WaitForFill();
     View()->selectionModel()->select(View()->GetListModel()->index(3, 0),
                                      QItemSelectionModel::Select | QItemSelectionModel::Rows);
     Settle();

@@ -77,6 +77,7 @@ TEST_F(AppTest, TheMenuBarHoldsEveryItemInItsPlace)
     EXPECT_EQ(layout("menuView"), (std::vector<std::string>{"&Toolbar = ID_VIEW_TOOLBAR",
                                                             "&Status Bar = ID_VIEW_STATUS_BAR", "-",
                                                             "&Refresh\tF5 = ID_VIEW_REFRESH"}));
+    // The odometer history's item comes after every item the menu has always had.
     EXPECT_EQ(layout("menuPrinter"),
               (std::vector<std::string>{
                   "&Add... = ID_PRINTER_ADD", "&Modify... = ID_PRINTER_MODIFY",
@@ -85,7 +86,8 @@ TEST_F(AppTest, TheMenuBarHoldsEveryItemInItsPlace)
                   "&View Head History = ID_PRINTER_VIEW_HEAD_HISTORY",
                   "&Reset Head Odometer = ID_PRINTER_RESET_HEAD_ODOMETER", "&Print>",
                   "RLX &Test Page = ID_PRINT_TEST_PAGE_RLX", "&Odometers = ID_PRINT_ODOMETERS",
-                  "&Head History = ID_PRINT_HEAD_HISTORY", "<"}));
+                  "&Head History = ID_PRINT_HEAD_HISTORY", "<", "-",
+                  "Odometer &History... = ID_PRINTER_ODOMETER_HISTORY"}));
     EXPECT_EQ(layout("menuTools"), (std::vector<std::string>{"&Options... = ID_TOOLS_OPTIONS"}));
     EXPECT_EQ(layout("menuHelp"), (std::vector<std::string>{"&Contents\tF1 = ID_HELP_CONTENTS", "-",
                                                             "&About Odomira... = ID_APP_ABOUT"}));

@@ -31,6 +31,10 @@ cleanup() {
 trap cleanup EXIT
 fail() {
     echo "FAIL: $*" >&2
+    # What the program said is the first thing to read when it ended early.
+    for out in "$work"/app*.out; do
+        [[ -s $out ]] && sed "s|^|${out##*/}: |" "$out" | tail -n 40 >&2
+    done
     exit 1
 }
 

@@ -1,6 +1,7 @@
 // Output formatting of the command-line tool: what printers and the network hand us
 // must come out as valid JSON, as CSV a spreadsheet reads back cell for cell, and as
 // terminal text that cannot carry escape sequences.
+#include "CsvReader.h"
 #include "JsonWriter.h"
 #include "MiniJson.h"
 #include "Table.h"
@@ -30,42 +31,6 @@ bool IsValidUtf8(const std::string& s)
         i += n;
     }
     return true;
-}
-
-// Splits CSV text the way RFC 4180 readers do.
-std::vector<std::vector<std::string>> ReadCsv(const std::string& text)
-{
-    std::vector<std::vector<std::string>> rows(1);
-    std::string cell;
-    bool quoted = false;
-    for (std::size_t i = 0; i < text.size(); ++i)
-    {
-        char c = text[i];
-        if (quoted)
-        {
-            if (c == '"' && i + 1 < text.size() && text[i + 1] == '"')
-                cell += '"', ++i;
-            else if (c == '"')
-                quoted = false;
-            else
-                cell += c;
-        }
-        else if (c == '"')
-            quoted = true;
-        else if (c == ',')
-            rows.back().push_back(cell), cell.clear();
-        else if (c == '\n')
-        {
-            rows.back().push_back(cell);
-            cell.clear();
-            rows.emplace_back();
-        }
-        else
-            cell += c;
-    }
-    if (rows.back().empty())
-        rows.pop_back();
-    return rows;
 }
 } // namespace
 

@@ -105,7 +105,6 @@ TEST_F(EditSettingsTest, OkAppliesTheEditedPrinter)
 
 TEST_F(EditSettingsTest, OkOnTheSameTypeTakesTheNewPortSettings)
 {
-    const CPortBase* before = printer.GetPort();
     runner.Expect(
         [](IModalDialog& d)
         {
@@ -121,8 +120,8 @@ TEST_F(EditSettingsTest, OkOnTheSameTypeTakesTheNewPortSettings)
             return IDOK;
         });
     EXPECT_TRUE(printer.EditSettings(eConfigHideCalibration));
-    // A new port object of the same class carries the edited settings.
-    EXPECT_NE(printer.GetPort(), before);
+    // A port of the same class carries the edited settings. (Whether it is a new object
+    // cannot be told from its address: an allocator may hand the old one's out again.)
     ASSERT_NE(dynamic_cast<CSerialPort*>(printer.GetPort()), nullptr);
     EXPECT_EQ(printer.GetPort()->PortName(), "COM10");
     EXPECT_EQ(Settings(printer.GetPort()), (std::array<int, 5>{19200, 7, 1, 2, 1}));

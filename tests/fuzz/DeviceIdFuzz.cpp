@@ -88,7 +88,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string model = port.DeviceModel().str();
     FUZZ_REQUIRE(!port.IsOpen());
     std::uint8_t buffer[CUSBPort::DEVICE_ID_BUFFER] = {};
-    std::memcpy(buffer, data, std::min(size, sizeof buffer));
+    if (size > 0) // libFuzzer may hand an empty input as a null pointer
+        std::memcpy(buffer, data, std::min(size, sizeof buffer));
     CString text;
     // The driver's length prefix, as far as it fits the buffer, says what came back.
     std::size_t returned =

@@ -17,6 +17,7 @@
 #include "CVarkoPrinterData.h"
 #include "CVarkoPrinterException.h"
 #include "CommandHelpers.h"
+#include "CsvText.h"
 #include "FuzzSupport.h"
 #include "LibraryStrings.h"
 #include "MiniJson.h"
@@ -139,7 +140,7 @@ void CheckToolEscapes(const std::string& text)
     const std::string json = cli::JsonQuote(text);
     minijson::Value v = minijson::Parser(json).ParseDocument();
     FUZZ_REQUIRE(v.kind == minijson::Value::String);
-    const std::string csv = cli::CsvField(text);
+    const std::string csv = CsvField(text);
     if (csv != text)
     {
         // Quoted: the field unquotes to the text.

@@ -38,11 +38,20 @@ using porttest::Pty;
 
 namespace
 {
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-constexpr bool kMeasuresMemory = false;
-#else
-constexpr bool kMeasuresMemory = true;
+// The sanitizers keep freed memory resident (ASan's quarantine) or shadow all of it:
+// resident figures are printed there but not held to the bound. clang says so only
+// through __has_feature.
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#define ODOMIRA_SANITIZED 1
 #endif
+#endif
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__) || defined(ODOMIRA_SANITIZED)
+constexpr bool kSanitized = true;
+#else
+constexpr bool kSanitized = false;
+#endif
+constexpr bool kMeasuresMemory = !kSanitized;
 
 long StatusKb(const char* field)
 {
@@ -355,8 +364,9 @@ private:
                     done += static_cast<std::size_t>(r);
                     m_sent += r;
                 }
-                m_burstMs = std::max(
-                    m_burstMs, duration<double, std::milli>(steady_clock::now() - t0).count());
+                m_burstMs =
+                    std::max(m_burstMs.load(),
+                             duration<double, std::milli>(steady_clock::now() - t0).count());
                 std::this_thread::sleep_for(m_gap);
             }
             return;
@@ -371,7 +381,7 @@ private:
     int m_send = -1;
     std::atomic<bool> m_stop{false};
     std::atomic<int> m_sent{0};
-    double m_burstMs = 0;
+    std::atomic<double> m_burstMs{0};
     std::thread m_thread;
 };
 
@@ -440,7 +450,12 @@ TEST_F(EdgeFault, AFloodOfHostileDatagramsDuringASearchIsBounded)
     const int kept = dlg.GetResponseCount();
     std::printf("flood: %d sent (largest burst %.2f ms), %d answers kept, search %.1f s\n",
                 flood.Sent(), flood.BurstMs(), kept, s);
-    EXPECT_EQ(flood.Sent(), kFlood);
+    // Under a sanitizer the sender is slow enough for the search window to close before
+    // its last batches; the bound on what is kept is what matters there.
+    if (!kSanitized)
+        EXPECT_EQ(flood.Sent(), kFlood);
+    else
+        EXPECT_GE(flood.Sent(), kFlood * 9 / 10);
     EXPECT_LE(kept, static_cast<int>(DISCOVERY_MAX_ANSWERS));
     EXPECT_GE(s, 9.9);
     EXPECT_LT(s, 11.5);

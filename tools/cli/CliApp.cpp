@@ -37,13 +37,15 @@ const std::vector<CommandInfo>& Commands()
     static const std::vector<CommandInfo> commands = {
         {"list",
          RunList,
-         {{"units", true}, {"json", false}, {"csv", false}},
-         "list FILE [NAME...] [--units in|mm] [--json|--csv]",
+         {{"units", true}, {"json", false}, {"csv", false}, {"no-record", false}},
+         "list FILE [NAME...] [--units in|mm] [--json|--csv] [--no-record]",
          "ask each printer for its serial number and odometers",
          "Prints one row per printer: name, model, port, serial number, total usage and\n"
          "head usage. \"Not Set\" marks a printer without a serial number, \"N/A\" a value\n"
          "the printer cannot give (parallel and network printers cannot answer), and\n"
-         "\"Error!\" a query that failed; its message goes to standard error.\n"},
+         "\"Error!\" a query that failed; its message goes to standard error.\n"
+         "Every odometer reading is kept in the odometer history (see history and\n"
+         "forecast), as the window keeps its own; --no-record keeps nothing.\n"},
         {"show",
          RunShow,
          {{"json", false}},
@@ -96,11 +98,12 @@ const std::vector<CommandInfo>& Commands()
          ""},
         {"reset-head",
          RunResetHead,
-         {{"yes", false}},
-         "reset-head FILE NAME... [--yes]",
+         {{"yes", false}, {"no-record", false}},
+         "reset-head FILE NAME... [--yes] [--no-record]",
          "reset the head odometer of printers",
          "Asks for each printer on the terminal. Without a terminal the answer is No\n"
-         "unless --yes is given.\n"},
+         "unless --yes is given. Each reset is noted in the odometer history as a head\n"
+         "change (--no-record: not noted).\n"},
         {"test-page",
          RunTestPage,
          {{"tpx", false}},
@@ -132,6 +135,35 @@ const std::vector<CommandInfo>& Commands()
          "file is saved at the end, so it keeps what is still to be sent.\n"
          "--calibrate turns on the printers' stored calibrate-after-download setting (an\n"
          "RLX calibration follows each successful transfer); --no-calibrate turns it off.\n"},
+        {"history",
+         RunHistory,
+         {{"since", true}, {"until", true}, {"json", false}, {"csv", false}},
+         "history FILE [NAME...] [--since DATE] [--until DATE] [--json|--csv]",
+         "print the odometer readings kept for printers",
+         "Prints every odometer reading that list and the window have kept for each\n"
+         "printer, oldest first: when it was first and last seen (equal readings in a\n"
+         "row are one entry), head and total usage in the unit they were read in, and\n"
+         "head changes (a lower head value, or a reset through reset-head or the\n"
+         "window). Asks no printer and needs no lock. A printer of the file is matched\n"
+         "to the readings last taken under its name and port. DATE is UTC: 2024-05-01\n"
+         "or 2024-05-01T14:30; --until takes in the whole day of a date.\n"},
+        {"forecast",
+         RunForecast,
+         {{"json", false}, {"csv", false}},
+         "forecast FILE [NAME...] [--json|--csv]",
+         "print each printer's head wear rate and when its head is due",
+         "From the readings since each printer's last head change: the wear rate in\n"
+         "inches per day (robust to gaps and to a single odd reading) and, where the\n"
+         "model's head life is set (see head-life), the days left and the date the\n"
+         "head reaches it. Asks no printer and needs no lock.\n"},
+        {"head-life",
+         RunHeadLife,
+         {},
+         "head-life [MODEL [INCHES|none]]",
+         "set or show the head life of a printer model",
+         "Sets the head life of MODEL (exactly as the list shows the model) in inches;\n"
+         "'none' clears it. With MODEL alone shows it; without operands lists every\n"
+         "model's head life. The forecast assumes none that is not set.\n"},
     };
     return commands;
 }

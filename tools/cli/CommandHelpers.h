@@ -1,6 +1,7 @@
 #pragma once
 // Small pieces every command shares: the settings-file operand, the units option, the
 // library's fixed texts.
+#include "CHistoryRecorder.h"
 #include "CVarkoPrinterData.h"
 #include "Commands.h"
 
@@ -28,5 +29,9 @@ std::string NotAvailableText();
 // A multi-line text from a printer (the head history) made safe for a terminal while
 // keeping its lines.
 std::string SafeReport(const std::string& text);
+
+// How a store that cannot keep the odometer history is told of: one line on standard
+// error; the command itself goes on.
+CHistoryRecorder::Report HistoryWarning(const CliIo& io);
 
 } // namespace cli

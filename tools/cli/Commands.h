@@ -31,6 +31,9 @@ int RunTestPage(CommandContext& c);
 int RunPrintOdometers(CommandContext& c);
 int RunPrintHeadHistory(CommandContext& c);
 int RunSend(CommandContext& c);
+int RunHistory(CommandContext& c);
+int RunForecast(CommandContext& c);
+int RunHeadLife(CommandContext& c);
 
 // The words of add as the file and the printer to add, checked as far as they can be
 // without the file; false after a usage message.

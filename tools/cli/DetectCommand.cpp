@@ -20,7 +20,11 @@ namespace cli
 {
 namespace
 {
-volatile std::sig_atomic_t g_interrupted = 0;
+// Set by the signal handler on the main thread and read by the countdown thread: a
+// lock-free atomic is both safe in a handler and visible across threads (a volatile
+// sig_atomic_t is only the former).
+std::atomic<int> g_interrupted{0};
+static_assert(std::atomic<int>::is_always_lock_free);
 
 extern "C" void OnDetectInterrupt(int)
 {

@@ -2,6 +2,9 @@
 
 #include "TextEscaping.h"
 
+#include <cmath>
+#include <cstdio>
+
 namespace cli
 {
 
@@ -96,6 +99,27 @@ void JsonWriter::OptionalNumber(const std::optional<long long>& value)
 {
     if (value)
         Number(*value);
+    else
+        Null();
+}
+
+void JsonWriter::Real(double value, int decimals)
+{
+    if (!std::isfinite(value))
+    {
+        Null();
+        return;
+    }
+    BeforeValue();
+    char text[64];
+    std::snprintf(text, sizeof text, "%.*f", decimals, value);
+    m_out += text;
+}
+
+void JsonWriter::OptionalReal(const std::optional<double>& value, int decimals)
+{
+    if (value)
+        Real(*value, decimals);
     else
         Null();
 }

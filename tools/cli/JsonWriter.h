@@ -26,6 +26,9 @@ public:
     void Bool(bool value);
     void Null();
     void OptionalNumber(const std::optional<long long>& value);
+    // A fraction with a fixed number of decimals; null when it is not finite.
+    void Real(double value, int decimals);
+    void OptionalReal(const std::optional<double>& value, int decimals);
 
     // Shorthand for Key then the value.
     void Member(std::string_view name, std::string_view text);

@@ -168,13 +168,21 @@ int RunList(CommandContext& c)
     // The printers are asked several at a time; their rows and failures come out in the
     // file's order all the same.
     std::vector<Row> rows;
+    const bool record = !c.args.Has("no-record");
+    CHistoryRecorder history(HistoryWarning(c.io));
     for (const CPrinterAnswers& a : CFleetQuery::AskAll(session.Select(names), units))
     {
         Row r = RowOf(a);
         if (!r.error.empty())
             session.Fail(r.name, r.error);
+        if (record && r.odometerState == CellState::ok)
+            history.Add(session.Printers(), *a.printer,
+                        r.serialState == CellState::ok ? a.serial : CString(), a.model, a.head,
+                        a.total, units);
         rows.push_back(std::move(r));
     }
+    if (record)
+        history.Commit();
 
     if (json)
     {

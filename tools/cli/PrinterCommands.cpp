@@ -207,6 +207,8 @@ int RunResetHead(CommandContext& c)
     std::vector<CVarkoPrinterData*> printers;
     if (!OpenForPrinters(c, session, printers, true))
         return UsageOr(session);
+    // The odometer history learns of each reset, so the forecast starts from the new head.
+    CHistoryRecorder history(HistoryWarning(c.io));
     for (CVarkoPrinterData* p : printers)
     {
         std::string name = p->Name().str();
@@ -222,7 +224,11 @@ int RunResetHead(CommandContext& c)
             continue;
         }
         if (ConsolePrompt::LastAnswerOnThisThread() == IDYES)
+        {
             c.io.Say(name + ": head odometer reset");
+            if (!c.args.Has("no-record"))
+                history.RecordHeadReset(session.Printers(), *p);
+        }
         else
             c.io.Say(name + ": left as it was");
     }

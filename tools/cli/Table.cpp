@@ -1,5 +1,6 @@
 #include "Table.h"
 
+#include "CsvText.h"
 #include "TextEscaping.h"
 
 namespace cli
@@ -64,20 +65,9 @@ std::string Table::RenderText() const
 
 std::string Table::RenderCsv() const
 {
-    std::string out;
-    auto line = [&](const std::vector<std::string>& cells)
-    {
-        for (std::size_t i = 0; i < cells.size(); ++i)
-        {
-            if (i)
-                out += ',';
-            out += CsvField(cells[i]);
-        }
-        out += '\n';
-    };
-    line(m_headings);
+    std::string out = CsvLine(m_headings);
     for (const auto& row : m_rows)
-        line(row);
+        out += CsvLine(row);
     return out;
 }
 

@@ -107,23 +107,6 @@ std::string JsonQuote(std::string_view text)
     return out;
 }
 
-std::string CsvField(std::string_view text)
-{
-    bool quote = text.find_first_of(",\"\r\n") != std::string_view::npos ||
-                 (!text.empty() && (text.front() == ' ' || text.back() == ' '));
-    if (!quote)
-        return std::string(text);
-    std::string out = "\"";
-    for (char c : text)
-    {
-        if (c == '"')
-            out += '"';
-        out += c;
-    }
-    out += '"';
-    return out;
-}
-
 std::string TerminalSafe(std::string_view text)
 {
     std::string out;

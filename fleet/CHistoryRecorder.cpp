@@ -1,0 +1,160 @@
+#include "CHistoryRecorder.h"
+
+#include "CException.h"
+#include "CVarkoPrinters.h"
+
+CHistoryRecorder::CHistoryRecorder(Report report, std::string path)
+    : m_report(std::move(report)), m_path(std::move(path))
+{
+}
+
+CHistoryRecorder::~CHistoryRecorder() = default;
+
+std::string CHistoryRecorder::PortOf(const CVarkoPrinters& printers,
+                                     const CVarkoPrinterData& printer)
+{
+    try
+    {
+        const CString port = printers.GetPrinterSettings(&printer).portName;
+        if (!port.IsEmpty())
+            return port.str();
+    }
+    catch (const CException&)
+    {
+        // A record the collection does not hold: its display name will do.
+    }
+    return printer.PortDisplayName().str();
+}
+
+OdometerReading CHistoryRecorder::MakeReading(const CVarkoPrinters& printers,
+                                              const CVarkoPrinterData& printer,
+                                              const CString& serial, const CString& model, int head,
+                                              int total, EDisplayUnits units)
+{
+    OdometerReading r;
+    r.serial = serial.str();
+    r.name = printer.Name().str();
+    r.model = model.str();
+    r.port = PortOf(printers, printer);
+    if (head >= 0)
+        r.head = head;
+    if (total >= 0)
+        r.total = total;
+    r.unit = units == eUnitsMillimeters ? OdometerUnit::millimeters : OdometerUnit::inches;
+    return r;
+}
+
+void CHistoryRecorder::Add(const CVarkoPrinters& printers, const CVarkoPrinterData& printer,
+                           const CString& serial, const CString& model, int head, int total,
+                           EDisplayUnits units)
+{
+    if (head < 0 && total < 0)
+        return;
+    OdometerReading r = MakeReading(printers, printer, serial, model, head, total, units);
+    r.time = NowUtcMillis();
+    m_pending.push_back(std::move(r));
+}
+
+void CHistoryRecorder::Failed(const std::string& message)
+{
+    m_lastError = message;
+    if (m_reported)
+        return;
+    m_reported = true;
+    if (m_report)
+        m_report(message);
+}
+
+CReadingStore* CHistoryRecorder::Store()
+{
+    if (m_store && m_store->IsOpen())
+        return m_store.get();
+    try
+    {
+        auto store = std::make_unique<CReadingStore>(m_path);
+        store->Open();
+        m_store = std::move(store);
+        m_lastError.clear();
+        return m_store.get();
+    }
+    catch (const CReadingStoreError& e)
+    {
+        Failed(e.what());
+    }
+    return nullptr;
+}
+
+bool CHistoryRecorder::Commit()
+{
+    std::vector<OdometerReading> readings;
+    readings.swap(m_pending);
+    if (readings.empty())
+        return true;
+    CReadingStore* store = Store();
+    if (!store)
+        return false;
+    try
+    {
+        store->RecordFill(readings);
+    }
+    catch (const CReadingStoreError& e)
+    {
+        // Opened again next time: the file may have been mended or moved meanwhile.
+        m_store.reset();
+        Failed(e.what());
+        return false;
+    }
+    for (const OdometerReading& r : readings)
+        m_serials[{r.name, r.port}] = r.serial;
+    return true;
+}
+
+std::string CHistoryRecorder::KnownSerial(const std::string& name, const std::string& port) const
+{
+    auto it = m_serials.find({name, port});
+    return it == m_serials.end() ? std::string() : it->second;
+}
+
+bool CHistoryRecorder::RecordHeadReset(const CVarkoPrinters& printers,
+                                       const CVarkoPrinterData& printer)
+{
+    OdometerReading who;
+    who.time = NowUtcMillis();
+    who.name = printer.Name().str();
+    who.port = PortOf(printers, printer);
+    who.serial = KnownSerial(who.name, who.port);
+    CReadingStore* store = Store();
+    if (!store)
+        return false;
+    try
+    {
+        store->RecordHeadReset(who);
+        return true;
+    }
+    catch (const CReadingStoreError& e)
+    {
+        m_store.reset();
+        Failed(e.what());
+    }
+    return false;
+}
+
+std::optional<StoredPrinter> CHistoryRecorder::FindPrinter(const CVarkoPrinters& printers,
+                                                           const CVarkoPrinterData& printer)
+{
+    CReadingStore* store = Store();
+    if (!store)
+        return std::nullopt;
+    const std::string name = printer.Name().str();
+    const std::string port = PortOf(printers, printer);
+    try
+    {
+        return store->FindPrinter(KnownSerial(name, port), name, port);
+    }
+    catch (const CReadingStoreError& e)
+    {
+        m_store.reset();
+        Failed(e.what());
+    }
+    return std::nullopt;
+}

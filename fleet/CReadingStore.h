@@ -1,0 +1,142 @@
+#pragma once
+// Every odometer reading our programs obtain, kept in one SQLite file per user
+// ($XDG_DATA_HOME/Odomira/odometers.sqlite), with the head changes and the head life
+// of each model.
+//
+// A printer is known by the serial number it reported, or, when it reported none, by
+// its port. A reading equal to the printer's last one only moves that reading's "last
+// seen" time, so a printer that stands idle for a month costs one entry. A head value
+// lower than the last one records a head change, unless a reset through one of our
+// programs (RecordHeadReset) came in between and already accounts for it.
+//
+// Several programs may write at once (the window and a cron job running
+// `odomira-cli list`): the file is in WAL mode, every write waits up to
+// BUSY_TIMEOUT_MS for the others, and one fill is one transaction that takes the
+// write lock before it reads the last readings it compares with, so no reading is
+// lost and none is compared with a stale neighbour.
+//
+// Every failure (a damaged file, a folder we may not write, a file of another
+// program, a lock held too long) is thrown as CReadingStoreError, whose text names
+// the file and the cause in words a user can act on. The callers show it once and go
+// on without history.
+//
+// Threading: one object per thread; SQLite serialises the programs among themselves.
+#include "OdometerReading.h"
+
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+class CReadingStoreError : public std::runtime_error
+{
+public:
+    explicit CReadingStoreError(const std::string& message, bool busy = false)
+        : std::runtime_error(message), m_busy(busy)
+    {
+    }
+    // Another program held the file for longer than a write waits.
+    bool IsBusy() const { return m_busy; }
+
+private:
+    bool m_busy;
+};
+
+class CReadingStore
+{
+public:
+    // How long a write waits for another program's write to end. Fills of a thousand
+    // printers take milliseconds, so only a hung program reaches it.
+    static constexpr int BUSY_TIMEOUT_MS = 5000;
+    static constexpr const char* FILE_NAME = "odometers.sqlite";
+
+    // $VARKO_SETTINGS_ROOT/data/Odomira when that variable is set (tests and the demo
+    // move every file of ours with it), else $XDG_DATA_HOME/Odomira, else
+    // ~/.local/share/Odomira.
+    static std::string DefaultFolder();
+    static std::string DefaultPath();
+
+    explicit CReadingStore(std::string path = DefaultPath());
+    ~CReadingStore();
+    CReadingStore(const CReadingStore&) = delete;
+    CReadingStore& operator=(const CReadingStore&) = delete;
+
+    enum class OpenMode
+    {
+        // Creates the folder and the file when they are missing.
+        readWrite,
+        // Only reads; a file that does not exist yet reads as an empty store.
+        readOnly
+    };
+    void Open(OpenMode mode = OpenMode::readWrite);
+    bool IsOpen() const { return m_db != nullptr; }
+    const std::string& Path() const { return m_path; }
+
+    struct FillResult
+    {
+        int added = 0;       // new entries
+        int merged = 0;      // equal to the last reading: only "last seen" moved
+        int headChanges = 0; // lower head values that no reset accounts for
+        int skipped = 0;     // readings without any odometer value
+    };
+    // One fill's readings, in one transaction: all of them or, on failure, none.
+    FillResult RecordFill(const std::vector<OdometerReading>& readings);
+    // Reset Head Odometer, confirmed through one of our programs at `who.time`, on the
+    // printer `who` describes (its odometers are not used). Without a serial number the
+    // reset goes to the printer last seen on that port.
+    void RecordHeadReset(const OdometerReading& who);
+
+    // Every printer with at least one reading or reset, most recently seen first.
+    std::vector<StoredPrinter> Printers() const;
+    // The printer with that serial number; without one, the printer last seen under
+    // that name on that port, else the one last seen on that port, else the one last
+    // seen under that name.
+    std::optional<StoredPrinter> FindPrinter(const std::string& serial, const std::string& name,
+                                             const std::string& port) const;
+    // Readings seen within [since, until] (both ends included) and the head changes in
+    // that time, oldest first.
+    PrinterHistory History(std::int64_t printerId, std::optional<UtcMillis> since = std::nullopt,
+                           std::optional<UtcMillis> until = std::nullopt) const;
+
+    // Head life of a model (exactly as the printer list shows the model), in inches;
+    // nothing clears it.
+    void SetHeadLife(const std::string& model, std::optional<double> inches);
+    std::optional<double> HeadLife(const std::string& model) const;
+    std::vector<std::pair<std::string, double>> HeadLives() const;
+
+private:
+    class Statement;
+    friend class Statement;
+
+    void CreateSchema();
+    void Execute(const char* sql);
+    Statement& Prepared(int slot, const char* sql) const;
+    [[noreturn]] void Fail(const std::string& what) const;
+    std::int64_t PrinterFor(const OdometerReading& reading, bool byPortFallback);
+    // The printer's reading that `time` follows, and (when asked) the one after it.
+    std::optional<StoredReading> ReadingBefore(std::int64_t printer, UtcMillis time,
+                                               std::optional<StoredReading>* after);
+    // BEGIN IMMEDIATE; also takes the next free reading number.
+    void Begin();
+    void Commit();
+    void Rollback();
+    std::optional<StoredPrinter> FirstPrinter(const std::string& where,
+                                              const std::vector<std::string>& values,
+                                              std::optional<std::int64_t> id) const;
+    void ExpectOpen() const;
+
+    std::string m_path;
+    sqlite3* m_db = nullptr;
+    bool m_empty = false; // read-only view of a file that does not exist yet
+    mutable std::vector<std::unique_ptr<Statement>> m_statements;
+    // Printer numbers by identity: committed ones, and those of the open transaction.
+    std::unordered_map<std::string, std::int64_t> m_ids;
+    std::unordered_map<std::string, std::int64_t> m_newIds;
+    std::int64_t m_nextReadingId = 1;
+};

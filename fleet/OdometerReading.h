@@ -1,0 +1,101 @@
+#pragma once
+// One odometer reading as a fill of the printer list obtains it, and the values the
+// reading store keeps about it. Plain values: they carry nothing of the printer
+// library, so the store and the forecast can be used and tested without printers.
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+// The unit a printer was asked in; the printer converts, so a reading keeps the unit it
+// came in and is converted only where two readings are compared or a rate is worked out.
+enum class OdometerUnit
+{
+    inches,
+    millimeters
+};
+
+constexpr double MILLIMETERS_PER_INCH = 25.4;
+
+// "in" or "mm", as the store and the machine-readable outputs write them.
+const char* UnitKey(OdometerUnit unit);
+std::optional<OdometerUnit> UnitFromKey(const std::string& key);
+double ToInches(double value, OdometerUnit unit);
+double FromInches(double inches, OdometerUnit unit);
+
+// Milliseconds since 1970-01-01 00:00 UTC.
+using UtcMillis = std::int64_t;
+UtcMillis NowUtcMillis();
+
+struct OdometerReading
+{
+    UtcMillis time = 0;
+    // What the printer reported; empty when it has none (or the question failed), and
+    // the printer is then known by its port.
+    std::string serial;
+    std::string name;
+    std::string model;
+    // The port as the settings file stores it: COM3, LPT1, a device path, an address.
+    std::string port;
+    // Missing where the printer gave no value.
+    std::optional<long long> head;
+    std::optional<long long> total;
+    OdometerUnit unit = OdometerUnit::inches;
+};
+
+// A reading as the store keeps it: equal readings in a row are one entry, seen first
+// and last at the given times.
+struct StoredReading
+{
+    std::int64_t id = 0;
+    UtcMillis firstSeen = 0;
+    UtcMillis lastSeen = 0;
+    std::string name;
+    std::string model;
+    std::string port;
+    std::optional<long long> head;
+    std::optional<long long> total;
+    OdometerUnit unit = OdometerUnit::inches;
+};
+
+enum class HeadChangeKind
+{
+    // A reading showed a lower head value than the one before it.
+    lowerValue,
+    // Reset Head Odometer was confirmed through one of our programs.
+    reset
+};
+
+const char* HeadChangeKey(HeadChangeKind kind);
+
+struct HeadChange
+{
+    UtcMillis time = 0;
+    HeadChangeKind kind = HeadChangeKind::lowerValue;
+    // The reading that showed the lower value (0 for a reset).
+    std::int64_t readingId = 0;
+    // The head value of the reading before the change, in its own unit.
+    std::optional<long long> headBefore;
+    OdometerUnit unitBefore = OdometerUnit::inches;
+};
+
+// A printer as the store knows it: its identity and what it was last seen as.
+struct StoredPrinter
+{
+    std::int64_t id = 0;
+    std::string serial;
+    std::string name;
+    std::string model;
+    std::string port;
+    UtcMillis firstSeen = 0;
+    UtcMillis lastSeen = 0;
+    long long readingCount = 0;
+};
+
+struct PrinterHistory
+{
+    StoredPrinter printer;
+    // Oldest first.
+    std::vector<StoredReading> readings;
+    std::vector<HeadChange> changes;
+};

@@ -1,0 +1,228 @@
+// The odometer history from the command line, end to end: `list` keeps what it reads,
+// downloads move the odometers between two lists, and `history`, `forecast` and
+// `head-life` are parsed back as a script would read them.
+#include "CliRunner.h"
+#include "CsvReader.h"
+#include "MiniJson.h"
+#include "SimulatorProcess.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace
+{
+class CliHistory : public ::testing::Test
+{
+protected:
+    CliHistory()
+        : sim("[Dock]\nkind = serial\ncom = 3\nmodel = RX400\nserial = RX4-1\nhead = 100\n"
+              "total = 2000\n"
+              "[Office]\nkind = usb\nlink = lp0\nmodel = RX200\nserial = RX2-9\nhead = 5\n"
+              "total = 60\n"
+              "[Line]\nkind = parallel\nlpt = 2\nserial = TP1\n")
+    {
+        file = cli.File("fleet.vps");
+        store = std::string(std::getenv("VARKO_SETTINGS_ROOT")) + "/data/Odomira/odometers.sqlite";
+    }
+
+    void SetUp() override
+    {
+        for (const auto& args : std::vector<std::vector<std::string>>{
+                 {"add", file, "--name", "Dock", "--serial", "COM3", "--model", "RX400"},
+                 {"add", file, "--name", "Office", "--usb", sim.Path("Office")},
+                 {"add", file, "--name", "Line", "--parallel", "LPT2"}})
+        {
+            CliResult r = cli.Run(args);
+            ASSERT_EQ(r.status, 0) << r.err;
+        }
+    }
+
+    // Sends `bytes` of label data to a printer: 1 inch on both odometers per 1000 bytes.
+    void Print(const std::string& printer, std::size_t bytes)
+    {
+        const std::string label = cli.File("label.prn");
+        CliRunner::WriteFile(label, std::string(bytes, 'L'));
+        CliResult r = cli.Run({"send", file, "--file", label, printer});
+        ASSERT_EQ(r.status, 0) << r.err;
+    }
+
+    minijson::Value Json(const std::vector<std::string>& args)
+    {
+        CliResult r = cli.Run(args);
+        EXPECT_EQ(r.status, 0) << r.err;
+        return minijson::Parse(r.out);
+    }
+
+    static const minijson::Value& Named(const minijson::Value& printers, const std::string& name)
+    {
+        for (const auto& p : printers.a)
+            if (p["name"].s == name)
+                return p;
+        throw std::runtime_error("no printer " + name);
+    }
+
+    SimulatorProcess sim;
+    CliRunner cli;
+    std::string file;
+    std::string store;
+};
+
+} // namespace
+
+TEST_F(CliHistory, DownloadsBetweenTwoListsShowAsTwoReadingsAndARate)
+{
+    ASSERT_EQ(cli.Run({"list", file}).status, 0);
+    // Nothing changed: the same entry is seen again.
+    ASSERT_EQ(cli.Run({"list", file, "--units", "in"}).status, 0);
+    Print("Dock", 25000);
+    ASSERT_EQ(sim.State("Dock").headInches, 125);
+    ASSERT_EQ(cli.Run({"list", file}).status, 0);
+
+    auto doc = Json({"history", file, "--json"});
+    ASSERT_EQ(doc["printers"].a.size(), 3u);
+    const auto& dock = Named(doc["printers"], "Dock");
+    EXPECT_EQ(dock["serial_number"].s, "RX4-1");
+    ASSERT_EQ(dock["readings"].a.size(), 2u) << "three lists, and the first two saw the same";
+    EXPECT_EQ(dock["readings"][0]["head_usage"].n, 100);
+    EXPECT_EQ(dock["readings"][0]["total_usage"].n, 2000);
+    EXPECT_EQ(dock["readings"][1]["head_usage"].n, 125);
+    EXPECT_EQ(dock["readings"][1]["total_usage"].n, 2025);
+    EXPECT_EQ(dock["readings"][1]["port"].s, "COM3");
+    EXPECT_EQ(dock["readings"][1]["units"].s, "in");
+    EXPECT_TRUE(dock["head_changes"].a.empty());
+    const auto& office = Named(doc["printers"], "Office");
+    EXPECT_EQ(office["readings"].a.size(), 1u);
+    EXPECT_EQ(office["readings"][0]["port"].s, sim.Path("Office")) << "the device, not \"USB\"";
+    // A one-way printer is never read.
+    const auto& line = Named(doc["printers"], "Line");
+    EXPECT_TRUE(line["serial_number"].IsNull());
+    EXPECT_TRUE(line["readings"].a.empty());
+
+    // The same as CSV and as text, for one printer.
+    CliResult r = cli.Run({"history", file, "Dock", "--csv"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const auto rows = ReadCsv(r.out);
+    ASSERT_EQ(rows.size(), 3u);
+    EXPECT_EQ(rows[0][0], "Printer Name");
+    EXPECT_EQ(rows[2], (std::vector<std::string>{
+                           "Dock", "RX4-1", "RX400", "COM3", dock["readings"][1]["first_seen"].s,
+                           dock["readings"][1]["last_seen"].s, "125", "2025", "in", ""}));
+    r = cli.Run({"history", file, "Dock"});
+    EXPECT_NE(r.out.find("Head Usage"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("2025"), std::string::npos) << r.out;
+
+    // The forecast: 25 inches between two readings seconds apart is a fast rate indeed,
+    // but a rate; without a head life, no date.
+    auto forecast = Json({"forecast", file, "Dock", "--json"});
+    const auto& f = forecast["printers"][0];
+    EXPECT_EQ(f["head_usage"].n, 125);
+    EXPECT_GT(f["inches_per_day"].n, 1000);
+    EXPECT_EQ(f["readings_used"].n, 2);
+    EXPECT_TRUE(f["head_life"].IsNull());
+    EXPECT_TRUE(f["days_left"].IsNull());
+
+    r = cli.Run({"head-life", "RX400", "1000000"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    forecast = Json({"forecast", file, "--json"});
+    const auto& withLife = Named(forecast["printers"], "Dock");
+    EXPECT_EQ(withLife["head_life"].n, 1000000);
+    EXPECT_GE(withLife["days_left"].n, 0);
+    EXPECT_EQ(withLife["due_date"].s.size(), 10u);
+    EXPECT_TRUE(Named(forecast["printers"], "Office")["head_life"].IsNull()) << "another model";
+}
+
+TEST_F(CliHistory, NoRecordKeepsNothingAndResetHeadNotesANewHead)
+{
+    ASSERT_EQ(cli.Run({"list", file, "--no-record"}).status, 0);
+    EXPECT_FALSE(std::filesystem::exists(store));
+    CliResult r = cli.Run({"history", file, "--json"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.err.find("Dock: no odometer readings have been recorded"), std::string::npos)
+        << r.err;
+
+    ASSERT_EQ(cli.Run({"list", file, "Dock"}).status, 0);
+    r = cli.Run({"reset-head", file, "Dock", "--yes"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    ASSERT_EQ(cli.Run({"list", file, "Dock"}).status, 0);
+
+    auto doc = Json({"history", file, "Dock", "--json"});
+    const auto& dock = doc["printers"][0];
+    ASSERT_EQ(dock["head_changes"].a.size(), 1u);
+    EXPECT_EQ(dock["head_changes"][0]["kind"].s, "reset");
+    EXPECT_EQ(dock["head_changes"][0]["head_before"].n, 100);
+    ASSERT_EQ(dock["readings"].a.size(), 2u);
+    EXPECT_EQ(dock["readings"][1]["head_usage"].n, 0);
+    auto forecast = Json({"forecast", file, "Dock", "--json"});
+    EXPECT_EQ(forecast["printers"][0]["head_since_kind"].s, "reset");
+    EXPECT_EQ(forecast["printers"][0]["readings_used"].n, 1);
+
+    // A No leaves no trace.
+    ASSERT_EQ(cli.Run({"reset-head", file, "Office"}).status, 0);
+    doc = Json({"history", file, "Office", "--json"});
+    EXPECT_TRUE(doc["printers"][0]["head_changes"].a.empty());
+}
+
+TEST_F(CliHistory, DatesCutTheHistoryAndBadOnesAreUsageErrors)
+{
+    ASSERT_EQ(cli.Run({"list", file}).status, 0);
+    auto doc = Json({"history", file, "Dock", "--json", "--since", "2000-01-01"});
+    EXPECT_EQ(doc["printers"][0]["readings"].a.size(), 1u);
+    doc = Json({"history", file, "Dock", "--json", "--until", "2000-01-01T10:00"});
+    EXPECT_TRUE(doc["printers"][0]["readings"].a.empty());
+    doc = Json({"history", file, "Dock", "--json", "--since", "2999-01-01"});
+    EXPECT_TRUE(doc["printers"][0]["readings"].a.empty());
+
+    for (const char* bad : {"yesterday", "2024-02-30", "2024-01-01T25:00"})
+    {
+        CliResult r = cli.Run({"history", file, "--since", bad});
+        EXPECT_EQ(r.status, 2) << bad;
+        EXPECT_NE(r.err.find("--since"), std::string::npos) << r.err;
+    }
+    EXPECT_EQ(cli.Run({"history", file, "--json", "--csv"}).status, 2);
+    EXPECT_EQ(cli.Run({"history"}).status, 2);
+    EXPECT_EQ(cli.Run({"history", file, "Nobody"}).status, 1);
+}
+
+TEST_F(CliHistory, HeadLifeIsSetShownListedAndCleared)
+{
+    EXPECT_EQ(cli.Run({"head-life", "RX400", "1500000"}).out, "RX400: head life 1500000 in.\n");
+    EXPECT_EQ(cli.Run({"head-life", "Varko RX200;CMD:RLX;", "800000.4"}).status, 0);
+    EXPECT_EQ(cli.Run({"head-life", "RX400"}).out, "RX400: head life 1500000 in.\n");
+    CliResult r = cli.Run({"head-life"});
+    EXPECT_NE(r.out.find("Varko RX200;CMD:RLX;  800000"), std::string::npos) << r.out;
+    EXPECT_EQ(cli.Run({"head-life", "RX400", "none"}).out, "RX400: head life not set\n");
+    EXPECT_EQ(cli.Run({"head-life", "RX400"}).out, "RX400: head life not set\n");
+    for (const char* bad : {"0", "-5", "lots", "1e999", ""})
+        EXPECT_EQ(cli.Run({"head-life", "RX400", bad}).status, 2) << bad;
+    EXPECT_EQ(cli.Run({"head-life", "a", "1", "2"}).status, 2);
+}
+
+TEST_F(CliHistory, ADamagedStoreNeverStopsTheListAndIsToldOnce)
+{
+    std::filesystem::create_directories(std::filesystem::path(store).parent_path());
+    const std::string garbage(4096, 'x');
+    {
+        std::ofstream f(store, std::ios::binary);
+        f << garbage;
+    }
+    CliResult r = cli.Run({"list", file, "--json"});
+    EXPECT_EQ(r.status, 0) << "the list itself worked";
+    EXPECT_EQ(minijson::Parse(r.out)["printers"].a.size(), 3u);
+    const std::string warning = "odomira-cli: Odometer history " + store + ": the file is damaged";
+    ASSERT_NE(r.err.find(warning), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find(warning), r.err.rfind(warning)) << "once";
+    EXPECT_NE(r.err.find("no odometer history is kept for this run"), std::string::npos);
+
+    r = cli.Run({"history", file});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("damaged"), std::string::npos) << r.err;
+    EXPECT_EQ(cli.Run({"head-life", "RX400", "10"}).status, 1);
+    std::ifstream f(store, std::ios::binary);
+    std::stringstream s;
+    s << f.rdbuf();
+    EXPECT_TRUE(s.str() == garbage) << "the damaged file was changed";
+}

@@ -1,0 +1,387 @@
+// The reading store on real SQLite files: what is kept of a fill, how printers are told
+// apart, head changes, whole transactions, two programs writing at once, and files that
+// cannot be used.
+#include "FleetTestSupport.h"
+
+#include <sqlite3.h>
+
+#include <fstream>
+#include <sstream>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace
+{
+std::string Slurp(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+// Runs SQL on the file behind the store's back, as another program would.
+void Sql(const std::string& path, const std::string& sql)
+{
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+    char* error = nullptr;
+    EXPECT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &error), SQLITE_OK)
+        << (error ? error : "");
+    sqlite3_free(error);
+    sqlite3_close(db);
+}
+} // namespace
+
+TEST_F(StoreTest, EqualReadingsOnlyMoveLastSeenAndChangesMakeNewEntries)
+{
+    CReadingStore store(m_path);
+    store.Open();
+    auto result = store.RecordFill({Reading("A1", kStart, 100, 2000)});
+    EXPECT_EQ(result.added, 1);
+    for (int hour = 1; hour <= 5; ++hour)
+        result = store.RecordFill({Reading("A1", kStart + hour * kHour, 100, 2000)});
+    EXPECT_EQ(result.merged, 1);
+    store.RecordFill({Reading("A1", kStart + 6 * kHour, 110, 2010)});
+    // A missing value is a different reading from a present one.
+    store.RecordFill({Reading("A1", kStart + 7 * kHour, std::nullopt, 2010)});
+    // A printer that gave no value at all leaves nothing.
+    EXPECT_EQ(
+        store.RecordFill({Reading("A1", kStart + 8 * kHour, std::nullopt, std::nullopt)}).skipped,
+        1);
+
+    const auto printer = store.FindPrinter("A1", "", "");
+    ASSERT_TRUE(printer);
+    const PrinterHistory h = store.History(printer->id);
+    ASSERT_EQ(h.readings.size(), 3u);
+    EXPECT_EQ(h.readings[0].firstSeen, kStart);
+    EXPECT_EQ(h.readings[0].lastSeen, kStart + 5 * kHour);
+    EXPECT_EQ(h.readings[1].head, 110);
+    EXPECT_EQ(h.readings[2].head, std::nullopt);
+    EXPECT_EQ(h.readings[2].total, 2010);
+    EXPECT_TRUE(h.changes.empty());
+    EXPECT_EQ(h.printer.readingCount, 3);
+    EXPECT_EQ(h.printer.lastSeen, kStart + 7 * kHour);
+}
+
+TEST_F(StoreTest, APrinterIsKnownBySerialNumberElseByPort)
+{
+    CReadingStore store(m_path);
+    store.Open();
+    OdometerReading moved = Reading("A1", kStart, 10, 20);
+    OdometerReading later = Reading("A1", kStart + kHour, 11, 21);
+    later.port = "/dev/usb/lp1";
+    later.name = "Renamed";
+    OdometerReading noSerial = Reading("", kStart, 5, 6);
+    noSerial.port = "COM7";
+    store.RecordFill({moved, noSerial});
+    store.RecordFill({later});
+
+    const auto printers = store.Printers();
+    ASSERT_EQ(printers.size(), 2u);
+    // Most recently seen first; the latest sighting names the printer, and each reading
+    // keeps what it was seen as.
+    EXPECT_EQ(printers[0].serial, "A1");
+    EXPECT_EQ(printers[0].name, "Renamed");
+    EXPECT_EQ(printers[0].port, "/dev/usb/lp1");
+    const PrinterHistory h = store.History(printers[0].id);
+    ASSERT_EQ(h.readings.size(), 2u);
+    EXPECT_EQ(h.readings[0].port, "COM3");
+    EXPECT_EQ(h.readings[0].name, "Printer A1");
+
+    // Found by serial number; without one by name and port, then port, then name.
+    EXPECT_EQ(store.FindPrinter("A1", "x", "y")->id, printers[0].id);
+    EXPECT_FALSE(store.FindPrinter("ZZ", "Renamed", "/dev/usb/lp1"));
+    EXPECT_EQ(store.FindPrinter("", "Printer ", "COM7")->id, printers[1].id);
+    EXPECT_EQ(store.FindPrinter("", "Other", "COM7")->id, printers[1].id);
+    EXPECT_EQ(store.FindPrinter("", "Renamed", "LPT9")->id, printers[0].id);
+    EXPECT_FALSE(store.FindPrinter("", "Nobody", "LPT9"));
+}
+
+TEST_F(StoreTest, ALowerHeadValueIsAHeadChangeUnlessAResetAccountsForIt)
+{
+    CReadingStore store(m_path);
+    store.Open();
+    store.RecordFill({Reading("A1", kStart, 500, 900)});
+    auto result = store.RecordFill({Reading("A1", kStart + kHour, 3, 903)});
+    EXPECT_EQ(result.headChanges, 1);
+
+    // Reset through the program: the lower value after it is the same change. The
+    // reset is found by port, since the program did not ask the serial number.
+    store.RecordFill({Reading("A1", kStart + 2 * kHour, 40, 940)});
+    OdometerReading who = Reading("", kStart + 2 * kHour + 1000, std::nullopt, std::nullopt);
+    store.RecordHeadReset(who);
+    result = store.RecordFill({Reading("A1", kStart + 3 * kHour, 0, 940)});
+    EXPECT_EQ(result.headChanges, 0);
+    // A reset that the printer did not carry out leaves no lower value; it stays a
+    // reset of its own, without a reading.
+    store.RecordHeadReset(Reading("A1", kStart + 4 * kHour, std::nullopt, std::nullopt));
+    store.RecordFill({Reading("A1", kStart + 5 * kHour, 2, 942)});
+
+    const PrinterHistory h = store.History(store.FindPrinter("A1", "", "")->id);
+    ASSERT_EQ(h.changes.size(), 3u);
+    EXPECT_EQ(h.changes[0].kind, HeadChangeKind::lowerValue);
+    EXPECT_EQ(h.changes[0].headBefore, 500);
+    EXPECT_EQ(h.changes[0].readingId, h.readings[1].id);
+    EXPECT_EQ(h.changes[1].kind, HeadChangeKind::reset);
+    EXPECT_EQ(h.changes[1].headBefore, 40);
+    EXPECT_EQ(h.changes[1].readingId, h.readings[3].id);
+    EXPECT_EQ(h.changes[2].kind, HeadChangeKind::reset);
+    EXPECT_EQ(h.changes[2].readingId, 0);
+    EXPECT_EQ(store.Printers().size(), 1u) << "the reset by port found the same printer";
+}
+
+TEST_F(StoreTest, UnitsAreKeptAndComparedAcrossTheirRounding)
+{
+    CReadingStore store(m_path);
+    store.Open();
+    store.RecordFill({Reading("A1", kStart, 100, 200)});
+    // 2540 mm is the same 100 inches: a new entry (another unit), but no head change;
+    // nor is 2533 mm (99.7 in), which an inch reading of 100 may have been rounded from.
+    auto result =
+        store.RecordFill({Reading("A1", kStart + kHour, 2540, 5080, OdometerUnit::millimeters)});
+    EXPECT_EQ(result.added, 1);
+    EXPECT_EQ(result.headChanges, 0);
+    store.RecordFill({Reading("A1", kStart + 2 * kHour, 100, 200)});
+    EXPECT_EQ(
+        store.RecordFill({Reading("A1", kStart + 3 * kHour, 2533, 5080, OdometerUnit::millimeters)})
+            .headChanges,
+        0);
+    EXPECT_EQ(store.RecordFill({Reading("A1", kStart + 4 * kHour, 98, 200)}).headChanges, 1)
+        << "98 in is well below 99.7 in";
+    const PrinterHistory h = store.History(store.FindPrinter("A1", "", "")->id);
+    EXPECT_EQ(h.readings[1].unit, OdometerUnit::millimeters);
+    EXPECT_EQ(h.readings[1].head, 2540);
+}
+
+TEST_F(StoreTest, AFillIsOneTransaction)
+{
+    {
+        CReadingStore store(m_path);
+        store.Open();
+        store.RecordFill({Reading("A1", kStart, 1, 1)});
+    }
+    // Another program's trigger refuses one printer's reading half way through a fill.
+    Sql(m_path, "CREATE TRIGGER refuse BEFORE INSERT ON readings WHEN NEW.name = 'Printer B2' "
+                "BEGIN SELECT RAISE(ABORT, 'refused'); END;");
+    CReadingStore store(m_path);
+    store.Open();
+    EXPECT_THROW(
+        store.RecordFill({Reading("A1", kStart + kHour, 2, 2), Reading("B1", kStart + kHour, 5, 5),
+                          Reading("B2", kStart + kHour, 6, 6)}),
+        CReadingStoreError);
+    const auto printers = store.Printers();
+    ASSERT_EQ(printers.size(), 1u) << "nothing of the failed fill is kept";
+    EXPECT_EQ(store.History(printers[0].id).readings.size(), 1u);
+    // The store is still usable afterwards.
+    Sql(m_path, "DROP TRIGGER refuse;");
+    EXPECT_EQ(store.RecordFill({Reading("B2", kStart + 2 * kHour, 6, 6)}).added, 1);
+}
+
+TEST_F(StoreTest, TwoProcessesWritingAtOnceLoseNothing)
+{
+    constexpr int kFills = 60;
+    constexpr int kPrinters = 40;
+    int start[2];
+    ASSERT_EQ(::pipe(start), 0);
+    pid_t children[2];
+    for (int child = 0; child < 2; ++child)
+    {
+        children[child] = ::fork();
+        ASSERT_GE(children[child], 0);
+        if (children[child] == 0)
+        {
+            char go;
+            ::close(start[1]);
+            if (::read(start[0], &go, 1) != 1)
+                ::_exit(3);
+            try
+            {
+                // Both open a file that does not exist yet, and both write every fill.
+                CReadingStore store(m_path);
+                store.Open();
+                const std::string prefix = child ? "B" : "A";
+                for (int fill = 0; fill < kFills; ++fill)
+                {
+                    std::vector<OdometerReading> readings;
+                    for (int p = 0; p < kPrinters; ++p)
+                        readings.push_back(Reading(prefix + std::to_string(p),
+                                                   kStart + fill * kHour, fill * 10, fill * 20));
+                    // And one printer both programs see.
+                    readings.push_back(
+                        Reading("SHARED", kStart + fill * kHour + child, fill, fill));
+                    store.RecordFill(readings);
+                }
+            }
+            catch (const std::exception& e)
+            {
+                std::fprintf(stderr, "child %d: %s\n", child, e.what());
+                ::_exit(1);
+            }
+            ::_exit(0);
+        }
+    }
+    ::close(start[0]);
+    ASSERT_EQ(::write(start[1], "gg", 2), 2);
+    ::close(start[1]);
+    for (pid_t pid : children)
+    {
+        int status = 0;
+        ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
+    }
+
+    CReadingStore store(m_path);
+    store.Open(CReadingStore::OpenMode::readOnly);
+    const auto printers = store.Printers();
+    ASSERT_EQ(printers.size(), std::size_t(2 * kPrinters + 1));
+    for (const StoredPrinter& p : printers)
+    {
+        const PrinterHistory h = store.History(p.id);
+        if (p.serial == "SHARED")
+        {
+            // Both saw the same value each hour, a millisecond apart: one entry per hour,
+            // seen first by one program and last by the other.
+            ASSERT_EQ(h.readings.size(), std::size_t(kFills));
+            for (const StoredReading& r : h.readings)
+                EXPECT_EQ(r.lastSeen - r.firstSeen, 1);
+            EXPECT_TRUE(h.changes.empty());
+            continue;
+        }
+        ASSERT_EQ(h.readings.size(), std::size_t(kFills)) << p.serial;
+        for (int fill = 0; fill < kFills; ++fill)
+            EXPECT_EQ(h.readings[std::size_t(fill)].head, fill * 10);
+    }
+}
+
+TEST_F(StoreTest, ADamagedFileIsReportedAndLeftAsItWas)
+{
+    const std::string garbage(8192, '\x5a');
+    {
+        std::ofstream f(m_path, std::ios::binary);
+        f << garbage;
+    }
+    CReadingStore store(m_path);
+    try
+    {
+        store.Open();
+        FAIL() << "a damaged file opened";
+    }
+    catch (const CReadingStoreError& e)
+    {
+        const std::string text = e.what();
+        EXPECT_NE(text.find(m_path), std::string::npos) << text;
+        EXPECT_NE(text.find("damaged"), std::string::npos) << text;
+    }
+    EXPECT_FALSE(store.IsOpen());
+    EXPECT_TRUE(Slurp(m_path) == garbage) << "the damaged file was changed";
+
+    // A database of another program is refused as well, and not changed.
+    const std::string other = m_dir + "/other.sqlite";
+    Sql(other, "CREATE TABLE notes(text TEXT); INSERT INTO notes VALUES('keep');");
+    const std::string before = Slurp(other);
+    CReadingStore foreign(other);
+    try
+    {
+        foreign.Open();
+        FAIL() << "another program's file opened";
+    }
+    catch (const CReadingStoreError& e)
+    {
+        EXPECT_NE(std::string(e.what()).find("another program"), std::string::npos) << e.what();
+    }
+    EXPECT_TRUE(Slurp(other) == before) << "the other program's file was changed";
+}
+
+TEST_F(StoreTest, AFolderThatCannotBeWrittenIsReported)
+{
+    // A file where the folder should be stops even the superuser.
+    {
+        std::ofstream f(m_dir + "/blocked");
+        f << "x";
+    }
+    CReadingStore store(m_dir + "/blocked/Odomira/odometers.sqlite");
+    try
+    {
+        store.Open();
+        FAIL() << "opened below a file";
+    }
+    catch (const CReadingStoreError& e)
+    {
+        EXPECT_NE(std::string(e.what()).find("cannot be created"), std::string::npos) << e.what();
+    }
+
+    if (::geteuid() != 0)
+    {
+        const std::string locked = m_dir + "/locked";
+        std::filesystem::create_directories(locked);
+        ::chmod(locked.c_str(), 0500);
+        CReadingStore denied(locked + "/odometers.sqlite");
+        EXPECT_THROW(denied.Open(), CReadingStoreError);
+        ::chmod(locked.c_str(), 0700);
+    }
+}
+
+TEST_F(StoreTest, ReadingOnlyNeverCreatesAFile)
+{
+    CReadingStore store(m_path);
+    store.Open(CReadingStore::OpenMode::readOnly);
+    EXPECT_TRUE(store.Printers().empty());
+    EXPECT_FALSE(store.HeadLife("RX400"));
+    EXPECT_FALSE(std::filesystem::exists(m_path));
+}
+
+TEST_F(StoreTest, HistoryIsCutToTheTimeAsked)
+{
+    CReadingStore store(m_path);
+    store.Open();
+    for (int day = 0; day < 10; ++day)
+        store.RecordFill({Reading("A1", kStart + day * kDay, day * 5, day * 9)});
+    // An entry seen on days 10 to 12.
+    for (int day = 10; day <= 12; ++day)
+        store.RecordFill({Reading("A1", kStart + day * kDay, 100, 100)});
+    const std::int64_t id = store.FindPrinter("A1", "", "")->id;
+    const PrinterHistory h = store.History(id, kStart + 3 * kDay, kStart + 5 * kDay);
+    ASSERT_EQ(h.readings.size(), 3u);
+    EXPECT_EQ(h.readings.front().head, 15);
+    EXPECT_EQ(h.readings.back().head, 25);
+    // An entry counts when any part of the time it was seen lies within.
+    EXPECT_EQ(store.History(id, kStart + 11 * kDay, std::nullopt).readings.size(), 1u);
+    EXPECT_EQ(store.History(id, std::nullopt, kStart - 1).readings.size(), 0u);
+}
+
+TEST_F(StoreTest, HeadLifeIsKeptPerModel)
+{
+    CReadingStore store(m_path);
+    store.Open();
+    store.SetHeadLife("RX400", 1.5e6);
+    store.SetHeadLife("RX200", 800000);
+    store.SetHeadLife("RX400", 1.2e6);
+    EXPECT_EQ(store.HeadLife("RX400"), 1.2e6);
+    EXPECT_FALSE(store.HeadLife("rx400")) << "the model as the list shows it, exactly";
+    EXPECT_THROW(store.SetHeadLife("RX400", 0.0), CReadingStoreError);
+    EXPECT_THROW(store.SetHeadLife("RX400", -3.0), CReadingStoreError);
+    store.SetHeadLife("RX200", std::nullopt);
+    const auto lives = store.HeadLives();
+    ASSERT_EQ(lives.size(), 1u);
+    EXPECT_EQ(lives[0].first, "RX400");
+
+    CReadingStore again(m_path);
+    again.Open(CReadingStore::OpenMode::readOnly);
+    EXPECT_EQ(again.HeadLife("RX400"), 1.2e6);
+}
+
+TEST_F(StoreTest, TheFolderFollowsTheSettingsRootThenXdgDataHome)
+{
+    const std::string saved = std::getenv("VARKO_SETTINGS_ROOT");
+    EXPECT_EQ(CReadingStore::DefaultPath(), saved + "/data/Odomira/odometers.sqlite");
+    ::unsetenv("VARKO_SETTINGS_ROOT");
+    ::setenv("XDG_DATA_HOME", "/srv/data", 1);
+    EXPECT_EQ(CReadingStore::DefaultFolder(), "/srv/data/Odomira");
+    // A relative XDG_DATA_HOME is to be ignored.
+    ::setenv("XDG_DATA_HOME", "relative", 1);
+    ::setenv("HOME", "/home/someone", 1);
+    EXPECT_EQ(CReadingStore::DefaultFolder(), "/home/someone/.local/share/Odomira");
+    ::setenv("VARKO_SETTINGS_ROOT", saved.c_str(), 1);
+}

@@ -1,0 +1,367 @@
+// history, forecast, head-life: the odometer readings that `list` and the window keep,
+// read back without talking to any printer (so without the lock), and the head life of
+// each model that the forecast needs.
+//
+// A printer of the file is matched to its history by the name and port it was last
+// read under (the serial number would need the printer itself): see
+// CReadingStore::FindPrinter.
+#include "CommandHelpers.h"
+#include "Commands.h"
+#include "FleetSession.h"
+#include "JsonWriter.h"
+#include "Table.h"
+
+#include "CHistoryRecorder.h"
+#include "CReadingStore.h"
+#include "CWearForecast.h"
+#include "HistoryTable.h"
+#include "UtcTime.h"
+
+#include "CVarkoPrinterData.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+
+namespace cli
+{
+namespace
+{
+struct Chosen
+{
+    std::string name; // as the file names it
+    std::optional<PrinterHistory> history;
+};
+
+bool TakeFormat(CommandContext& c, bool& json, bool& csv)
+{
+    json = c.args.Has("json");
+    csv = c.args.Has("csv");
+    if (json && csv)
+    {
+        c.io.Usage(c.command, "--json and --csv exclude each other");
+        return false;
+    }
+    return true;
+}
+
+// What history and forecast share: the output format, the file, and the printers named
+// (all of the file when none is) with their stored history, if any.
+struct HistoryRun
+{
+    explicit HistoryRun(const CliIo& io) : session(io) {}
+    FleetSession session;
+    CReadingStore store;
+    bool json = false;
+    bool csv = false;
+    std::vector<Chosen> chosen;
+
+    // The exit status when the command cannot go on.
+    std::optional<int> Load(CommandContext& c, std::optional<UtcMillis> since,
+                            std::optional<UtcMillis> until);
+};
+
+std::optional<int> HistoryRun::Load(CommandContext& c, std::optional<UtcMillis> since,
+                                    std::optional<UtcMillis> until)
+{
+    std::string file;
+    std::vector<std::string> names;
+    if (!TakeFormat(c, json, csv) || !TakeFileOperand(c, file, names))
+        return eExitUsage;
+    if (!session.Open(file, FleetSession::eMustExist, false))
+        return eExitFailed;
+    try
+    {
+        store.Open(CReadingStore::OpenMode::readOnly);
+        for (CVarkoPrinterData* p : session.Select(names))
+        {
+            Chosen one{p->Name().str(), std::nullopt};
+            const auto stored =
+                store.FindPrinter("", one.name, CHistoryRecorder::PortOf(session.Printers(), *p));
+            if (stored)
+                one.history = store.History(stored->id, since, until);
+            else
+                c.io.Note(one.name + ": no odometer readings have been recorded");
+            chosen.push_back(std::move(one));
+        }
+    }
+    catch (const CReadingStoreError& e)
+    {
+        c.io.Error(e.what());
+        return eExitFailed;
+    }
+    return std::nullopt;
+}
+
+bool TakeDate(CommandContext& c, const char* option, bool endOfDay, std::optional<UtcMillis>& value)
+{
+    const auto text = c.args.Value(option);
+    if (!text)
+        return true;
+    value = ParseUtc(*text, endOfDay);
+    if (!value)
+        c.io.Usage(c.command, std::string("--") + option +
+                                  " takes a UTC date or time such as 2024-05-01 or "
+                                  "2024-05-01T14:30, not '" +
+                                  *text + "'");
+    return value.has_value();
+}
+
+std::string Fixed(double value, int decimals)
+{
+    char text[64];
+    std::snprintf(text, sizeof text, "%.*f", decimals, value);
+    return text;
+}
+
+void JsonReadings(JsonWriter& j, const PrinterHistory& h)
+{
+    j.Key("readings");
+    j.BeginArray();
+    for (const StoredReading& r : h.readings)
+    {
+        j.BeginObject();
+        j.Member("first_seen", FormatUtc(r.firstSeen));
+        j.Member("last_seen", FormatUtc(r.lastSeen));
+        j.Member("name", r.name);
+        j.Member("model", r.model);
+        j.Member("port", r.port);
+        j.Key("head_usage");
+        j.OptionalNumber(r.head);
+        j.Key("total_usage");
+        j.OptionalNumber(r.total);
+        j.Member("units", UnitKey(r.unit));
+        j.EndObject();
+    }
+    j.EndArray();
+    j.Key("head_changes");
+    j.BeginArray();
+    for (const HeadChange& change : h.changes)
+    {
+        j.BeginObject();
+        j.Member("time", FormatUtc(change.time));
+        j.Member("kind", HeadChangeKey(change.kind));
+        j.Key("head_before");
+        j.OptionalNumber(change.headBefore);
+        j.Member("units_before", UnitKey(change.unitBefore));
+        j.EndObject();
+    }
+    j.EndArray();
+}
+
+void JsonIdentity(JsonWriter& j, const Chosen& one)
+{
+    j.Member("name", one.name);
+    j.Key("serial_number");
+    if (one.history)
+        j.String(one.history->printer.serial);
+    else
+        j.Null();
+    j.Key("model");
+    if (one.history)
+        j.String(one.history->printer.model);
+    else
+        j.Null();
+}
+} // namespace
+
+int RunHistory(CommandContext& c)
+{
+    std::optional<UtcMillis> since, until;
+    if (!TakeDate(c, "since", false, since) || !TakeDate(c, "until", true, until))
+        return eExitUsage;
+    HistoryRun run(c.io);
+    if (const auto status = run.Load(c, since, until))
+        return *status;
+    const std::vector<Chosen>& chosen = run.chosen;
+    FleetSession& session = run.session;
+
+    if (run.json)
+    {
+        JsonWriter j;
+        j.BeginObject();
+        j.Key("printers");
+        j.BeginArray();
+        for (const Chosen& one : chosen)
+        {
+            j.BeginObject();
+            JsonIdentity(j, one);
+            JsonReadings(j, one.history.value_or(PrinterHistory{}));
+            j.EndObject();
+        }
+        j.EndArray();
+        j.EndObject();
+        c.io.Write(j.Text());
+        return session.ExitStatus();
+    }
+    std::vector<PrinterHistory> histories;
+    for (const Chosen& one : chosen)
+        if (one.history)
+            histories.push_back(*one.history);
+    if (run.csv)
+    {
+        c.io.Write(HistoryCsv(histories));
+        return session.ExitStatus();
+    }
+    Table t(HistoryHeadings());
+    for (const PrinterHistory& h : histories)
+        for (HistoryRow& row : HistoryRows(h))
+            t.AddRow(std::move(row.cells));
+    c.io.Write(t.RenderText());
+    return session.ExitStatus();
+}
+
+int RunForecast(CommandContext& c)
+{
+    HistoryRun run(c.io);
+    if (const auto status = run.Load(c, std::nullopt, std::nullopt))
+        return *status;
+    const std::vector<Chosen>& chosen = run.chosen;
+    FleetSession& session = run.session;
+    CReadingStore& store = run.store;
+
+    const UtcMillis now = NowUtcMillis();
+    std::vector<std::pair<const Chosen*, WearForecast>> forecasts;
+    try
+    {
+        for (const Chosen& one : chosen)
+            forecasts.emplace_back(
+                &one, one.history ? ForecastWear(*one.history,
+                                                 store.HeadLife(one.history->printer.model), now)
+                                  : WearForecast{});
+    }
+    catch (const CReadingStoreError& e)
+    {
+        c.io.Error(e.what());
+        return eExitFailed;
+    }
+
+    if (run.json)
+    {
+        JsonWriter j;
+        j.BeginObject();
+        j.Member("units", "in");
+        j.Key("printers");
+        j.BeginArray();
+        for (const auto& [one, f] : forecasts)
+        {
+            j.BeginObject();
+            JsonIdentity(j, *one);
+            j.Key("head_usage");
+            j.OptionalReal(f.headInches, 0);
+            j.Key("last_reading");
+            if (f.headInches)
+                j.String(FormatUtc(f.lastReading));
+            else
+                j.Null();
+            j.Key("head_since");
+            if (f.headInches)
+                j.String(FormatUtc(f.since));
+            else
+                j.Null();
+            j.Key("head_since_kind");
+            if (f.sinceKind)
+                j.String(HeadChangeKey(*f.sinceKind));
+            else
+                j.Null();
+            j.Member("readings_used", f.readingsUsed);
+            j.Key("span_days");
+            j.Real(f.spanDays, 2);
+            j.Key("inches_per_day");
+            j.OptionalReal(f.inchesPerDay, 3);
+            j.Key("head_life");
+            j.OptionalReal(f.headLifeInches, 1);
+            j.Key("days_left");
+            j.OptionalReal(f.daysLeft, 1);
+            j.Key("due_date");
+            if (f.due)
+                j.String(FormatUtcDate(*f.due));
+            else
+                j.Null();
+            j.EndObject();
+        }
+        j.EndArray();
+        j.EndObject();
+        c.io.Write(j.Text());
+        return session.ExitStatus();
+    }
+
+    const std::string na = NotAvailableText();
+    Table t({"Printer Name", "Serial Number", "Model", "Head Usage (in.)", "Head Since (UTC)",
+             "Wear (in./day)", "Head Life (in.)", "Days Left", "Due Date (UTC)"});
+    for (const auto& [one, f] : forecasts)
+    {
+        const PrinterHistory* h = one->history ? &*one->history : nullptr;
+        t.AddRow({one->name, h ? h->printer.serial : na, h ? h->printer.model : na,
+                  f.headInches ? Fixed(*f.headInches, 0) : na,
+                  f.headInches ? FormatUtc(f.since) : na,
+                  f.inchesPerDay ? Fixed(*f.inchesPerDay, 2) : na,
+                  f.headLifeInches ? Fixed(*f.headLifeInches, 0) : "Not Set",
+                  f.daysLeft ? Fixed(*f.daysLeft, 1) : na, f.due ? FormatUtcDate(*f.due) : na});
+    }
+    c.io.Write(run.csv ? t.RenderCsv() : t.RenderText());
+    return session.ExitStatus();
+}
+
+int RunHeadLife(CommandContext& c)
+{
+    const auto& ops = c.args.Operands();
+    if (ops.size() > 2 || (!ops.empty() && ops[0].empty()))
+    {
+        c.io.Usage(c.command, "takes a model and a head life in inches");
+        return eExitUsage;
+    }
+    std::optional<double> inches;
+    if (ops.size() == 2 && ops[1] != "none")
+    {
+        char* end = nullptr;
+        const double value = std::strtod(ops[1].c_str(), &end);
+        if (ops[1].empty() || *end || !std::isfinite(value) || value <= 0)
+        {
+            c.io.Usage(c.command, "the head life is a number of inches above 0 (or 'none'), "
+                                  "not '" +
+                                      ops[1] + "'");
+            return eExitUsage;
+        }
+        inches = value;
+    }
+
+    CReadingStore store;
+    try
+    {
+        if (ops.size() == 2)
+        {
+            store.Open();
+            store.SetHeadLife(ops[0], inches);
+            c.io.Say(ops[0] + ": head life " +
+                     (inches ? Fixed(*inches, 0) + " in." : std::string("not set")));
+            return eExitOk;
+        }
+        store.Open(CReadingStore::OpenMode::readOnly);
+        if (ops.size() == 1)
+        {
+            const auto life = store.HeadLife(ops[0]);
+            c.io.Say(ops[0] + ": head life " +
+                     (life ? Fixed(*life, 0) + " in." : std::string("not set")));
+            return eExitOk;
+        }
+        Table t({"Model", "Head Life (in.)"});
+        for (const auto& [model, life] : store.HeadLives())
+            t.AddRow({model, Fixed(life, 0)});
+        c.io.Write(t.RenderText());
+        return eExitOk;
+    }
+    catch (const CReadingStoreError& e)
+    {
+        c.io.Error(e.what());
+    }
+    return eExitFailed;
+}
+
+CHistoryRecorder::Report HistoryWarning(const CliIo& io)
+{
+    return [&io](const std::string& message)
+    { io.Error(message + "; no odometer history is kept for this run"); };
+}
+
+} // namespace cli
