@@ -100,6 +100,25 @@ public:
         ::close(fd);
     }
 
+    // A datagram socket bound to ip:port that shares the port with others, or -1.
+    static int BoundDatagram(const std::string& ip, unsigned port)
+    {
+        return bound(ip, port, SOCK_DGRAM);
+    }
+
+    // True when a well-formed search request arrived on fd within 50 ms, with its
+    // sender in from (anything else that arrived is consumed and ignored).
+    static bool ReceivedRequest(int fd, sockaddr_in& from)
+    {
+        pollfd p{fd, POLLIN, 0};
+        if (::poll(&p, 1, 50) != 1)
+            return false;
+        BYTE buf[64];
+        socklen_t len = sizeof from;
+        ssize_t n = ::recvfrom(fd, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&from), &len);
+        return n == 6 && std::memcmp(buf, DISCOVERY_REQUEST.data(), 6) == 0;
+    }
+
 private:
     static sockaddr_in address(const std::string& ip, unsigned port)
     {
@@ -128,15 +147,8 @@ private:
     {
         while (!m_stop && std::chrono::steady_clock::now() < m_deadline)
         {
-            pollfd p{m_listen, POLLIN, 0};
-            if (::poll(&p, 1, 50) != 1)
-                continue;
-            BYTE buf[64];
             sockaddr_in from{};
-            socklen_t len = sizeof from;
-            ssize_t n =
-                ::recvfrom(m_listen, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&from), &len);
-            if (n != 6 || std::memcmp(buf, DISCOVERY_REQUEST.data(), 6) != 0)
+            if (!ReceivedRequest(m_listen, from))
                 continue;
             // Answers the first request only: another program searching on this
             // computer at the same time must not double the script.
@@ -147,7 +159,7 @@ private:
                 if (m_senders[i] < 0)
                     continue;
                 ::sendto(m_senders[i], m_answers[i].bytes.data(), m_answers[i].bytes.size(), 0,
-                         reinterpret_cast<sockaddr*>(&from), len);
+                         reinterpret_cast<sockaddr*>(&from), sizeof from);
                 // Keeps the order of arrival the order of the script.
                 std::this_thread::sleep_for(std::chrono::milliseconds(5));
             }

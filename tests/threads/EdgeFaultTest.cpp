@@ -300,21 +300,10 @@ public:
 private:
     static int Bound(const std::string& ip, unsigned port)
     {
-        int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-        int one = 1;
-        ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-        ::setsockopt(fd, SOL_SOCKET, SO_REUSEPORT, &one, sizeof one);
+        int fd = DiscoveryFakePrinters::BoundDatagram(ip, port);
         int big = 8 << 20;
-        ::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &big, sizeof big);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_port = htons(static_cast<uint16_t>(port));
-        ::inet_pton(AF_INET, ip.c_str(), &a.sin_addr);
-        if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0)
-        {
-            ::close(fd);
-            return -1;
-        }
+        if (fd >= 0)
+            ::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &big, sizeof big);
         return fd;
     }
     void Serve()
@@ -322,15 +311,8 @@ private:
         auto deadline = steady_clock::now() + seconds(30);
         while (!m_stop && steady_clock::now() < deadline)
         {
-            pollfd p{m_listen, POLLIN, 0};
-            if (::poll(&p, 1, 50) != 1)
-                continue;
-            BYTE buf[64];
             sockaddr_in from{};
-            socklen_t len = sizeof from;
-            ssize_t n =
-                ::recvfrom(m_listen, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&from), &len);
-            if (n != 6 || std::memcmp(buf, DISCOVERY_REQUEST.data(), 6) != 0)
+            if (!DiscoveryFakePrinters::ReceivedRequest(m_listen, from))
                 continue;
             // Made batch by batch, so that the sender's own memory stays out of the
             // figures of the receiving side.
