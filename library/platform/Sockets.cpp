@@ -207,24 +207,33 @@ SOCKET TcpConnect(const CString& host, DWORD port, int limitMs)
     return s;
 }
 
-int TcpSendAll(SOCKET s, const void* buffer, DWORD count, int stallLimitMs)
+int TcpSendAll(SOCKET s, const void* buffer, DWORD count, int stallLimitMs, bool moreFollows)
 {
+    const int flags = MSG_NOSIGNAL | (moreFollows ? MSG_MORE : 0);
     const auto* bytes = static_cast<const unsigned char*>(buffer);
     DWORD sent = 0;
-    Clock::time_point lastProgress = Clock::now();
+    // A download calls this once per piece and the stack nearly always takes the piece
+    // at once: the clock is read only when there is a wait to time.
+    Clock::time_point lastProgress;
+    bool progressed = true;
     while (sent < count)
     {
-        ssize_t r = Sys().send(s, bytes + sent, count - sent, MSG_NOSIGNAL);
+        ssize_t r = Sys().send(s, bytes + sent, count - sent, flags);
         if (r > 0)
         {
             sent += static_cast<DWORD>(r);
-            lastProgress = Clock::now();
+            progressed = true;
             continue;
         }
         if (r < 0 && errno == EINTR)
             continue;
         if (r < 0 && errno != EAGAIN)
             return failSocket(errno);
+        if (progressed)
+        {
+            lastProgress = Clock::now();
+            progressed = false;
+        }
         if (int err = waitForPeer(s, lastProgress, stallLimitMs))
         {
             if (err != ETIMEDOUT)

@@ -45,8 +45,12 @@ SOCKET TcpConnect(const CString& host, DWORD port, int limitMs = TCP_CONNECT_LIM
 // Hands all count bytes to the stack and returns count, or SOCKET_ERROR. A peer that
 // takes nothing, or acknowledges nothing for stallLimitMs while the stack holds all it will
 // take, ends the send early, the connection staying up: the result is then the number of
-// bytes the stack did take (0 when none), and the last error is WSAETIMEDOUT.
-int TcpSendAll(SOCKET s, const void* buffer, DWORD count, int stallLimitMs);
+// bytes the stack did take (0 when none), and the last error is WSAETIMEDOUT. moreFollows
+// tells the stack that the caller goes on sending (or ends the connection next): it may
+// then hold back a part-filled segment until more bytes come or the sending side is shut
+// down, instead of sending every call's bytes as a segment of their own.
+int TcpSendAll(SOCKET s, const void* buffer, DWORD count, int stallLimitMs,
+               bool moreFollows = false);
 // What has already arrived, up to capacity, without waiting: the count, 0 when the
 // peer has closed its side, or SOCKET_ERROR (WSAEWOULDBLOCK when nothing is there).
 int TcpReceiveNow(SOCKET s, void* buffer, DWORD capacity);

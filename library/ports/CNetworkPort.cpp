@@ -5,6 +5,7 @@
 #include "DeviceFile.h"
 #include "Sockets.h"
 
+#include <chrono>
 #include <cstdlib>
 
 IMPLEMENT_DYNCREATE(CNetworkPort, CPortBase)
@@ -23,6 +24,8 @@ public:
     {
         Close();
         m_socket = TcpConnect(host, port);
+        m_checkPeer = true;
+        m_writes = 0;
         return m_socket != INVALID_SOCKET;
     }
 
@@ -31,8 +34,10 @@ public:
     // socket fails on the original platform), or SOCKET_ERROR.
     int Send(const void* buffer, DWORD count, int)
     {
-        int r = PeerHasLeft() ? failDropped()
-                              : TcpSendAll(m_socket, buffer, count, SEND_STALL_LIMIT_MS);
+        int r = MayHaveLeft() && PeerHasLeft() ? failDropped() : SendNow(buffer, count);
+        // A printer that did not take everything may be about to give up on us.
+        if (r != static_cast<int>(count))
+            m_checkPeer = true;
         if (r != SOCKET_ERROR)
             return r;
         // A stopped job does not connect again.
@@ -45,7 +50,11 @@ public:
         }
         if (!Connect(m_port->PortName(), m_port->m_tcpPort))
             return SOCKET_ERROR;
-        return TcpSendAll(m_socket, buffer, count, SEND_STALL_LIMIT_MS);
+        // The new connection was asked for just now; the next write need not ask
+        // whether the printer has left unless this one did not go through.
+        r = SendNow(buffer, count);
+        m_checkPeer = r != static_cast<int>(count);
+        return r;
     }
 
     int Receive(void* buffer, DWORD capacity, int)
@@ -79,9 +88,33 @@ public:
     CNetworkPort* m_port;
 
 private:
+    // A connection's first write may be a command the printer is to act on or answer
+    // at once: it goes out as it is. Further writes are a download's pieces, which the
+    // stack gathers into full segments; the end of the data (Close) pushes out the rest.
+    int SendNow(const void* buffer, DWORD count)
+    {
+        const bool gather = m_writes++ > 0;
+        return TcpSendAll(m_socket, buffer, count, SEND_STALL_LIMIT_MS, gather);
+    }
+
     // A raw printer never ends its side while it expects data: if it has, or the
     // connection is gone, anything sent now would be lost without an error.
     bool PeerHasLeft() const { return m_socket == INVALID_SOCKET || TcpPeerHasLeft(m_socket); }
+
+    // Asking is a system call that costs about as much as sending a piece, so it is
+    // asked where a printer may have left unnoticed: before the first write of a
+    // connection, after a write it did not take in full, and after a pause between
+    // writes. While the pieces of a download follow each other, a printer that drops
+    // the connection makes the next send fail, and that send is made again.
+    bool MayHaveLeft()
+    {
+        const auto now = std::chrono::steady_clock::now();
+        const bool idle = now - m_lastSend >= std::chrono::milliseconds(PEER_CHECK_IDLE_MS);
+        m_lastSend = now;
+        const bool ask = m_checkPeer || idle;
+        m_checkPeer = false;
+        return ask;
+    }
 
     static int failDropped()
     {
@@ -90,6 +123,9 @@ private:
     }
 
     SOCKET m_socket = INVALID_SOCKET;
+    bool m_checkPeer = true;
+    unsigned m_writes = 0; // of this connection
+    std::chrono::steady_clock::time_point m_lastSend;
 };
 
 CNetworkPort::CNetworkPort() : m_tcpPort(9100), m_socket(nullptr) {}

@@ -9,13 +9,65 @@
 #include "UserPrompt.h"
 #include "WaitHandles.h"
 
+#include <algorithm>
 #include <chrono>
+#include <cstring>
+#include <memory>
 #include <new>
 
 IMPLEMENT_DYNCREATE(CPrinterThread, CBaseThread)
 
+namespace
+{
+// The download file, read a block at a time and handed out a piece at a time. A piece
+// the printer took only part of is offered again from where the printer stopped, so
+// the port sees the pieces it would see if every piece were read from the file on its
+// own.
+class FilePieces
+{
+public:
+    FilePieces(CFile& file, const CString& path, UINT blockSize)
+        : m_file(file), m_path(path), m_block(new BYTE[blockSize]), m_blockSize(blockSize)
+    {
+    }
+
+    // The next piece, at most max bytes (max <= the block size). Short only at the end
+    // of the file; a file that has nothing more to give although its length said so
+    // (it shrank while being sent) throws, since waiting for more would never end.
+    UINT Next(const BYTE*& piece, UINT max)
+    {
+        if (m_available < max)
+        {
+            if (m_available > 0 && m_start > 0)
+                std::memmove(m_block.get(), m_block.get() + m_start, m_available);
+            m_start = 0;
+            m_available += m_file.Read(m_block.get() + m_available, m_blockSize - m_available);
+            if (m_available == 0)
+                throw CFileException(CFileException::endOfFile, 0, m_path);
+        }
+        piece = m_block.get() + m_start;
+        return std::min(max, m_available);
+    }
+
+    // The printer took n bytes of the last piece.
+    void Taken(UINT n)
+    {
+        m_start += n;
+        m_available -= n;
+    }
+
+private:
+    CFile& m_file;
+    const CString& m_path;
+    std::unique_ptr<BYTE[]> m_block;
+    const UINT m_blockSize;
+    UINT m_start = 0;
+    UINT m_available = 0;
+};
+} // namespace
+
 CPrinterThread::CPrinterThread()
-    : m_pPrinter(nullptr), m_pFile(nullptr), m_buffer{}, m_hCancel(nullptr)
+    : m_pPrinter(nullptr), m_pFile(nullptr), m_hCancel(nullptr), m_cancelled(false)
 {
 }
 
@@ -32,8 +84,11 @@ void CPrinterThread::SetPrinter(CVarkoPrinterData* printer)
 
 void CPrinterThread::CancelJob()
 {
-    if (HANDLE h = m_hCancel.load())
-        SetEvent(h);
+    std::lock_guard g(m_cancelLock);
+    if (!m_hCancel)
+        return;
+    m_cancelled.store(true, std::memory_order_release);
+    SetEvent(m_hCancel);
 }
 
 bool CPrinterThread::WaitUntilIdle(DWORD ms)
@@ -61,7 +116,7 @@ std::uint64_t CPrinterThread::ProgressStep(std::uint64_t length)
     return step;
 }
 
-void CPrinterThread::Transfer(HANDLE cancel, const CPrinterJobLink::Lease& lease, bool& holdsPort)
+void CPrinterThread::Transfer(const CPrinterJobLink::Lease& lease, bool& holdsPort)
 {
     const WPARAM record = reinterpret_cast<WPARAM>(m_pPrinter);
     const CString& path = lease.downloadFile;
@@ -81,19 +136,17 @@ void CPrinterThread::Transfer(HANDLE cancel, const CPrinterJobLink::Lease& lease
     holdsPort = true;
     port->Open();
 
+    FilePieces pieces(*m_pFile, path, READ_BLOCK_SIZE);
     const std::uint64_t step = ProgressStep(length);
     std::uint64_t sent = 0;
     std::uint64_t sinceNotice = 0;
     auto lastProgress = std::chrono::steady_clock::now();
     while (sent < length)
     {
-        UINT n = m_pFile->Read(m_buffer, CHUNK_SIZE);
-        // The file ended before its length said (it shrank while being sent): waiting
-        // for more would never end, so the job fails as a file error.
-        if (n == 0)
-            throw CFileException(CFileException::endOfFile, 0, path);
+        const BYTE* piece = nullptr;
+        const UINT n = pieces.Next(piece, CHUNK_SIZE);
         DWORD written = 0;
-        port->Write(m_buffer, n, written);
+        port->Write(piece, n, written);
         if (written > n)
             written = n;
         const auto now = std::chrono::steady_clock::now();
@@ -101,12 +154,10 @@ void CPrinterThread::Transfer(HANDLE cancel, const CPrinterJobLink::Lease& lease
             lastProgress = now;
         else if (now - lastProgress >= std::chrono::milliseconds(NO_PROGRESS_LIMIT_MS))
             throw CVarkoPrinterException(CVarkoPrinterException::eTimeout);
+        // The bytes the printer did not take are offered again on the next pass.
+        pieces.Taken(written);
         if (written < n)
-        {
-            // Offer the bytes the printer did not take again on the next pass.
-            m_pFile->Seek(-static_cast<std::int64_t>(n - written), CFile::current);
             Sleep(PARTIAL_WRITE_PAUSE_MS);
-        }
         sent += written;
         sinceNotice += written;
         if (sinceNotice > step)
@@ -114,7 +165,7 @@ void CPrinterThread::Transfer(HANDLE cancel, const CPrinterJobLink::Lease& lease
             PostToMainWnd(WM_DOWNLOAD_PROGRESS, record, static_cast<LPARAM>(sent));
             sinceNotice = 0;
         }
-        if (WaitForSingleObject(cancel, 0) == WAIT_OBJECT_0)
+        if (IsCancelled())
             break;
     }
 }
@@ -123,7 +174,11 @@ void CPrinterThread::OnStartJob(WPARAM wParam, LPARAM)
 {
     m_idle.ResetEvent();
     CEvent cancel(false, true);
-    m_hCancel.store(cancel.m_hObject);
+    {
+        std::lock_guard g(m_cancelLock);
+        m_cancelled.store(false, std::memory_order_relaxed);
+        m_hCancel = cancel.m_hObject;
+    }
     // Every wait of this job (device, network, the settling time, a box) ends as soon
     // as the job is cancelled, so a stop never waits out a time limit.
     CThreadCancelScope cancelScope(cancel.m_hObject);
@@ -142,28 +197,28 @@ void CPrinterThread::OnStartJob(WPARAM wParam, LPARAM)
     // thread that would have to show it.
     try
     {
-        Transfer(cancel.m_hObject, lease, holdsPort);
+        Transfer(lease, holdsPort);
     }
     catch (const CFileException& e)
     {
         result = eDownloadFailed;
-        if (!cancel.Lock(0))
+        if (!IsCancelled())
             e.ReportError(MB_OK, 0);
-        if (!cancel.Lock(0))
+        if (!IsCancelled())
             WorkerMessageBox("File Error", caption, MB_ICONINFORMATION);
     }
     catch (const CVarkoPrinterException& e)
     {
         result = eDownloadFailed;
-        if (!cancel.Lock(0))
+        if (!IsCancelled())
             e.ReportError(MB_OK, 0);
-        if (!cancel.Lock(0))
+        if (!IsCancelled())
             WorkerMessageBox("Printer Connection Error", caption, MB_ICONINFORMATION);
     }
     catch (const std::bad_alloc&)
     {
         result = eDownloadFailed;
-        if (!cancel.Lock(0))
+        if (!IsCancelled())
             WorkerMessageBox("Memory Exception", caption, MB_ICONINFORMATION);
     }
 
@@ -185,7 +240,7 @@ void CPrinterThread::OnStartJob(WPARAM wParam, LPARAM)
         lease.portUse->EndDownload();
     }
 
-    if (cancel.Lock(0))
+    if (IsCancelled())
         result = eDownloadCanceled;
     // Only a complete download clears the name, so a failed or cancelled one can be
     // sent again as it is.
@@ -196,7 +251,10 @@ void CPrinterThread::OnStartJob(WPARAM wParam, LPARAM)
     if (result == eDownloadSucceeded && port && m_link && m_link->Calibrate())
         CalibrateAfterDownload(port, *lease.portUse);
 
-    m_hCancel.store(nullptr);
+    {
+        std::lock_guard g(m_cancelLock);
+        m_hCancel = nullptr;
+    }
     // cancel closes its handle when it goes out of scope; a late CancelJob then misses.
 
     // The throttle may have been stopped while the job ran; its id then belongs to no

@@ -17,9 +17,9 @@
 // (CPrinterJobLink), which outlives a printer that let go after a stop that timed out.
 //
 // Threading: SetPrinter and SetMainWnd before the thread is resumed; CancelJob from any
-// thread at any time (it only sets the running job's cancel event and does nothing
-// between jobs); everything else runs on this thread. The port is taken through its
-// use gate (CPortUse) for the length of the transfer and of the calibration, so a
+// thread at any time (it only sets the running job's cancel event and flag, and does
+// nothing between jobs); everything else runs on this thread. The port is taken through
+// its use gate (CPortUse) for the length of the transfer and of the calibration, so a
 // query on the same printer is refused meanwhile rather than closing the port.
 #include "CBaseThread.h"
 #include "CEvent.h"
@@ -28,6 +28,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 
 class CFile;
 class CVarkoPrinterData;
@@ -37,6 +38,10 @@ class CPrinterThread : public CBaseThread
     DECLARE_DYNCREATE(CPrinterThread)
 public:
     static constexpr UINT CHUNK_SIZE = 1024;
+    // The file is read in blocks of this size and handed to the port in pieces of
+    // CHUNK_SIZE: one read of the file per block rather than per piece. The block is
+    // the job's, made when it starts and freed when it ends.
+    static constexpr UINT READ_BLOCK_SIZE = 64 * 1024;
     // A printer that took only part of a piece gets this long before the rest is
     // offered again.
     static constexpr DWORD PARTIAL_WRITE_PAUSE_MS = 10;
@@ -74,9 +79,12 @@ public:
 
 private:
     // Sends the file; throws what the file and the port throw. Returns early when the
-    // cancel event is seen. holdsPort tells whether the port's use was taken (and the
-    // port must be closed and given back).
-    void Transfer(HANDLE cancel, const CPrinterJobLink::Lease& lease, bool& holdsPort);
+    // job is cancelled. holdsPort tells whether the port's use was taken (and the port
+    // must be closed and given back).
+    void Transfer(const CPrinterJobLink::Lease& lease, bool& holdsPort);
+    // Whether the running job has been cancelled: read after every piece, so it is a
+    // flag, not a wait on the event.
+    bool IsCancelled() const { return m_cancelled.load(std::memory_order_acquire); }
 
     // The calibration after a complete download, on the port the job used.
     void CalibrateAfterDownload(class CPortBase* port, class CPortUse& use);
@@ -84,10 +92,12 @@ private:
     CVarkoPrinterData* m_pPrinter;
     std::shared_ptr<CPrinterJobLink> m_link;
     CFile* m_pFile;
-    BYTE m_buffer[CHUNK_SIZE];
-    // The running job's cancel event, read by CancelJob on other threads. Handles are
-    // never reused, so setting one the job has just closed is harmless.
-    std::atomic<HANDLE> m_hCancel;
+    // The running job's cancel event (null between jobs), which every wait of the job
+    // also watches, and the flag the transfer reads. CancelJob sets both; the lock keeps
+    // a cancel meant for one job from reaching the next one.
+    std::mutex m_cancelLock;
+    HANDLE m_hCancel;
+    std::atomic<bool> m_cancelled;
     // Set while no job runs.
     CEvent m_idle{true, true};
 };

@@ -1,8 +1,12 @@
 // Loading and saving settings files of large fleets of network printers: the time of
-// each step, the peak memory and the number of threads (every loaded printer runs its
-// own thread). A program to run by hand; it prints figures and asserts nothing.
+// each step, the memory and the number of threads (every loaded printer runs its own
+// thread), each beside a plain reference measured in the same run: the records decoded
+// without making printers plus as many bare threads started, the same bytes written the
+// same safe way, the bare threads stopped. A program to run by hand (scripts/bench); it
+// prints figures and asserts nothing.
 //   cmake --build build --target collection_scale_bench
 //   build/bin/collection_scale_bench [count ...]      (default: 1000 10000)
+#include "BenchSupport.h"
 #include "CArchive.h"
 #include "CVarkoPrinters.h"
 #include "CWinThread.h"
@@ -59,39 +63,82 @@ std::vector<std::uint8_t> fleetFile(int count)
     return ar.Buffer();
 }
 
+// The least loading could cost: the file read and every record decoded into plain
+// strings and numbers, no printer made. Seconds.
+double PlainDecode(const std::string& path, int count)
+{
+    auto t = Clock::now();
+    CArchive ar(ReadWholeFile(path.c_str()));
+    DWORD n = 0;
+    ar >> n;
+    std::vector<std::vector<CString>> records(n);
+    for (auto& r : records)
+    {
+        CString text;
+        DWORD number = 0;
+        for (int field = 0; field < 4; ++field)
+        {
+            ar >> text;
+            r.push_back(text);
+        }
+        ar >> number >> text >> number;
+        r.push_back(text);
+    }
+    if (static_cast<int>(records.size()) != count)
+        std::printf("  (the plain decode read %zu records)\n", records.size());
+    return msSince(t) / 1000;
+}
+
 void run(int count, const std::string& dir)
 {
     std::string path = dir + "/fleet-" + std::to_string(count) + ".vps";
-    WriteFileAtomically(path.c_str(), fleetFile(count));
+    const std::vector<std::uint8_t> bytes = fleetFile(count);
+    WriteFileAtomically(path.c_str(), bytes);
     long threadsBefore = statusField("Threads:");
     long vmBefore = statusField("VmRSS:");
 
     auto* c = new CVarkoPrinters;
     auto t = Clock::now();
     c->LoadFromFile(path.c_str(), nullptr);
-    double loadMs = msSince(t);
+    double load = msSince(t) / 1000;
     long threadsLoaded = statusField("Threads:");
     long vmLoaded = statusField("VmRSS:");
 
     t = Clock::now();
     c->SaveToFile((path + ".saved").c_str());
-    double saveMs = msSince(t);
+    double save = msSince(t) / 1000;
     bool same = ReadWholeFile(path.c_str()) == ReadWholeFile((path + ".saved").c_str());
 
     t = Clock::now();
     delete c; // stops and destroys every printer and its thread
-    double closeMs = msSince(t);
+    double close = msSince(t) / 1000;
     long threadsAfter = statusField("Threads:");
 
-    std::printf("%6d printers: load %8.1f ms  save %7.1f ms  close %8.1f ms  "
-                "threads %ld -> %ld -> %ld  RSS +%ld KiB (%.1f KiB/printer)  peak RSS %ld KiB  "
-                "round trip %s\n",
-                count, loadMs, saveMs, closeMs, threadsBefore, threadsLoaded, threadsAfter,
-                vmLoaded - vmBefore, double(vmLoaded - vmBefore) / count, peakRssKiB(),
-                same ? "identical" : "DIFFERENT");
+    // The references, measured right after: decoding without printers, the same bytes
+    // written the same safe way, and as many bare threads as there were printers.
+    const double decode = PlainDecode(path, count);
+    t = Clock::now();
+    WriteFileAtomically((path + ".plain").c_str(), bytes);
+    const double write = msSince(t) / 1000;
+    const bench::PlainThreadFigures threads = bench::PlainThreads(count, DEFAULT_THREAD_STACK);
+    const double plainLoad = decode + threads.startSeconds;
+    const long rss = vmLoaded - vmBefore;
+
+    std::printf("%d printers (threads %ld -> %ld -> %ld; saved file %s)\n", count, threadsBefore,
+                threadsLoaded, threadsAfter, same ? "identical" : "DIFFERENT");
+    bench::Row("plain: decode + start bare threads", plainLoad, "s", 0);
+    bench::Row("load", load, "s", load / plainLoad);
+    bench::Row("plain: write the same bytes", write, "s", 0);
+    bench::Row("save", save, "s", save / write);
+    bench::Row("plain: stop bare threads", threads.stopSeconds, "s", 0);
+    bench::Row("close", close, "s", close / threads.stopSeconds);
+    bench::Row("plain: bare threads resident", threads.residentKiB / 1024.0, "MiB", 0);
+    bench::Row("loaded printers resident", rss / 1024.0, "MiB",
+               threads.residentKiB > 0 ? static_cast<double>(rss) / threads.residentKiB : 0);
+    std::printf("  peak resident %ld KiB\n\n", peakRssKiB());
     std::fflush(stdout);
-    std::remove(path.c_str());
-    std::remove((path + ".saved").c_str());
+    for (const char* suffix : {"", ".saved", ".plain"})
+        std::remove((path + suffix).c_str());
 }
 } // namespace
 

@@ -1,21 +1,42 @@
-// Download throughput, measured, not asserted: how much the download job with its
-// 1024-byte pieces and the throttle cost against a plain copy of the same file to a
-// loopback TCP sink, and what a fleet of eight printers achieves at throttle limits 1, 2
-// and 8. The sinks run in a child process, so the CPU time reported is the sender's.
+// Download throughput, measured, not asserted: the real download job with its
+// 1024-byte pieces and the throttle, each figure beside a reference measured in the
+// same run, as a ratio.
 //
-//     download_bench [--size-mib 64] [--fleet-mib 16] [--port network|plain]
-//                    [--idle-fleet 10000]
+//   network  one printer, one file: against socat copying the same file into the same
+//            loopback sink, with its default buffer and with -b 1024, and against a
+//            plain loop that sends the file in 1024-byte pieces as the job does, without
+//            the job around it; throughput and CPU per MiB.
+//   fleet    eight printers at throttle limits 1, 2 and 8: against eight socat copies
+//            run as many at a time.
+//   lines    serial, USB and parallel printers of the simulator, its line throttled to
+//            115200 and 921600 bit/s (8N1: ten bits a byte): against the line's rate
+//            and a plain write loop into the same device.
+//   idle     what a large fleet of printer threads costs while it waits: against as
+//            many bare threads with the same stack.
 //
-// --port network sends through the library's network port (the path a printer uses);
-// --port plain through a bare blocking-send port, which isolates the job's own cost.
+//     download_bench [--size-mib 64] [--fleet-mib 16] [--runs 5] [--line-seconds 5]
+//                    [--idle-fleet 10000] [--only network,fleet,lines,idle]
+//                    [--port network|plain]
+//
+// Network figures are medians of --runs runs, the references and the job taking turns.
+// A transfer counts as done when both ends are: the sink has read the end of the data,
+// and the sender has finished (socat has exited, the job has posted its end notice).
+// The sinks run in a child process, so the CPU time of the job is the sender's alone, as
+// socat's is. --port plain sends through a bare blocking-send port instead of the
+// library's network port, which isolates the cost of the job itself.
+#include "BenchSupport.h"
 #include "CNetworkPort.h"
+#include "CParallelPort.h"
+#include "CSerialPort.h"
+#include "CUSBPort.h"
 #include "CVarkoPrinter.h"
+#include "CWinThread.h"
 #include "CWnd.h"
+#include "ScriptedPrompt.h"
+#include "SimulatorProcess.h"
 #include "ThreadMessages.h"
-#include "UserPrompt.h"
 
 #include <arpa/inet.h>
-#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
@@ -24,11 +45,15 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <filesystem>
+#include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <netinet/in.h>
-#include <netinet/tcp.h>
 #include <poll.h>
+#include <set>
+#include <sstream>
 #include <string>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -36,19 +61,32 @@
 #include <unistd.h>
 #include <vector>
 
+using bench::Now;
+
 namespace
 {
-using Clock = std::chrono::steady_clock;
+const char kSocat[] = "/usr/bin/socat";
 
-// Counts the end notices of all printers.
+// Counts the end notices of all printers and stamps the last one.
 class EndCounter : public CWnd
 {
 public:
     ~EndCounter() override { DetachHandle(); }
-    void WaitFor(int count)
+    // Waits until count notices have arrived in all; the time of the last one.
+    double WaitFor(int count)
     {
         std::unique_lock g(m_lock);
-        m_changed.wait(g, [&] { return m_ends >= count; });
+        if (!m_changed.wait_for(g, std::chrono::minutes(5), [&] { return m_ends >= count; }))
+        {
+            std::fprintf(stderr, "download_bench: a job never ended\n");
+            std::exit(3);
+        }
+        return m_last;
+    }
+    int Ends() const
+    {
+        std::lock_guard g(m_lock);
+        return m_ends;
     }
     int Failures() const
     {
@@ -64,6 +102,7 @@ private:
         {
             std::lock_guard g(m_lock);
             ++m_ends;
+            m_last = Now();
             if (lParam != eDownloadSucceeded)
                 ++m_failures;
         }
@@ -73,6 +112,7 @@ private:
     std::condition_variable m_changed;
     int m_ends = 0;
     int m_failures = 0;
+    double m_last = 0;
 };
 
 // The simplest port that can feed a TCP sink: blocking connect and send.
@@ -110,11 +150,19 @@ private:
     int m_fd = -1;
 };
 
-// Listeners on 127.0.0.1; a child process accepts on all of them and throws the bytes
-// away. Bounded: the child ends when the parent closes the control pipe.
+// Listeners on 127.0.0.1; a child process accepts on all of them, throws the bytes away
+// and reports every connection that ended: which listener, how many bytes, when.
+// Bounded: the child ends when the parent closes the control pipe.
 class SinkProcess
 {
 public:
+    struct Ended
+    {
+        int listener;
+        long long bytes;
+        double at;
+    };
+
     explicit SinkProcess(int count)
     {
         for (int i = 0; i < count; ++i)
@@ -135,36 +183,62 @@ public:
             m_listeners.push_back(fd);
             m_ports.push_back(ntohs(a.sin_port));
         }
-        int control[2];
-        if (::pipe(control) != 0)
+        int control[2], results[2];
+        if (::pipe2(control, O_CLOEXEC) != 0 || ::pipe2(results, O_CLOEXEC) != 0)
             std::exit(2);
         m_pid = ::fork();
         if (m_pid == 0)
         {
             ::close(control[1]);
-            Serve(control[0]);
+            ::close(results[0]);
+            Serve(control[0], results[1]);
             _exit(0);
         }
         ::close(control[0]);
+        ::close(results[1]);
         m_control = control[1];
+        m_results = results[0];
         for (int fd : m_listeners)
             ::close(fd);
     }
     ~SinkProcess()
     {
         ::close(m_control);
+        ::close(m_results);
         int status;
         ::waitpid(m_pid, &status, 0);
     }
     int Port(int i) const { return m_ports[static_cast<std::size_t>(i)]; }
 
+    // The next count connections that end, waiting at most 120 s for each.
+    std::vector<Ended> Collect(int count)
+    {
+        std::vector<Ended> out;
+        while (static_cast<int>(out.size()) < count)
+        {
+            struct pollfd p = {m_results, POLLIN, 0};
+            if (::poll(&p, 1, 120000) <= 0)
+            {
+                std::fprintf(stderr, "sink: a connection never ended\n");
+                std::exit(3);
+            }
+            Ended e{};
+            if (::read(m_results, &e, sizeof e) != static_cast<ssize_t>(sizeof e))
+                std::exit(3);
+            out.push_back(e);
+        }
+        return out;
+    }
+
 private:
-    void Serve(int control)
+    void Serve(int control, int results)
     {
         std::vector<pollfd> fds;
+        std::map<int, Ended> connections;
         fds.push_back({control, POLLIN, 0});
         for (int fd : m_listeners)
             fds.push_back({fd, POLLIN, 0});
+        const std::size_t first = fds.size();
         std::vector<char> buffer(1 << 20);
         for (;;)
         {
@@ -173,23 +247,32 @@ private:
             if (fds[0].revents)
                 return; // parent closed the pipe
             std::size_t n = fds.size();
-            for (std::size_t i = 1 + m_listeners.size(); i < n; ++i)
+            for (std::size_t i = first; i < n; ++i)
             {
                 if (!fds[i].revents)
                     continue;
                 ssize_t r = ::read(fds[i].fd, buffer.data(), buffer.size());
-                if (r <= 0)
+                Ended& c = connections[fds[i].fd];
+                if (r > 0)
                 {
-                    ::close(fds[i].fd);
-                    fds[i].fd = -1;
+                    c.bytes += r;
+                    continue;
                 }
+                c.at = Now();
+                if (::write(results, &c, sizeof c) != static_cast<ssize_t>(sizeof c))
+                    return;
+                connections.erase(fds[i].fd);
+                ::close(fds[i].fd);
+                fds[i].fd = -1;
             }
-            for (std::size_t i = 1; i <= m_listeners.size(); ++i)
+            for (std::size_t i = 1; i < first; ++i)
                 if (fds[i].revents & POLLIN)
                 {
                     int c = ::accept4(fds[i].fd, nullptr, nullptr, SOCK_CLOEXEC);
-                    if (c >= 0)
-                        fds.push_back({c, POLLIN, 0});
+                    if (c < 0)
+                        continue;
+                    fds.push_back({c, POLLIN, 0});
+                    connections[c] = Ended{static_cast<int>(i - 1), 0, 0};
                 }
             std::erase_if(fds, [](const pollfd& p) { return p.fd < 0; });
         }
@@ -198,54 +281,12 @@ private:
     std::vector<int> m_listeners;
     std::vector<int> m_ports;
     int m_control = -1;
+    int m_results = -1;
     pid_t m_pid = -1;
 };
 
-long RssKiB()
-{
-    long kib = 0;
-    if (FILE* f = std::fopen("/proc/self/status", "r"))
-    {
-        char line[256];
-        while (std::fgets(line, sizeof line, f))
-            if (std::sscanf(line, "VmRSS: %ld kB", &kib) == 1)
-                break;
-        std::fclose(f);
-    }
-    return kib;
-}
-
-// What a large fleet costs while it waits for jobs: every printer has its own thread.
-void IdleFleet(int count)
-{
-    EndCounter window;
-    std::vector<std::unique_ptr<CVarkoPrinter>> fleet;
-    long rss0 = RssKiB();
-    auto t0 = Clock::now();
-    for (int i = 0; i < count; ++i)
-    {
-        fleet.push_back(std::make_unique<CVarkoPrinter>(&window));
-        fleet.back()->SetPort(new PlainTcpPort(9));
-        fleet.back()->StartThread();
-    }
-    double started = std::chrono::duration<double>(Clock::now() - t0).count();
-    long rss = RssKiB() - rss0;
-    t0 = Clock::now();
-    for (auto& p : fleet)
-        p->StopThreads();
-    double stopped = std::chrono::duration<double>(Clock::now() - t0).count();
-    std::printf("%d idle printer threads: started in %.2f s, stopped in %.2f s, resident "
-                "%.1f MiB (%.1f KiB each)\n",
-                count, started, stopped, rss / 1024.0, static_cast<double>(rss) / count);
-}
-
-double CpuSeconds()
-{
-    rusage u{};
-    ::getrusage(RUSAGE_SELF, &u);
-    return u.ru_utime.tv_sec + u.ru_stime.tv_sec + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-}
-
+// Printable bytes with neither a line feed nor a tilde, so the simulator takes all of it
+// as label data.
 std::string MakeFile(const std::string& path, std::size_t bytes)
 {
     std::vector<char> block(1 << 20);
@@ -262,34 +303,118 @@ std::string MakeFile(const std::string& path, std::size_t bytes)
     return path;
 }
 
-double PlainCopySeconds(const std::string& file, int tcpPort, bool& usedSocat)
+// One transfer or one group of them: wall time until both ends were done, the sender's
+// CPU time, and whether every byte arrived.
+struct Figure
 {
-    auto t0 = Clock::now();
-    usedSocat = ::access("/usr/bin/socat", X_OK) == 0;
-    if (usedSocat)
+    double seconds = 0;
+    double cpu = 0;
+    bool complete = true;
+};
+
+struct Medians
+{
+    std::vector<double> seconds, cpu;
+    bool complete = true;
+    void Add(const Figure& f)
     {
-        std::string cmd =
-            "/usr/bin/socat -u FILE:'" + file + "' TCP:127.0.0.1:" + std::to_string(tcpPort);
-        if (std::system(cmd.c_str()) != 0)
-            std::fprintf(stderr, "socat failed\n");
+        seconds.push_back(f.seconds);
+        cpu.push_back(f.cpu);
+        complete = complete && f.complete;
     }
-    else
+    double Seconds() const { return bench::Median(seconds); }
+    double Cpu() const { return bench::Median(cpu); }
+};
+
+// What copies a file into a sink for reference: socat with its default buffer or with
+// -b 1024, or the least a sender of 1024-byte pieces could do (PlainPieces).
+enum class Copier
+{
+    Socat,
+    Socat1k,
+    PlainPieces
+};
+
+// The file read in 64 KiB blocks and sent in 1024-byte pieces with blocking sends, every
+// piece but a connection's first marked as followed by more: what the download job does
+// without the job, the port or the throttle around it. Exits 0 when all was sent.
+[[noreturn]] void PlainPieces(const std::string& file, int tcpPort)
+{
+    int in = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    int out = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(static_cast<uint16_t>(tcpPort));
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (in < 0 || out < 0 || ::connect(out, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0)
+        _exit(1);
+    std::vector<char> block(64 * 1024);
+    bool first = true;
+    for (ssize_t n; (n = ::read(in, block.data(), block.size())) > 0;)
+        for (ssize_t off = 0; off < n; off += 1024)
+        {
+            const std::size_t piece = static_cast<std::size_t>(std::min<ssize_t>(1024, n - off));
+            const int flags = MSG_NOSIGNAL | (first ? 0 : MSG_MORE);
+            first = false;
+            if (::send(out, block.data() + off, piece, flags) != static_cast<ssize_t>(piece))
+                _exit(1);
+        }
+    ::shutdown(out, SHUT_WR);
+    ::close(out);
+    _exit(0);
+}
+
+pid_t SpawnCopier(Copier copier, const std::string& file, int tcpPort)
+{
+    pid_t pid = ::fork();
+    if (pid == 0)
     {
-        PlainTcpPort port(tcpPort);
-        port.Open();
-        int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
-        std::vector<char> buffer(1 << 16);
-        for (ssize_t n; (n = ::read(fd, buffer.data(), buffer.size())) > 0;)
-            for (ssize_t off = 0; off < n;)
-            {
-                DWORD w = 0;
-                port.Write(buffer.data() + off, static_cast<DWORD>(n - off), w);
-                off += w;
-            }
-        ::close(fd);
-        port.Close();
+        if (copier == Copier::PlainPieces)
+            PlainPieces(file, tcpPort);
+        std::string from = "FILE:" + file;
+        std::string to = "TCP:127.0.0.1:" + std::to_string(tcpPort);
+        if (copier == Copier::Socat1k)
+            ::execl(kSocat, "socat", "-u", "-b", "1024", from.c_str(), to.c_str(), nullptr);
+        else
+            ::execl(kSocat, "socat", "-u", from.c_str(), to.c_str(), nullptr);
+        _exit(127);
     }
-    return std::chrono::duration<double>(Clock::now() - t0).count();
+    return pid;
+}
+
+// count copies into listeners 0..count-1, at most `parallel` at a time.
+Figure Copies(SinkProcess& sinks, const std::string& file, std::size_t bytes, int count,
+              int parallel, Copier copier)
+{
+    Figure f;
+    const double t0 = Now();
+    double exited = t0;
+    int next = 0;
+    std::set<pid_t> running;
+    while (next < count || !running.empty())
+    {
+        while (next < count && static_cast<int>(running.size()) < parallel)
+            running.insert(SpawnCopier(copier, file, sinks.Port(next++)));
+        int status = 0;
+        rusage u{};
+        pid_t pid = ::wait4(-1, &status, 0, &u);
+        if (pid <= 0)
+            break;
+        if (!running.erase(pid))
+            continue; // not a copy of ours
+
+        f.cpu += bench::Seconds(u.ru_utime) + bench::Seconds(u.ru_stime);
+        f.complete = f.complete && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+        exited = Now();
+    }
+    double last = exited;
+    for (const auto& e : sinks.Collect(count))
+    {
+        last = std::max(last, e.at);
+        f.complete = f.complete && static_cast<std::size_t>(e.bytes) == bytes;
+    }
+    f.seconds = last - t0;
+    return f;
 }
 
 struct Fleet
@@ -297,7 +422,7 @@ struct Fleet
     EndCounter window;
     std::vector<std::unique_ptr<CVarkoPrinter>> printers;
 
-    Fleet(const SinkProcess& sinks, int count, bool network, const std::string& file)
+    Fleet(const SinkProcess& sinks, int count, bool network)
     {
         for (int i = 0; i < count; ++i)
         {
@@ -311,7 +436,6 @@ struct Fleet
             }
             else
                 p->SetPort(new PlainTcpPort(sinks.Port(i)));
-            p->DownloadFile(file.c_str());
             p->StartThread();
             printers.push_back(std::move(p));
         }
@@ -321,26 +445,286 @@ struct Fleet
         for (auto& p : printers)
             p->StopThreads();
     }
-    // Seconds for every printer to receive the file once at that limit.
-    double Run(int limit, const std::string& file)
+    // Every printer receives the file once, at that limit.
+    Figure Run(SinkProcess& sinks, int limit, const std::string& file, std::size_t bytes)
     {
-        auto t0 = Clock::now();
+        Figure f;
+        const int ends = window.Ends();
+        const int failures = window.Failures();
+        const double cpu0 = bench::CpuSeconds();
+        const double t0 = Now();
         for (auto& p : printers)
         {
             p->DownloadFile(file.c_str());
             p->StartDownload(limit);
         }
-        window.WaitFor(static_cast<int>(printers.size()));
-        return std::chrono::duration<double>(Clock::now() - t0).count();
+        double last = window.WaitFor(ends + static_cast<int>(printers.size()));
+        f.cpu = bench::CpuSeconds() - cpu0;
+        // A reconnect would add a connection; the bytes of all of them are what arrived.
+        std::map<int, long long> received;
+        for (const auto& e : sinks.Collect(static_cast<int>(printers.size())))
+        {
+            last = std::max(last, e.at);
+            received[e.listener] += e.bytes;
+        }
+        for (const auto& [listener, got] : received)
+            f.complete = f.complete && static_cast<std::size_t>(got) == bytes;
+        f.complete = f.complete && window.Failures() == failures;
+        f.seconds = last - t0;
+        return f;
     }
 };
+
+double MiB(std::size_t bytes)
+{
+    return static_cast<double>(bytes) / (1 << 20);
+}
+
+const char* Incomplete(const Medians& m)
+{
+    return m.complete ? "" : "   INCOMPLETE (bytes missing or a job failed)";
+}
+
+void NetworkSingle(const std::string& dir, std::size_t sizeMiB, int runs, bool network)
+{
+    const std::size_t bytes = sizeMiB << 20;
+    const std::string file = MakeFile(dir + "/single.lbl", bytes);
+    SinkProcess sinks(1);
+    Fleet single(sinks, 1, network);
+    Medians socat, socat1k, plain, job;
+    for (int r = 0; r < runs; ++r)
+    {
+        socat.Add(Copies(sinks, file, bytes, 1, 1, Copier::Socat));
+        socat1k.Add(Copies(sinks, file, bytes, 1, 1, Copier::Socat1k));
+        plain.Add(Copies(sinks, file, bytes, 1, 1, Copier::PlainPieces));
+        job.Add(single.Run(sinks, 1, file, bytes));
+    }
+    const double mib = MiB(bytes);
+    const double refRate = mib / socat.Seconds();
+    const double refCpu = socat.Cpu() / mib * 1000;
+    std::printf("one network printer, %zu MiB, median of %d runs (%s)\n", sizeMiB, runs,
+                network ? "the library's network port" : "a bare blocking-send port");
+    std::printf("  throughput:\n");
+    bench::Row("socat, default buffer", refRate, "MiB/s", 0);
+    bench::Row("socat -b 1024", mib / socat1k.Seconds(), "MiB/s",
+               socat.Seconds() / socat1k.Seconds());
+    bench::Row("plain loop of 1024-byte sends", mib / plain.Seconds(), "MiB/s",
+               socat.Seconds() / plain.Seconds());
+    bench::Row("download job + throttle", mib / job.Seconds(), "MiB/s",
+               socat.Seconds() / job.Seconds(), "(target >= 0.80)");
+    bench::Row("download job against the plain loop", mib / job.Seconds(), "MiB/s",
+               plain.Seconds() / job.Seconds());
+    std::printf("  CPU per MiB:\n");
+    bench::Row("socat, default buffer", refCpu, "ms/MiB", 0);
+    bench::Row("socat -b 1024", socat1k.Cpu() / mib * 1000, "ms/MiB", socat1k.Cpu() / socat.Cpu());
+    bench::Row("plain loop of 1024-byte sends", plain.Cpu() / mib * 1000, "ms/MiB",
+               plain.Cpu() / socat.Cpu());
+    bench::Row("download job + throttle", job.Cpu() / mib * 1000, "ms/MiB", job.Cpu() / socat.Cpu(),
+               "(target <= 1.20)");
+    bench::Row("download job against the plain loop", job.Cpu() / mib * 1000, "ms/MiB",
+               job.Cpu() / plain.Cpu());
+    std::printf("%s%s%s%s", Incomplete(socat), Incomplete(socat1k), Incomplete(plain),
+                Incomplete(job));
+    std::printf("\n");
+}
+
+void NetworkFleet(const std::string& dir, std::size_t fleetMiB, int runs, bool network)
+{
+    const std::size_t bytes = fleetMiB << 20;
+    const std::string file = MakeFile(dir + "/fleet.lbl", bytes);
+    const int count = 8;
+    SinkProcess sinks(count);
+    Fleet fleet(sinks, count, network);
+    std::printf("eight network printers, %zu MiB each, median of %d runs\n", fleetMiB, runs);
+    for (int limit : {1, 2, 8})
+    {
+        Medians socat, job;
+        for (int r = 0; r < runs; ++r)
+        {
+            socat.Add(Copies(sinks, file, bytes, count, limit, Copier::Socat));
+            job.Add(fleet.Run(sinks, limit, file, bytes));
+        }
+        const double total = MiB(bytes) * count;
+        std::string ref = "8 socat copies, " + std::to_string(limit) + " at a time";
+        std::string mine = "limit " + std::to_string(limit) + ": aggregate";
+        bench::Row(ref, total / socat.Seconds(), "MiB/s", 0);
+        bench::Row(mine, total / job.Seconds(), "MiB/s", socat.Seconds() / job.Seconds(),
+                   limit == 8 ? "(target >= 0.80)" : "");
+        bench::Row(mine + ", CPU per MiB", job.Cpu() / total * 1000, "ms/MiB",
+                   job.Cpu() / socat.Cpu());
+        std::printf("%s%s", Incomplete(socat), Incomplete(job));
+    }
+    std::printf("\n");
+}
+
+// Bytes the simulator has taken as label data from that printer.
+std::uint64_t LabelBytes(SimulatorProcess& sim, const std::string& name)
+{
+    return sim.State(name).labelBytes;
+}
+
+// Seconds until the simulator has taken bytes more label bytes from the printer, the
+// clock started by start().
+double UntilReceived(SimulatorProcess& sim, const std::string& name, std::size_t bytes,
+                     const std::function<void()>& start, int limitMs)
+{
+    const std::uint64_t before = LabelBytes(sim, name);
+    const double t0 = Now();
+    start();
+    double done = -1;
+    SimulatorProcess::WaitFor(
+        [&]
+        {
+            if (LabelBytes(sim, name) < before + bytes)
+                return false;
+            done = Now();
+            return true;
+        },
+        limitMs);
+    return done < 0 ? -1 : done - t0;
+}
+
+// Writes the whole file into the device with blocking writes of 64 KiB.
+void PlainDeviceWrite(const std::string& device, const std::string& file)
+{
+    int in = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    int out = ::open(device.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
+    std::vector<char> buffer(1 << 16);
+    for (ssize_t n; in >= 0 && out >= 0 && (n = ::read(in, buffer.data(), buffer.size())) > 0;)
+        for (ssize_t off = 0; off < n;)
+        {
+            ssize_t w = ::write(out, buffer.data() + off, static_cast<std::size_t>(n - off));
+            if (w <= 0)
+                break;
+            off += w;
+        }
+    if (in >= 0)
+        ::close(in);
+    if (out >= 0)
+        ::close(out);
+}
+
+void Lines(const std::string& dir, double seconds)
+{
+    ScriptedPrompt quiet; // a failed job's boxes are answered at once
+    SimulatorProcess sim("[Serial]\nkind = serial\n[USB]\nkind = usb\n[Parallel]\nkind = "
+                         "parallel\n");
+    EndCounter window;
+    std::map<std::string, std::unique_ptr<CVarkoPrinter>> printers;
+    for (const char* name : {"Serial", "USB", "Parallel"})
+    {
+        const SimDevice& d = sim.Device(name);
+        CPortBase* port;
+        if (d.kind == "serial")
+            port = new CSerialPort;
+        else if (d.kind == "usb")
+            port = new CUSBPort;
+        else
+            port = new CParallelPort;
+        port->SetPortName(d.kind == "usb" ? d.path.c_str() : d.portName.c_str());
+        auto p = std::make_unique<CVarkoPrinter>(&window);
+        p->SetPort(port);
+        p->StartThread();
+        printers[name] = std::move(p);
+    }
+    std::printf("serial, USB and parallel lines of the simulator, about %.0f s a transfer\n",
+                seconds);
+    for (int bits : {115200, 921600})
+    {
+        const int rate = bits / 10; // 8N1: a start bit, eight data bits, a stop bit
+        const std::size_t bytes =
+            static_cast<std::size_t>(rate * seconds) / 1024 * 1024; // whole pieces
+        const std::string file = MakeFile(dir + "/line-" + std::to_string(bits) + ".lbl", bytes);
+        const int limitMs = static_cast<int>(seconds * 4000) + 10000;
+        std::printf("  line at %d bit/s = %d bytes/s, %zu bytes:\n", bits, rate, bytes);
+        bench::Row("the line's rate", rate / 1024.0, "KiB/s", 0);
+        for (const char* name : {"Serial", "USB", "Parallel"})
+        {
+            CVarkoPrinter& printer = *printers[name];
+            const std::string throttle = "throttle " + std::to_string(rate);
+            // Setting the fault restarts its budget: each transfer starts on an idle line.
+            sim.Fault(name, throttle);
+            double plain = UntilReceived(
+                sim, name, bytes, [&] { PlainDeviceWrite(sim.Path(name), file); }, limitMs);
+            sim.Fault(name, throttle);
+            const int ends = window.Ends();
+            const int failures = window.Failures();
+            double job = UntilReceived(
+                sim, name, bytes,
+                [&]
+                {
+                    printer.DownloadFile(file.c_str());
+                    printer.StartDownload(1);
+                },
+                limitMs);
+            window.WaitFor(ends + 1);
+            sim.Fault(name, "throttle 0");
+            std::string kind = name;
+            if (plain < 0 || job < 0 || window.Failures() != failures)
+            {
+                std::printf("  %-40s INCOMPLETE (the bytes did not all arrive)\n", kind.c_str());
+                continue;
+            }
+            const double plainRate = static_cast<double>(bytes) / plain;
+            const double jobRate = static_cast<double>(bytes) / job;
+            bench::Row(kind + ": plain write loop", plainRate / 1024, "KiB/s", plainRate / rate);
+            bench::Row(kind + ": download job", jobRate / 1024, "KiB/s", jobRate / rate,
+                       "(target >= 0.95)");
+            bench::Row(kind + ": download job against the loop", jobRate / 1024, "KiB/s",
+                       jobRate / plainRate);
+        }
+    }
+    for (auto& [name, p] : printers)
+        p->StopThreads();
+    std::printf("\n");
+}
+
+// What a large fleet costs while it waits for jobs: every printer has its own thread.
+void IdleFleet(int count)
+{
+    EndCounter window;
+    std::vector<std::unique_ptr<CVarkoPrinter>> fleet;
+    long rss0 = bench::RssKiB();
+    double t0 = Now();
+    for (int i = 0; i < count; ++i)
+    {
+        fleet.push_back(std::make_unique<CVarkoPrinter>(&window));
+        fleet.back()->SetPort(new PlainTcpPort(9));
+        fleet.back()->StartThread();
+    }
+    const double started = Now() - t0;
+    const long rss = bench::RssKiB() - rss0;
+    t0 = Now();
+    for (auto& p : fleet)
+        p->StopThreads();
+    const double stopped = Now() - t0;
+    fleet.clear();
+    const bench::PlainThreadFigures plain = bench::PlainThreads(count, DEFAULT_THREAD_STACK);
+    std::printf("%d idle printers, each with its thread, against %d bare threads\n", count,
+                plain.started);
+    bench::Row("bare threads: started", plain.startSeconds, "s", 0);
+    bench::Row("printer threads: started", started, "s", started / plain.startSeconds);
+    bench::Row("bare threads: stopped", plain.stopSeconds, "s", 0);
+    bench::Row("printer threads: stopped", stopped, "s", stopped / plain.stopSeconds);
+    bench::Row("bare threads: resident", plain.residentKiB / 1024.0, "MiB", 0);
+    bench::Row("printer threads: resident", rss / 1024.0, "MiB",
+               plain.residentKiB > 0 ? static_cast<double>(rss) / plain.residentKiB : 0);
+    std::printf("\n");
+}
+
+bool Wanted(const std::set<std::string>& only, const std::string& section)
+{
+    return only.empty() || only.count(section);
+}
 } // namespace
 
 int main(int argc, char** argv)
 {
     std::size_t sizeMiB = 64, fleetMiB = 16;
-    int idle = 10000;
+    int idle = 10000, runs = 5;
+    double lineSeconds = 5;
     bool network = true;
+    std::set<std::string> only;
     for (int i = 1; i + 1 < argc; i += 2)
     {
         std::string a = argv[i];
@@ -350,45 +734,55 @@ int main(int argc, char** argv)
             fleetMiB = std::strtoul(argv[i + 1], nullptr, 10);
         else if (a == "--idle-fleet")
             idle = std::atoi(argv[i + 1]);
+        else if (a == "--runs")
+            runs = std::max(1, std::atoi(argv[i + 1]));
+        else if (a == "--line-seconds")
+            lineSeconds = std::max(0.5, std::atof(argv[i + 1]));
         else if (a == "--port")
             network = std::string(argv[i + 1]) != "plain";
+        else if (a == "--only")
+        {
+            std::stringstream list(argv[i + 1]);
+            for (std::string s; std::getline(list, s, ',');)
+                only.insert(s);
+        }
     }
     std::signal(SIGPIPE, SIG_IGN);
-    char dirTemplate[] = "/tmp/odomira-bench-XXXXXX";
-    std::string dir = ::mkdtemp(dirTemplate);
-    std::string big = MakeFile(dir + "/big.lbl", sizeMiB << 20);
-    std::string fleetFile = MakeFile(dir + "/fleet.lbl", fleetMiB << 20);
-    const double mib = static_cast<double>(sizeMiB);
+    if (::access(kSocat, X_OK) != 0)
+    {
+        std::fprintf(stderr, "download_bench: %s is needed as the reference (scripts/setup)\n",
+                     kSocat);
+        return 2;
+    }
+    std::string base = (std::filesystem::temp_directory_path() / "odomira-bench-XXXXXX").string();
+    if (!::mkdtemp(base.data()))
+        return 1;
+    // The simulator's devices and anything the library stores stay in this folder.
+    for (const char* sub : {"/settings", "/devices"})
+        std::filesystem::create_directories(base + sub);
+    ::setenv("VARKO_SETTINGS_ROOT", (base + "/settings").c_str(), 1);
+    ::setenv("VARKO_DEVICE_DIR", (base + "/devices").c_str(), 1);
 
-    std::printf("port: %s, chunk: 1024 bytes\n", network ? "CNetworkPort" : "plain blocking send");
+    std::printf("download benchmark: 1024-byte pieces; ratios against the reference "
+                "measured in this run\n\n");
+    std::fflush(stdout);
+    if (Wanted(only, "network"))
+        NetworkSingle(base, sizeMiB, runs, network);
+    std::fflush(stdout);
+    if (Wanted(only, "fleet"))
+        NetworkFleet(base, fleetMiB, runs, network);
+    std::fflush(stdout);
+    if (Wanted(only, "lines"))
     {
-        SinkProcess sinks(2);
-        bool socat = false;
-        double plain = PlainCopySeconds(big, sinks.Port(0), socat);
-        Fleet single(sinks, 1, network, big);
-        double cpu0 = CpuSeconds();
-        double job = single.Run(1, big);
-        double cpu = CpuSeconds() - cpu0;
-        std::printf("single %zu MiB: plain copy (%s) %.1f MiB/s, job+throttle %.1f MiB/s, "
-                    "ratio job/plain %.2f, job CPU %.2f s\n",
-                    sizeMiB, socat ? "socat" : "own send loop", mib / plain, mib / job, plain / job,
-                    cpu);
-        if (single.window.Failures())
-            std::printf("  FAILED downloads: %d\n", single.window.Failures());
+        if (std::getenv("ODOMIRA_BIN_DIR"))
+            Lines(base, lineSeconds);
+        else
+            std::printf("lines: skipped, ODOMIRA_BIN_DIR (where odomira-printer-sim is) is "
+                        "not set\n\n");
     }
-    for (int limit : {1, 2, 8})
-    {
-        SinkProcess sinks(8);
-        Fleet fleet(sinks, 8, network, fleetFile);
-        double cpu0 = CpuSeconds();
-        double seconds = fleet.Run(limit, fleetFile);
-        double cpu = CpuSeconds() - cpu0;
-        std::printf("8 printers x %zu MiB, limit %d: %.2f s, aggregate %.1f MiB/s, CPU %.2f s%s\n",
-                    fleetMiB, limit, seconds, 8.0 * static_cast<double>(fleetMiB) / seconds, cpu,
-                    fleet.window.Failures() ? " (with failures)" : "");
-    }
-    if (idle > 0)
+    std::fflush(stdout);
+    if (Wanted(only, "idle") && idle > 0)
         IdleFleet(idle);
-    std::system(("rm -rf '" + dir + "'").c_str());
+    std::filesystem::remove_all(base);
     return 0;
 }

@@ -8,12 +8,15 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <atomic>
 #include <csignal>
+#include <mutex>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <thread>
+#include <vector>
 
 using namespace porttest;
 
@@ -40,6 +43,26 @@ std::string ReadToEnd(int fd, int ms = 3000, bool* sawEnd = nullptr)
                 *sawEnd = n == 0;
             break;
         }
+        out.append(buf, static_cast<std::size_t>(n));
+    }
+    return out;
+}
+
+// What the peer receives until it has count bytes, the other side closes or ms pass.
+std::string ReadCount(int fd, std::size_t count, int ms)
+{
+    std::string out;
+    auto start = std::chrono::steady_clock::now();
+    char buf[256];
+    while (out.size() < count)
+    {
+        int left = ms - static_cast<int>(MsSince(start));
+        struct pollfd p = {fd, POLLIN, 0};
+        if (left <= 0 || ::poll(&p, 1, left) <= 0)
+            break;
+        ssize_t n = ::recv(fd, buf, std::min(sizeof buf, count - out.size()), 0);
+        if (n <= 0)
+            break;
         out.append(buf, static_cast<std::size_t>(n));
     }
     return out;
@@ -89,6 +112,45 @@ TEST_F(NetworkPort, SendsTheBytesAndEndsTheConnectionCleanly)
     EXPECT_EQ(ReadToEnd(peer, 3000, &sawEnd), label);
     EXPECT_TRUE(sawEnd); // an orderly end, not a reset
     ::close(peer);
+}
+
+// A command is one write that the printer is to act on (or answer) while the port is
+// still open: later writes of a connection may wait in the stack for more (marked so),
+// it may not, or the stack would hold it back until its probe timer fires.
+TEST_F(NetworkPort, TheFirstWriteOfAConnectionIsNotHeldBackForMore)
+{
+    static std::mutex lock;
+    static std::vector<bool> heldBack; // one entry per send: marked as followed by more
+    heldBack.clear();
+    ScopedSysCall s(
+        &SysCalls::send,
+        +[](int fd, const void* b, std::size_t n, int flags) -> ssize_t
+        {
+            {
+                std::lock_guard g(lock);
+                heldBack.push_back((flags & MSG_MORE) != 0);
+            }
+            return RealSysCalls().send(fd, b, n, flags);
+        });
+    Listener printer;
+    CNetworkPort port = PortTo(printer.Port());
+    for (int connection = 0; connection < 2; ++connection)
+    {
+        port.Open();
+        int peer = printer.Accept();
+        ASSERT_GE(peer, 0);
+        const std::string command = "\nURS\n";
+        DWORD written = 0;
+        port.Write(command.data(), static_cast<DWORD>(command.size()), written);
+        EXPECT_EQ(written, command.size());
+        EXPECT_EQ(ReadCount(peer, command.size(), 5000), command) << "connection " << connection;
+        port.Write("tail", 4, written);
+        port.Close();
+        EXPECT_EQ(ReadToEnd(peer), "tail") << "the close sends what was held back";
+        ::close(peer);
+    }
+    std::lock_guard g(lock);
+    EXPECT_EQ(heldBack, (std::vector<bool>{false, true, false, true}));
 }
 
 TEST_F(NetworkPort, ReadNeverWaits)

@@ -273,19 +273,26 @@ TEST_F(DownloadJob, WriteFailureMidTransferClosesEverythingAndFails)
 
 TEST_F(DownloadJob, FileThatShrinksDuringTheTransferEndsTheJobAsAFileError)
 {
+    // The file is read a block at a time: what was read before it shrank still goes
+    // out, then the bytes it still has, then the job fails.
+    const std::size_t block = CPrinterThread::READ_BLOCK_SIZE;
+    const std::size_t shrunk = block + 1500;
     std::string content;
-    std::string path = dir.MakeFile("label.lbl", 4096, &content);
+    std::string path = dir.MakeFile("label.lbl", 4 * block, &content);
     printer->DownloadFile(path.c_str());
     port->OnWrite(
-        [path](std::size_t total)
+        [path, shrunk](std::size_t total)
         {
             if (total == 1024)
             {
-                ASSERT_EQ(::truncate(path.c_str(), 1500), 0);
+                ASSERT_EQ(::truncate(path.c_str(), static_cast<off_t>(shrunk)), 0);
             }
         });
     RunJob();
-    EXPECT_TRUE(port->Written() == content.substr(0, 1500));
+    EXPECT_TRUE(port->Written() == content.substr(0, shrunk));
+    auto writes = port->Writes();
+    ASSERT_FALSE(writes.empty());
+    EXPECT_EQ(writes.back().size(), 1500u % 1024) << "the bytes left after the last whole piece";
     EXPECT_EQ(window.LParams(WM_DOWNLOAD_END), (std::vector<LPARAM>{eDownloadFailed}));
     auto texts = prompt.Texts();
     ASSERT_EQ(texts.size(), 2u);
