@@ -281,7 +281,7 @@ TEST_F(NetworkDownload, ACancelTakesEffectWithinThePieceItCameIn)
     const std::string path = dir.MakeFile("label.lbl", 1 << 20, &content);
     CheckingPrinter sink(content);
     Aim(sink);
-    CPrinterThread* thread = printer->GetThread();
+    auto* thread = dynamic_cast<CPrinterThread*>(printer->GetThread());
     port->BeforeWrite(
         [thread](std::size_t nth)
         {
