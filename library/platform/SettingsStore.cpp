@@ -390,10 +390,12 @@ LONG readValues(const std::string& dir, ValueList& values)
         std::size_t end = text.find('\n', start);
         std::string line = text.substr(start, end == std::string::npos ? end : end - start);
         start = end == std::string::npos ? text.size() : end + 1;
+        Line l;
+        // A line kept as it was is written back with the carriage return it came with
+        // (and only that one), so a rewrite never changes what it does not understand.
+        l.raw = line;
         if (!line.empty() && line.back() == '\r')
             line.pop_back();
-        Line l;
-        l.raw = line;
         l.parsed = parseLine(line, l.name, l.value);
         l.named = l.parsed || nameOfLine(line, l.name);
         if (l.parsed)

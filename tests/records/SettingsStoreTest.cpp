@@ -183,7 +183,8 @@ TEST_F(SettingsStoreTest, LinesThatCannotBeReadSurviveAWriteOfAnotherValue)
     const std::string unknown = "; written by an installer\n"
                                 "\"Future\"=qword:0000000000000010\n"
                                 "\n"
-                                "a line edited by hand\n";
+                                "a line edited by hand\n"
+                                "edited on another system\r\r\n";
     std::ofstream(ValuesFile("machine", "Pelmark")) << unknown << "\"MaxDownloads\"=dword:3\n"
                                                     << "\"Other\"=\"kept\"\n";
     CSettingsMachine().SetMaxDownloads(5);
@@ -200,7 +201,7 @@ TEST_F(SettingsStoreTest, LinesThatCannotBeReadSurviveAWriteOfAnotherValue)
     RegCloseKey(key);
     EXPECT_EQ(Slurp(ValuesFile("machine", "Pelmark")),
               "; written by an installer\n\"Future\"=dword:00000010\n\na line edited by "
-              "hand\n\"MaxDownloads\"=dword:00000005\n");
+              "hand\nedited on another system\r\r\n\"MaxDownloads\"=dword:00000005\n");
 }
 
 namespace
