@@ -19,4 +19,12 @@ read -r w h <<<"$size"
 ((w >= 400 && h >= 200)) || { echo "FAIL: screenshot is only ${w}x${h}"; exit 1; }
 grep -q "screenshot of the filled list: $shot" <<<"$out" || { echo "FAIL: not reported"; exit 1; }
 grep -q "^Shipping Dock" <<<"$out" || { echo "FAIL: no odomira-cli listing"; exit 1; }
+# The demo's folder is gone, and its simulator with it.
+work=$(grep -o '/tmp/odomira-demo\.[A-Za-z0-9]*' <<<"$out" | head -n 1)
+[[ -n $work ]] || { echo "FAIL: the demo's folder was not named"; exit 1; }
+[[ ! -e $work ]] || { echo "FAIL: $work was left behind"; exit 1; }
+if pgrep -f "odomira-printer-sim.*$work" >/dev/null; then
+    echo "FAIL: the simulator of $work still runs"
+    exit 1
+fi
 echo "PASS: the headless demo ended by itself with a ${w}x${h} screenshot"
