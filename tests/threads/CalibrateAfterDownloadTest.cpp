@@ -27,13 +27,11 @@ CalibrateRun RunJob(bool calibrate, bool fileExists, std::chrono::milliseconds s
     ScriptedPrompt prompt;
     CVarkoPrinter printer(&window);
     auto* port = new ScriptedPort;
-    printer.SetPort(port);
     printer.m_bCalibrate = calibrate;
-    printer.DownloadFile(fileExists ? dir.MakeFile("l.lbl", 10).c_str() : dir.Path("gone").c_str());
-    printer.StartThread();
     ThreadInbox inbox;
     InboxThread* dispatcher = InboxThread::Start(inbox);
-    PostThreadMessage(printer.GetThread()->m_nThreadID, WM_JOB_START, dispatcher->m_nThreadID, 0);
+    StartDownloadJob(printer, port, fileExists ? dir.MakeFile("l.lbl", 10) : dir.Path("gone"),
+                     dispatcher->m_nThreadID);
     CalibrateRun run;
     EXPECT_TRUE(window.WaitFor(WM_DOWNLOAD_END, 1));
     auto ended = std::chrono::steady_clock::now();
@@ -78,11 +76,8 @@ TEST(CalibrateAfterDownload, WaitingForTheJobLetsTheCalibrationHappenBeforeTheSt
     ScriptedPrompt prompt;
     CVarkoPrinter printer(&window);
     auto* port = new ScriptedPort;
-    printer.SetPort(port);
     printer.m_bCalibrate = true;
-    printer.DownloadFile(dir.MakeFile("l.lbl", 10).c_str());
-    printer.StartThread();
-    PostThreadMessage(printer.GetThread()->m_nThreadID, WM_JOB_START, 0, 0);
+    StartDownloadJob(printer, port, dir.MakeFile("l.lbl", 10));
     ASSERT_TRUE(window.WaitFor(WM_DOWNLOAD_END, 1));
     EXPECT_FALSE(printer.WaitForJob(0)) << "the printer is settling";
     EXPECT_TRUE(printer.WaitForJob(8000));
