@@ -186,7 +186,7 @@ KillFigures KillRepeatedly(int kills, long long maxDelayUs, const std::function<
         if (::poll(&p, 1, 60000) != 1 || ::read(started[0], &go, 1) != 1)
             ADD_FAILURE() << "the saving process did not start";
         ::close(started[0]);
-        ::usleep(static_cast<useconds_t>(delay(random)));
+        ::usleep(static_cast<useconds_t>(delay(random))); // a kill at a random moment
         ::kill(child, SIGKILL);
         int status = 0;
         ::waitpid(child, &status, 0);

@@ -8,6 +8,11 @@
 #include <vector>
 
 #include <arpa/inet.h>
+#include <linux/sockios.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
 
 // The states, as /proc/net/tcp writes them, of the connections whose remote end is port
 // (and address, when one is given: dotted IPv4).
@@ -39,6 +44,23 @@ inline std::vector<std::string> TcpStatesTo(unsigned port, const std::string& ad
             states.push_back(state);
     }
     return states;
+}
+
+// The bytes sent on this socket that the other end has not acknowledged yet: 0 once
+// everything sent is in the other end's receive queue.
+inline int UnacknowledgedBytes(int fd)
+{
+    int n = -1;
+    return ::ioctl(fd, SIOCOUTQ, &n) == 0 ? n : -1;
+}
+
+// True once the other end has acknowledged this socket's end of the data.
+inline bool EndAcknowledged(int fd)
+{
+    tcp_info info{};
+    socklen_t len = sizeof info;
+    return ::getsockopt(fd, IPPROTO_TCP, TCP_INFO, &info, &len) == 0 &&
+           (info.tcpi_state == TCP_FIN_WAIT2 || info.tcpi_state == TCP_TIME_WAIT);
 }
 
 constexpr char kTcpEstablished[] = "01";
