@@ -306,6 +306,34 @@ int PrepareInMount(const std::string& dir, const Bytes& old, FilesInMount& f)
     return 0;
 }
 
+// Runs body in a child inside a private mount of sizeKb over dir, with the files of
+// PrepareInMount; whatever body did, the settings store's value file must be unchanged.
+int InPrivateMountWithFiles(const std::string& dir, int sizeKb, const Bytes& old,
+                            const std::function<int(FilesInMount&)>& body)
+{
+    return InPrivateMount(dir, sizeKb,
+                          [&]
+                          {
+                              FilesInMount f;
+                              if (int failed = PrepareInMount(dir, old, f))
+                                  return failed;
+                              if (int failed = body(f))
+                                  return failed;
+                              CHILD_REQUIRE(Slurp(f.values) == f.valuesBefore);
+                              RegCloseKey(f.key);
+                              return 0;
+                          });
+}
+
+// The end of a test whose checks ran in such a child.
+#define EXPECT_CHILD_PASSED(code)                                                                  \
+    do                                                                                             \
+    {                                                                                              \
+        if ((code) == 77)                                                                          \
+            GTEST_SKIP() << "no private mount namespace with a memory file system here";           \
+        EXPECT_EQ((code), 0) << "see the child's messages above";                                  \
+    } while (0)
+
 // The message of a failed save, or "" when it did not fail with a file error.
 std::string SaveFailure(CVarkoPrinters& c, const std::string& path, CFileException::Cause& cause)
 {
@@ -497,13 +525,10 @@ TEST_F(SaveSafety, AFullDiskFailsClearlyAndKeepsTheOldFiles)
     const Bytes few = FleetFile(3);
     Spill(root + "/few.vps", few);
 
-    int code = InPrivateMount(
-        dir, 256,
-        [&]
+    int code = InPrivateMountWithFiles(
+        dir, 256, few,
+        [&](FilesInMount& f)
         {
-            FilesInMount f;
-            if (int failed = PrepareInMount(dir, few, f))
-                return failed;
             FillUp(dir);
 
             CFileException::Cause cause = CFileException::none;
@@ -519,13 +544,9 @@ TEST_F(SaveSafety, AFullDiskFailsClearlyAndKeepsTheOldFiles)
                                     static_cast<DWORD>(large.size()));
             std::fprintf(stderr, "full disk, settings store: %ld\n", static_cast<long>(r));
             CHILD_REQUIRE(r == ERROR_DISK_FULL);
-            CHILD_REQUIRE(Slurp(f.values) == f.valuesBefore);
-            RegCloseKey(f.key);
             return 0;
         });
-    if (code == 77)
-        GTEST_SKIP() << "no private mount namespace with a memory file system here";
-    EXPECT_EQ(code, 0) << "see the child's messages above";
+    EXPECT_CHILD_PASSED(code);
 }
 
 TEST_F(SaveSafety, AReadOnlyFileSystemFailsClearlyAndKeepsTheOldFiles)
@@ -538,13 +559,10 @@ TEST_F(SaveSafety, AReadOnlyFileSystemFailsClearlyAndKeepsTheOldFiles)
     fleet.LoadFromFile(CString(root + "/few.vps"), nullptr);
     const Bytes old = FleetFile(3);
 
-    int code = InPrivateMount(
-        dir, 1024,
-        [&]
+    int code = InPrivateMountWithFiles(
+        dir, 1024, old,
+        [&](FilesInMount& f)
         {
-            FilesInMount f;
-            if (int failed = PrepareInMount(dir, old, f))
-                return failed;
             CHILD_REQUIRE(::mount("odomira-test", dir.c_str(), "tmpfs", MS_REMOUNT | MS_RDONLY,
                                   nullptr) == 0);
 
@@ -558,13 +576,9 @@ TEST_F(SaveSafety, AReadOnlyFileSystemFailsClearlyAndKeepsTheOldFiles)
             DWORD v = 8;
             LONG r = RegSetValueExA(f.key, "Kept", 0, REG_DWORD, reinterpret_cast<BYTE*>(&v), 4);
             CHILD_REQUIRE(r == static_cast<LONG>(ERROR_ACCESS_DENIED));
-            CHILD_REQUIRE(Slurp(f.values) == f.valuesBefore);
-            RegCloseKey(f.key);
             return 0;
         });
-    if (code == 77)
-        GTEST_SKIP() << "no private mount namespace with a memory file system here";
-    EXPECT_EQ(code, 0) << "see the child's messages above";
+    EXPECT_CHILD_PASSED(code);
 }
 
 TEST_F(SaveSafety, AFolderTheUserMayNotWriteFailsClearlyAndKeepsTheOldFile)

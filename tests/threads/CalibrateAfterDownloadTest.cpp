@@ -20,14 +20,25 @@ struct CalibrateRun
     std::vector<LPARAM> ends;
 };
 
-CalibrateRun RunJob(bool calibrate, bool fileExists, std::chrono::milliseconds settle)
+// A printer on a scripted port, with its window and a scratch folder for its files.
+struct ScriptedPrinter
 {
+    explicit ScriptedPrinter(bool calibrate)
+    {
+        printer.SetPort(port);
+        printer.m_bCalibrate = calibrate;
+    }
     ScratchDir dir;
     RecordingWindow window;
     ScriptedPrompt prompt;
-    CVarkoPrinter printer(&window);
-    auto* port = new ScriptedPort;
-    printer.m_bCalibrate = calibrate;
+    CVarkoPrinter printer{&window};
+    ScriptedPort* port = new ScriptedPort; // the printer's
+};
+
+CalibrateRun RunJob(bool calibrate, bool fileExists, std::chrono::milliseconds settle)
+{
+    ScriptedPrinter p(calibrate);
+    auto& [dir, window, prompt, printer, port] = p;
     ThreadInbox inbox;
     InboxThread* dispatcher = InboxThread::Start(inbox);
     StartDownloadJob(printer, port, fileExists ? dir.MakeFile("l.lbl", 10) : dir.Path("gone"),
@@ -71,12 +82,8 @@ TEST(CalibrateAfterDownload, NoCalibrationWhenTheFlagIsOffOrTheDownloadFailed)
 // that wants it done waits for the job first.
 TEST(CalibrateAfterDownload, WaitingForTheJobLetsTheCalibrationHappenBeforeTheStop)
 {
-    ScratchDir dir;
-    RecordingWindow window;
-    ScriptedPrompt prompt;
-    CVarkoPrinter printer(&window);
-    auto* port = new ScriptedPort;
-    printer.m_bCalibrate = true;
+    ScriptedPrinter p(true);
+    auto& [dir, window, prompt, printer, port] = p;
     StartDownloadJob(printer, port, dir.MakeFile("l.lbl", 10));
     ASSERT_TRUE(window.WaitFor(WM_DOWNLOAD_END, 1));
     EXPECT_FALSE(printer.WaitForJob(0)) << "the printer is settling";
