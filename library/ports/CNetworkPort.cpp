@@ -5,8 +5,11 @@
 #include "DeviceFile.h"
 #include "Sockets.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
+#include <memory>
 
 IMPLEMENT_DYNCREATE(CNetworkPort, CPortBase)
 
@@ -32,29 +35,50 @@ public:
     // All count bytes, or as many as a printer that stopped taking data took before the
     // stall limit (0 when none: the connection is still up, and connecting a connected
     // socket fails on the original platform), or SOCKET_ERROR.
+    //
+    // A connection's first write may be a command the printer is to act on or answer at
+    // once: it goes out as it is. Later writes are a download's pieces; they are gathered
+    // here and handed to the stack GATHER_BYTES at a time, since a system call per piece
+    // costs more than the copy. Read and Close send what is gathered first, so nothing
+    // waits here for a write that may never come.
     int Send(const void* buffer, DWORD count, int)
     {
-        int r = MayHaveLeft() && PeerHasLeft() ? failDropped() : SendNow(buffer, count);
-        // A printer that did not take everything may be about to give up on us.
-        if (r != static_cast<int>(count))
-            m_checkPeer = true;
-        if (r != SOCKET_ERROR)
-            return r;
-        // A stopped job does not connect again.
-        if (WSAGetLastError() == ERROR_OPERATION_ABORTED)
-            return SOCKET_ERROR;
-        if (m_socket != INVALID_SOCKET && TcpIsConnected(m_socket) && !PeerHasLeft())
+        if (m_writes++ == 0 || count >= GATHER_BYTES)
         {
-            SetLastErrorWithText(WSAEISCONN, "The connection to the printer is still open");
-            return SOCKET_ERROR;
+            if (!SendGathered(SEND_STALL_LIMIT_MS))
+                return SOCKET_ERROR;
+            return SendOrReconnect(buffer, count, m_writes > 1, SEND_STALL_LIMIT_MS);
         }
-        if (!Connect(m_port->PortName(), m_port->m_tcpPort))
-            return SOCKET_ERROR;
-        // The new connection was asked for just now; the next write need not ask
-        // whether the printer has left unless this one did not go through.
-        r = SendNow(buffer, count);
-        m_checkPeer = r != static_cast<int>(count);
-        return r;
+        if (m_gathered + count > GATHER_BYTES)
+        {
+            if (!SendGathered(SEND_STALL_LIMIT_MS))
+                return SOCKET_ERROR;
+            // Left over only when the printer took nothing for the stall limit: the
+            // piece is not taken either, so the caller sees the stall.
+            if (m_gathered > 0)
+                return 0;
+        }
+        if (!m_buffer)
+            m_buffer = std::make_unique<unsigned char[]>(GATHER_BYTES);
+        std::memcpy(m_buffer.get() + m_gathered, buffer, count);
+        m_gathered += count;
+        return static_cast<int>(count);
+    }
+
+    // False with the error set when what was gathered could not be sent; what the
+    // printer did take is gone from the gathered bytes either way.
+    bool SendGathered(int stallLimitMs, bool moreFollows = true)
+    {
+        if (m_gathered == 0)
+            return true;
+        int r = SendOrReconnect(m_buffer.get(), m_gathered, moreFollows, stallLimitMs);
+        if (r == SOCKET_ERROR)
+            return false;
+        const auto taken = static_cast<DWORD>(r);
+        m_gathered -= taken;
+        if (m_gathered > 0)
+            std::memmove(m_buffer.get(), m_buffer.get() + taken, m_gathered);
+        return true;
     }
 
     int Receive(void* buffer, DWORD capacity, int)
@@ -64,7 +88,22 @@ public:
             SetLastErrorWithText(WSAENOTCONN, "Not connected");
             return SOCKET_ERROR;
         }
+        // The printer answers what it has been sent, so it goes out now, not held back.
+        if (!SendGathered(SEND_STALL_LIMIT_MS, false))
+            return SOCKET_ERROR;
         return TcpReceiveNow(m_socket, buffer, capacity);
+    }
+
+    // What is still gathered goes out within limitMs or is given up: a close never
+    // waits out the stall limit of a write. The time this takes, in ms.
+    int SendRest(int limitMs)
+    {
+        const auto start = std::chrono::steady_clock::now();
+        if (!SendGathered(limitMs) || m_gathered > 0)
+            m_gathered = 0;
+        return static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                    std::chrono::steady_clock::now() - start)
+                                    .count());
     }
 
     void ShutDown(int how)
@@ -88,13 +127,33 @@ public:
     CNetworkPort* m_port;
 
 private:
-    // A connection's first write may be a command the printer is to act on or answer
-    // at once: it goes out as it is. Further writes are a download's pieces, which the
-    // stack gathers into full segments; the end of the data (Close) pushes out the rest.
-    int SendNow(const void* buffer, DWORD count)
+    int SendOrReconnect(const void* buffer, DWORD count, bool moreFollows, int stallLimitMs)
     {
-        const bool gather = m_writes++ > 0;
-        return TcpSendAll(m_socket, buffer, count, SEND_STALL_LIMIT_MS, gather);
+        int r = MayHaveLeft() && PeerHasLeft()
+                    ? failDropped()
+                    : TcpSendAll(m_socket, buffer, count, stallLimitMs, moreFollows);
+        // A printer that did not take everything may be about to give up on us.
+        if (r != static_cast<int>(count))
+            m_checkPeer = true;
+        if (r != SOCKET_ERROR)
+            return r;
+        // A stopped job does not connect again.
+        if (WSAGetLastError() == ERROR_OPERATION_ABORTED)
+            return SOCKET_ERROR;
+        if (m_socket != INVALID_SOCKET && TcpIsConnected(m_socket) && !PeerHasLeft())
+        {
+            SetLastErrorWithText(WSAEISCONN, "The connection to the printer is still open");
+            return SOCKET_ERROR;
+        }
+        if (!Connect(m_port->PortName(), m_port->m_tcpPort))
+            return SOCKET_ERROR;
+        // The new connection was asked for just now; the next write need not ask
+        // whether the printer has left unless this one did not go through. What is
+        // resent is the new connection's first write, so it goes out as it is.
+        m_writes = 1;
+        r = TcpSendAll(m_socket, buffer, count, stallLimitMs, false);
+        m_checkPeer = r != static_cast<int>(count);
+        return r;
     }
 
     // A raw printer never ends its side while it expects data: if it has, or the
@@ -124,7 +183,9 @@ private:
 
     SOCKET m_socket = INVALID_SOCKET;
     bool m_checkPeer = true;
-    unsigned m_writes = 0; // of this connection
+    unsigned m_writes = 0;                     // of this connection
+    std::unique_ptr<unsigned char[]> m_buffer; // gathered pieces, allocated on first use
+    DWORD m_gathered = 0;
     std::chrono::steady_clock::time_point m_lastSend;
 };
 
@@ -163,6 +224,8 @@ void CNetworkPort::Close()
 {
     if (!m_socket)
         return;
+    // The acknowledgement wait below shares its limit with sending what is left.
+    const int spent = std::min(m_socket->SendRest(CLOSE_ACK_LIMIT_MS), CLOSE_ACK_LIMIT_MS);
     try
     {
         m_socket->ShutDown(SD_SEND);
@@ -182,7 +245,7 @@ void CNetworkPort::Close()
     // Releasing a socket with unread data resets the connection, and a reset throws away
     // whatever the printer has not yet acknowledged. Let it acknowledge, then discard
     // what arrived meanwhile.
-    m_socket->WaitUntilAcknowledged(CLOSE_ACK_LIMIT_MS);
+    m_socket->WaitUntilAcknowledged(CLOSE_ACK_LIMIT_MS - spent);
     try
     {
         char buffer[50];

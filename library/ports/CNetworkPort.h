@@ -2,21 +2,21 @@
 // A printer reached by raw TCP (port 9100 by default): one connection per operation.
 //
 // Open connects within TCP_CONNECT_LIMIT_MS (Sockets.h, about 21 s as on the original
-// platform). Write hands every byte to the stack; from the second write of a connection
-// on, the stack may hold a part-filled segment back for the next write or for Close,
-// which sends it at once (a download's pieces travel in full segments). When that fails
-// because the printer dropped the connection, it connects once more to the same
-// address and sends the whole buffer again. Whether the printer has ended its side is
-// asked before the first write of a connection, after a write it did not take in full
-// and after a pause of PEER_CHECK_IDLE_MS between writes; writes that follow each other
-// closely learn of a dropped connection from the stack. A printer that takes nothing
-// for SEND_STALL_LIMIT_MS while the connection stays up ends the write without an
-// error, reporting the bytes the stack did take (0 when none), so the caller offers
-// only the rest again. Read never waits. Close sends the end of the data, discards what
-// the printer sent, waits briefly for the printer to acknowledge the data
-// (CLOSE_ACK_LIMIT_MS) and releases the connection; it never throws. Each wait ends at
-// once when the thread's cancel event is set (a stopped download): a write then throws
-// 995 and does not connect again.
+// platform). The first write of a connection (a command) is handed to the stack as it is.
+// Later writes (a download's pieces) are gathered and handed over GATHER_BYTES at a time;
+// Read and Close send what is gathered first, and the stack may hold the last part-filled
+// segment back until Close ends the data. When sending fails because the printer dropped
+// the connection, it connects once more to the same address and sends what it was sending
+// again. Whether the printer has ended its side is asked before the first write of a
+// connection, after a write it did not take in full and after a pause of PEER_CHECK_IDLE_MS
+// between writes; writes that follow each other closely learn of a dropped connection from
+// the stack. A printer that takes nothing for SEND_STALL_LIMIT_MS while the connection
+// stays up ends the write without an error, reporting how much of the write was taken (0
+// when none), so the caller offers only the rest again. Read never waits. Close sends the
+// end of the data, discards what the printer sent, waits briefly for the printer to
+// acknowledge the data (CLOSE_ACK_LIMIT_MS) and releases the connection; it never throws.
+// Each wait ends at once when the thread's cancel event is set (a stopped download): a
+// write then throws 995 and does not connect again.
 //
 // Threading: as CPortBase, one thread at a time; the socket is created, used and
 // destroyed by the thread that opened the port.
@@ -46,6 +46,8 @@ public:
     static constexpr int SEND_STALL_LIMIT_MS = 30000;
     static constexpr int PEER_CHECK_IDLE_MS = 1000;
     static constexpr int CLOSE_ACK_LIMIT_MS = 2000;
+    // Pieces gathered before one send: about what a plain file copy sends at once.
+    static constexpr DWORD GATHER_BYTES = 16 * 1024;
     // Close discards at most this much unread data from a printer that keeps sending.
     static constexpr DWORD CLOSE_DRAIN_LIMIT = 1 << 20;
 

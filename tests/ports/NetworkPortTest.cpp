@@ -155,6 +155,42 @@ TEST_F(NetworkPort, TheFirstWriteOfAConnectionIsNotHeldBackForMore)
     EXPECT_EQ(heldBack, (std::vector<bool>{false, true, false, true}));
 }
 
+// A download's pieces are gathered into fewer system calls, in order and whole; a read
+// (the printer is to answer) sends what is gathered at once, while the port is open.
+TEST_F(NetworkPort, LaterWritesAreGatheredAndAReadSendsThemAtOnce)
+{
+    static std::atomic<int> sends{0};
+    sends = 0;
+    ScopedSysCall s(
+        &SysCalls::send,
+        +[](int fd, const void* b, std::size_t n, int flags) -> ssize_t
+        {
+            ++sends;
+            return RealSysCalls().send(fd, b, n, flags);
+        });
+    Listener printer;
+    CNetworkPort port = PortTo(printer.Port());
+    port.Open();
+    int peer = printer.Accept();
+    ASSERT_GE(peer, 0);
+    std::string data;
+    for (int piece = 0; piece < 40; ++piece)
+    {
+        std::string bytes(piece == 39 ? 100 : 1024, static_cast<char>('a' + piece % 26));
+        DWORD written = 0;
+        port.Write(bytes.data(), static_cast<DWORD>(bytes.size()), written);
+        EXPECT_EQ(written, bytes.size()) << "piece " << piece;
+        data += bytes;
+    }
+    EXPECT_LE(sends.load(), 1 + 40 / 8) << "a system call per piece";
+    char reply[16];
+    DWORD received = 99;
+    EXPECT_EQ(CodeOf([&] { port.Read(reply, sizeof reply, received); }), 10035u);
+    EXPECT_EQ(ReadCount(peer, data.size(), 5000), data) << "held back while the port is open";
+    port.Close();
+    ::close(peer);
+}
+
 TEST_F(NetworkPort, ReadNeverWaits)
 {
     Listener printer;
