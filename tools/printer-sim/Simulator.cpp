@@ -125,7 +125,7 @@ std::vector<std::string> Tokenize(const std::string& line, std::string& error)
 
 std::string ErrorJson(const std::string& error)
 {
-    return JsonObject().Add("ok", false).Add("error", error).Str();
+    return json::Object().Add("ok", false).Add("error", error).Str();
 }
 
 } // namespace
@@ -310,7 +310,7 @@ std::string Simulator::Start(std::ostream& out)
     {
         Device& d = *dp;
         const char* power = d.Cfg().powered ? "on" : "off";
-        JsonObject e = m_log.Begin("device", d.Name());
+        json::Object e = m_log.Begin("device", d.Name());
         e.Add("kind", KindName(d.Cfg().kind)).Add("power", power);
         out << "device\t" << KindName(d.Cfg().kind) << '\t' << d.Name() << '\t';
         if (d.Cfg().kind == Kind::Network)
@@ -1012,10 +1012,10 @@ void Simulator::HandleEvents(Device& d, std::vector<ParseEvent> events)
         {
             d.printer.AddLabelData(e.data);
             bool cut = e.data.size() > MAX_LOGGED_DATA;
-            JsonObject line = m_log.Begin("data", d.Name());
+            json::Object line = m_log.Begin("data", d.Name());
             line.Add("count", static_cast<std::uint64_t>(e.data.size()))
                 .Add("label_bytes", d.printer.Count().labelBytes)
-                .Add("hex", HexBytes(cut ? e.data.substr(0, MAX_LOGGED_DATA) : e.data));
+                .Add("hex", json::HexBytes(cut ? e.data.substr(0, MAX_LOGGED_DATA) : e.data));
             if (cut)
                 line.Add("truncated", true);
             m_log.Write(line);
@@ -1023,8 +1023,8 @@ void Simulator::HandleEvents(Device& d, std::vector<ParseEvent> events)
         }
         const Command& c = e.command;
         std::string reply = d.printer.Apply(c);
-        JsonObject line = m_log.Begin("command", d.Name());
-        line.Add("command", CommandName(c.kind)).Add("hex", HexBytes(c.bytes));
+        json::Object line = m_log.Begin("command", d.Name());
+        line.Add("command", CommandName(c.kind)).Add("hex", json::HexBytes(c.bytes));
         if (c.unit)
             line.Add("unit", std::string(1, c.unit));
         if (c.kind == CommandKind::SetSerial)
@@ -1041,7 +1041,7 @@ void Simulator::SendReply(Device& d, const std::string& reply)
     {
         m_log.Write(m_log.Begin("reply-dropped", d.Name())
                         .Add("reason", reason)
-                        .Add("hex", HexBytes(reply)));
+                        .Add("hex", json::HexBytes(reply)));
     };
     if (!IsBidirectional(d.Cfg().kind))
         return dropped("one-way");
@@ -1070,12 +1070,12 @@ void Simulator::WriteReplyPart(Device& d, const std::string& part, int index, in
     {
         m_log.Write(m_log.Begin("reply-dropped", d.Name())
                         .Add("reason", "closed")
-                        .Add("hex", HexBytes(part)));
+                        .Add("hex", json::HexBytes(part)));
         return;
     }
     ++d.printer.Count().repliesSent;
     m_log.Write(m_log.Begin("reply", d.Name())
-                    .Add("hex", HexBytes(part))
+                    .Add("hex", json::HexBytes(part))
                     .Add("part", index)
                     .Add("parts", parts));
     d.out += part;
@@ -1101,7 +1101,7 @@ void Simulator::OnDiscoveryReadable(int fd, Device* only)
         m_log.Write(m_log.Begin("discovery-request", only ? only->Name() : "")
                         .Add("from", sender)
                         .Add("port", static_cast<int>(ntohs(from.sin_port)))
-                        .Add("hex", HexBytes(bytes))
+                        .Add("hex", json::HexBytes(bytes))
                         .Add("valid", valid));
         if (!valid)
             continue;
@@ -1167,7 +1167,7 @@ void Simulator::AnswerDiscovery(Device& d, const sockaddr_in& to)
     {
         ssize_t n = ::sendto(d.udpFd, record.data(), record.size(), 0,
                              reinterpret_cast<const sockaddr*>(&to), sizeof to);
-        JsonObject line = m_log.Begin("discovery-answer", d.Name());
+        json::Object line = m_log.Begin("discovery-answer", d.Name());
         line.Add("to", Dotted(to.sin_addr))
             .Add("port", static_cast<int>(ntohs(to.sin_port)))
             .Add("length", static_cast<std::uint64_t>(record.size()))
@@ -1248,12 +1248,12 @@ std::string Simulator::HandleControl(const std::string& line)
         return ErrorJson("empty command");
     const std::string& cmd = t[0];
     if (cmd == "ping")
-        return JsonObject().Add("ok", true).Str();
+        return json::Object().Add("ok", true).Str();
     if (cmd == "mark")
     {
         std::string text = t.size() > 1 ? t[1] : "";
         m_log.Write(m_log.Begin("mark").Add("text", text));
-        return JsonObject().Add("ok", true).Str();
+        return json::Object().Add("ok", true).Str();
     }
     if (cmd == "state")
     {
@@ -1262,12 +1262,12 @@ std::string Simulator::HandleControl(const std::string& line)
             Device* d = Find(t[1]);
             if (!d)
                 return ErrorJson("no printer '" + t[1] + "'");
-            return JsonObject().Add("ok", true).AddRaw("printer", StateOf(*d)).Str();
+            return json::Object().Add("ok", true).AddRaw("printer", StateOf(*d)).Str();
         }
         std::string list = "[";
         for (auto& d : m_devices)
             list += (list.size() > 1 ? "," : "") + StateOf(*d);
-        return JsonObject().Add("ok", true).AddRaw("printers", list + "]").Str();
+        return json::Object().Add("ok", true).AddRaw("printers", list + "]").Str();
     }
     if (t.size() < 2)
         return ErrorJson("usage: " + cmd + " NAME ...");
@@ -1304,7 +1304,7 @@ std::string Simulator::HandleControl(const std::string& line)
             c.powered = on;
         }
         m_log.Write(m_log.Begin("power", d->Name()).Add("state", t[2]));
-        return JsonObject().Add("ok", true).AddRaw("printer", StateOf(*d)).Str();
+        return json::Object().Add("ok", true).AddRaw("printer", StateOf(*d)).Str();
     }
     if (cmd == "fault")
     {
@@ -1319,7 +1319,7 @@ std::string Simulator::HandleControl(const std::string& line)
         ArmFaultRuntime(*d);
         m_log.Write(
             m_log.Begin("fault", d->Name()).Add("fault", faultText).Add("faults", f.Describe()));
-        return JsonObject().Add("ok", true).AddRaw("printer", StateOf(*d)).Str();
+        return json::Object().Add("ok", true).AddRaw("printer", StateOf(*d)).Str();
     }
     if (cmd == "set")
     {
@@ -1362,7 +1362,7 @@ std::string Simulator::HandleControl(const std::string& line)
         else
             return ErrorJson("unknown key '" + key + "'");
         m_log.Write(m_log.Begin("set", d->Name()).Add("key", key).Add("value", value));
-        return JsonObject().Add("ok", true).AddRaw("printer", StateOf(*d)).Str();
+        return json::Object().Add("ok", true).AddRaw("printer", StateOf(*d)).Str();
     }
     return ErrorJson("unknown command '" + cmd + "'");
 }
