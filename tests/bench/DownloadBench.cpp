@@ -4,8 +4,9 @@
 //
 //   network  one printer, one file: against socat copying the same file into the same
 //            loopback sink, with its default buffer and with -b 1024, and against a
-//            plain loop that sends the file in 1024-byte pieces as the job does, without
-//            the job around it; throughput and CPU per MiB.
+//            plain loop that makes one send per 1024-byte piece (the job's pieces
+//            without the job, and without the port gathering them); throughput and CPU
+//            per MiB.
 //   fleet    eight printers at throttle limits 1, 2 and 8: against eight socat copies
 //            run as many at a time.
 //   lines    serial, USB and parallel printers of the simulator, its line throttled to
