@@ -15,6 +15,7 @@ target_include_directories(collection_detect_tests PRIVATE ${CMAKE_SOURCE_DIR}/t
 # The discovery thread's tests live beside the thread tests but are registered here.
 set(discovery_dir ${CMAKE_SOURCE_DIR}/tests/threads)
 odomira_add_test(discovery_thread_tests SOURCES ${discovery_dir}/DiscoveryThreadTest.cpp
+                 ${discovery_dir}/SearchDialogTimerTest.cpp
                  LIBS varko_objects RESOURCE_LOCK discovery4201)
 odomira_add_test(discovery_search_tests SOURCES ${discovery_dir}/DiscoverySearchTest.cpp
                  LIBS varko_objects LABEL slow RESOURCE_LOCK discovery4201)
