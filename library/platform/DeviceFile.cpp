@@ -36,6 +36,15 @@ constexpr int kRetrySliceMs = 10;
 struct PollResult : SysResult<int>
 {
     short revents;
+
+    // The errno the wait failed with: poll's own, EBADF when the descriptor is not
+    // open, or 0 when it did not fail.
+    int WaitError() const
+    {
+        if (Failed())
+            return error;
+        return (revents & POLLNVAL) ? EBADF : 0;
+    }
 };
 PollResult pollOne(int fd, short events, const IoDeadline& deadline)
 {
@@ -60,6 +69,14 @@ BOOL fail(int err)
 {
     SetLastErrorFromErrno(err);
     return FALSE;
+}
+
+// A failing transfer still reports the bytes it moved before the failure.
+BOOL failAfter(DWORD* count, DWORD done, int err)
+{
+    if (count)
+        *count = done;
+    return fail(err);
 }
 
 BOOL failWith(DWORD error)
@@ -242,15 +259,7 @@ BOOL ReadFile(HANDLE handle, void* buffer, DWORD count, DWORD* received, void* o
 
     auto* bytes = static_cast<unsigned char*>(buffer);
     DWORD got = 0;
-    // A failing read still hands over what came before the failure.
-    auto failAfterBytes = [&](int err)
-    {
-        if (received)
-            *received = got;
-        return fail(err);
-    };
-    const IoDeadline totalDeadline =
-        total > 0 ? IoDeadline::After(IoClock::now(), total) : IoDeadline();
+    const IoDeadline totalDeadline = IoDeadline::Limit(IoClock::now(), total);
     IoDeadline intervalDeadline; // runs from the last byte, once one has come
     bool hungUp = false;
     while (got < count)
@@ -260,8 +269,7 @@ BOOL ReadFile(HANDLE handle, void* buffer, DWORD count, DWORD* received, void* o
         if (r.value > 0)
         {
             got += static_cast<DWORD>(r.value);
-            if (interval > 0)
-                intervalDeadline = IoDeadline::After(IoClock::now(), interval);
+            intervalDeadline = IoDeadline::Limit(IoClock::now(), interval);
             continue;
         }
         // A terminal in raw mode without VMIN says "nothing yet" with 0; anything else
@@ -269,14 +277,14 @@ BOOL ReadFile(HANDLE handle, void* buffer, DWORD count, DWORD* received, void* o
         if (r.value == 0 && !object->tty)
             break;
         if (r.Failed() && r.error != EAGAIN)
-            return failAfterBytes(r.error);
+            return failAfter(received, got, r.error);
         if (hungUp)
         {
             // Poll said "hang-up" and there is nothing more to read: the device is gone.
             // What came before the hang-up is handed over first; the next call fails.
             if (got > 0)
                 break;
-            return failAfterBytes(EIO);
+            return failAfter(received, got, EIO);
         }
         if (immediate)
             break;
@@ -287,10 +295,8 @@ BOOL ReadFile(HANDLE handle, void* buffer, DWORD count, DWORD* received, void* o
         if (deadline.Passed())
             break;
         const PollResult pr = pollOne(object->fd, POLLIN, deadline);
-        if (pr.Failed())
-            return failAfterBytes(pr.error);
-        if (pr.revents & POLLNVAL)
-            return failAfterBytes(EBADF);
+        if (const int err = pr.WaitError())
+            return failAfter(received, got, err);
         // A hung-up terminal reads as "nothing yet" for ever while poll reports the
         // hang-up (with POLLIN): what is left is read, then the device counts as gone.
         hungUp = pr.revents & (POLLHUP | POLLERR);
@@ -330,10 +336,8 @@ BOOL ReadFileWithin(HANDLE handle, void* buffer, DWORD count, DWORD* received, D
         if (deadline.Passed())
             return TRUE;
         const PollResult pr = pollOne(object->fd, POLLIN, deadline);
-        if (pr.Failed())
-            return fail(pr.error);
-        if (pr.revents & POLLNVAL)
-            return fail(EBADF);
+        if (const int err = pr.WaitError())
+            return fail(err);
         if (pr.revents & (POLLHUP | POLLERR))
         {
             // Nothing to read and never will be; let read report why, else call it gone.
@@ -362,17 +366,10 @@ BOOL WriteFile(HANDLE handle, const void* buffer, DWORD count, DWORD* written, v
 
     auto* bytes = static_cast<const unsigned char*>(buffer);
     DWORD sent = 0;
-    // A failing write still reports what the device took before the failure.
-    auto failAfterBytes = [&](int err)
-    {
-        if (written)
-            *written = sent;
-        return fail(err);
-    };
     const IoClock::time_point start = IoClock::now();
-    const IoDeadline totalDeadline = total > 0 ? IoDeadline::After(start, total) : IoDeadline();
+    const IoDeadline totalDeadline = IoDeadline::Limit(start, total);
     // Runs from the last progress (the start, until a byte is taken).
-    IoDeadline stallDeadline = stall > 0 ? IoDeadline::After(start, stall) : IoDeadline();
+    IoDeadline stallDeadline = IoDeadline::Limit(start, stall);
     bool readyButRefused = false;
     while (sent < count)
     {
@@ -381,13 +378,12 @@ BOOL WriteFile(HANDLE handle, const void* buffer, DWORD count, DWORD* written, v
         if (r.value > 0)
         {
             sent += static_cast<DWORD>(r.value);
-            if (stall > 0)
-                stallDeadline = IoDeadline::After(IoClock::now(), stall);
+            stallDeadline = IoDeadline::Limit(IoClock::now(), stall);
             readyButRefused = false;
             continue;
         }
         if (r.Failed() && r.error != EAGAIN)
-            return failAfterBytes(r.error);
+            return failAfter(written, sent, r.error);
         const IoDeadline deadline = totalDeadline.Earliest(stallDeadline);
         if (deadline.Passed())
             break;
@@ -397,15 +393,13 @@ BOOL WriteFile(HANDLE handle, const void* buffer, DWORD count, DWORD* written, v
             // Try again shortly instead of spinning.
             const int left = deadline.PollTimeoutMs();
             if (!sleepMs(left < 0 ? kRetrySliceMs : std::min(left, kRetrySliceMs)))
-                return failAfterBytes(ECANCELED);
+                return failAfter(written, sent, ECANCELED);
             readyButRefused = false;
             continue;
         }
         const PollResult pr = pollOne(object->fd, POLLOUT, deadline);
-        if (pr.Failed())
-            return failAfterBytes(pr.error);
-        if (pr.revents & POLLNVAL)
-            return failAfterBytes(EBADF);
+        if (const int err = pr.WaitError())
+            return failAfter(written, sent, err);
         if (pr.value > 0)
             readyButRefused = true;
     }
@@ -426,19 +420,17 @@ BOOL FlushFileBuffers(HANDLE handle)
     long long limit = to.WriteTotalTimeoutConstant ? to.WriteTotalTimeoutConstant : 0;
     if (object->writeStallLimitMs && (!limit || object->writeStallLimitMs < limit))
         limit = object->writeStallLimitMs;
-    const IoDeadline deadline = limit ? IoDeadline::After(IoClock::now(), limit) : IoDeadline();
+    const IoDeadline deadline = IoDeadline::Limit(IoClock::now(), limit);
     for (;;)
     {
         if (deadline.Passed())
             return failWith(ERROR_TIMEOUT);
         const PollResult pr = pollOne(object->fd, POLLOUT, deadline);
-        if (pr.Failed())
-            return fail(pr.error);
+        if (const int err = pr.WaitError())
+            return fail(err);
         // poll's own time limit has passed.
         if (pr.value == 0)
             return failWith(ERROR_TIMEOUT);
-        if (pr.revents & POLLNVAL)
-            return fail(EBADF);
         if (pr.revents & (POLLERR | POLLHUP))
             return fail(EIO);
         if (pr.revents & POLLOUT)

@@ -71,6 +71,12 @@ public:
         return At(ms >= room ? IoClock::time_point::max() : from + milliseconds(std::max(ms, 0LL)));
     }
 
+    // ms after from, or no limit when ms is 0 or less: a time-out setting of 0 means none.
+    static IoDeadline Limit(IoClock::time_point from, long long ms)
+    {
+        return ms > 0 ? After(from, ms) : IoDeadline();
+    }
+
     bool IsSet() const { return m_set; }
     bool Passed(IoClock::time_point now = IoClock::now()) const { return m_set && now >= m_when; }
 

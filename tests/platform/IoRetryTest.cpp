@@ -69,6 +69,9 @@ TEST(IoDeadline, PollTimeOutsRoundUpClampAtZeroAndNeverWrap)
     EXPECT_TRUE(IoDeadline::At(now).Passed(now));
     EXPECT_EQ(IoDeadline::At(now - milliseconds(5)).PollTimeoutMs(now), 0);
     EXPECT_EQ(IoDeadline::After(now, -20).PollTimeoutMs(now), 0);
+    // A time-out setting of 0 is no limit at all.
+    EXPECT_FALSE(IoDeadline::Limit(now, 0).IsSet());
+    EXPECT_EQ(IoDeadline::Limit(now, 30).PollTimeoutMs(now), 30);
 
     // A product of two large time-out settings is far away, not in the past.
     const IoDeadline far = IoDeadline::After(now, std::numeric_limits<long long>::max());
