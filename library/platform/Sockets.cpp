@@ -41,7 +41,8 @@ long long unacknowledged(int s)
 // Linux finds a few kilobytes in a full queue now and then (it merges what is queued,
 // it grows the queue with each probe of a closed window), and sending into that room
 // would keep a printer that reads nothing looking alive for ever. Where the queue
-// cannot be measured, room is taken as progress. Returns 0, or the errno to fail with.
+// cannot be measured, room is taken as progress. A connection that has failed or ended
+// is reported at once. Returns 0, or the errno to fail with.
 int waitForPeer(int s, Clock::time_point& lastProgress, int stallLimitMs)
 {
     const long long queuedBefore = unacknowledged(s);
@@ -57,6 +58,15 @@ int waitForPeer(int s, Clock::time_point& lastProgress, int stallLimitMs)
             return pr.error;
         if (pr.value == 0)
             continue;
+        // A reset empties the queue: waiting for it to shrink would wait out the limit.
+        if (p.revents & (POLLERR | POLLHUP | POLLNVAL))
+        {
+            int soError = 0;
+            socklen_t len = sizeof soError;
+            if (Sys().getsockopt(s, SOL_SOCKET, SO_ERROR, &soError, &len) == 0 && soError != 0)
+                return soError;
+            return (p.revents & POLLNVAL) ? EBADF : EPIPE;
+        }
         const long long queued = unacknowledged(s);
         if (queuedBefore < 0 || queued < 0 || queued < queuedBefore)
         {

@@ -14,10 +14,13 @@
 #include <arpa/inet.h>
 #include <atomic>
 #include <csignal>
+#include <linux/sockios.h>
 #include <mutex>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 using namespace porttest;
@@ -387,4 +390,44 @@ TEST_F(NetworkPort, AStalledSendReportsWhatTheStackTookAndTheRestFollowsOnce)
     EXPECT_TRUE(received == data) << "bytes sent twice or lost";
     TcpClose(s);
     ::close(peer);
+}
+
+// A printer that resets the connection while the send waits for room: the send fails at
+// once with the reset, even when the reset came before the queue was first measured.
+TEST_F(NetworkPort, AResetWhileTheSendWaitsEndsItAtOnce)
+{
+    static int peer = -1;
+    static std::atomic<bool> reset{false};
+    peer = -1;
+    reset = false;
+    ScopedSysCall io(
+        &SysCalls::ioctl,
+        +[](int fd, unsigned long request, void* arg) -> int
+        {
+            if (request == SIOCOUTQ && peer >= 0 && !reset.exchange(true))
+            {
+                ResetAndClose(peer);
+                // Until the reset has arrived (a few ms on loopback).
+                for (int i = 0; i < 5000; ++i)
+                {
+                    struct pollfd p = {fd, POLLOUT, 0};
+                    if (::poll(&p, 1, 0) > 0 && (p.revents & POLLHUP))
+                        break;
+                    ::usleep(1000);
+                }
+            }
+            return RealSysCalls().ioctl(fd, request, arg);
+        });
+    Listener printer;
+    SOCKET s = TcpConnect("127.0.0.1", printer.Port());
+    ASSERT_NE(s, INVALID_SOCKET);
+    peer = printer.Accept();
+    ASSERT_GE(peer, 0);
+    std::string data(64 << 20, 'x'); // more than the stack holds: the send must wait
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(TcpSendAll(s, data.data(), static_cast<DWORD>(data.size()), 10000), SOCKET_ERROR);
+    EXPECT_TRUE(reset.load());
+    EXPECT_EQ(WSAGetLastError(), static_cast<DWORD>(WSAECONNRESET));
+    EXPECT_LT(MsSince(start), 5000) << "waited for a queue that a reset had emptied";
+    TcpClose(s);
 }
