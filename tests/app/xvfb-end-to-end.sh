@@ -22,7 +22,14 @@ cleanup() {
     for p in $app_pid $holder_pid $sim_pid; do
         kill -TERM "$p" 2>/dev/null || true
     done
-    sleep 0.3
+    for _ in $(seq 30); do
+        alive=0
+        for p in $app_pid $holder_pid $sim_pid; do
+            kill -0 "$p" 2>/dev/null && alive=1
+        done
+        ((alive)) || break
+        sleep 0.1
+    done
     for p in $app_pid $holder_pid $sim_pid; do
         kill -KILL "$p" 2>/dev/null || true
     done
@@ -81,6 +88,15 @@ wait_window() { # title; sets wid
     done
     return 1
 }
+# The program's visible windows: the main window, and a popup for each open menu.
+windows() { xdotool search --onlyvisible --pid "$app_pid" 2>/dev/null | wc -l; }
+wait_windows() { # count
+    for _ in $(seq 100); do
+        (($(windows) >= $1)) && return 0
+        sleep 0.1
+    done
+    return 1
+}
 wait_for() { # condition command...
     for _ in $(seq 100); do
         "$@" && return 0
@@ -109,10 +125,11 @@ asked_again() { (($(count URS) >= 4)); }
 wait_for asked_again || fail "F5 did not ask the printers again"
 # A refresh rebuilds the rows, so the selection comes after it.
 xdotool key ctrl+a
+base=$(windows)
 xdotool key alt+p
-sleep 0.3
+wait_windows $((base + 1)) || fail "Alt+P did not open the Printer menu"
 xdotool key p
-sleep 0.3
+wait_windows $((base + 2)) || fail "P did not open the Print menu"
 xdotool key o
 has_reports() { [[ $(count URLp) == 2 ]]; }
 wait_for has_reports || fail "Printer > Print > Odometers did not reach both printers"
@@ -124,8 +141,9 @@ xdotool key F1
 manual_opened() { grep -q "manual/index.html" "$work/opened" 2>/dev/null; }
 wait_for manual_opened || fail "F1 did not open the manual: $(cat "$work/opened" 2>/dev/null)"
 
+base=$(windows)
 xdotool key alt+f
-sleep 0.3
+wait_windows $((base + 1)) || fail "Alt+F did not open the File menu"
 xdotool key x 2>/dev/null || true
 wait_for bash -c "! kill -0 $app_pid 2>/dev/null" || fail "File > Exit did not end the program"
 wait "$app_pid" || fail "the program ended with status $?"

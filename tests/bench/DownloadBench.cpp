@@ -32,6 +32,7 @@
 #include "CVarkoPrinter.h"
 #include "CWinThread.h"
 #include "CWnd.h"
+#include "LoopbackSink.h"
 #include "ScriptedPrompt.h"
 #include "SimulatorProcess.h"
 #include "ThreadMessages.h"
@@ -148,141 +149,6 @@ public:
 private:
     int m_tcpPort;
     int m_fd = -1;
-};
-
-// Listeners on 127.0.0.1; a child process accepts on all of them, throws the bytes away
-// and reports every connection that ended: which listener, how many bytes, when.
-// Bounded: the child ends when the parent closes the control pipe.
-class SinkProcess
-{
-public:
-    struct Ended
-    {
-        int listener;
-        long long bytes;
-        double at;
-    };
-
-    explicit SinkProcess(int count)
-    {
-        for (int i = 0; i < count; ++i)
-        {
-            int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-            int one = 1;
-            ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-            sockaddr_in a{};
-            a.sin_family = AF_INET;
-            a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-            if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(fd, 16) != 0)
-            {
-                std::perror("sink");
-                std::exit(2);
-            }
-            socklen_t len = sizeof a;
-            ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-            m_listeners.push_back(fd);
-            m_ports.push_back(ntohs(a.sin_port));
-        }
-        int control[2], results[2];
-        if (::pipe2(control, O_CLOEXEC) != 0 || ::pipe2(results, O_CLOEXEC) != 0)
-            std::exit(2);
-        m_pid = ::fork();
-        if (m_pid == 0)
-        {
-            ::close(control[1]);
-            ::close(results[0]);
-            Serve(control[0], results[1]);
-            _exit(0);
-        }
-        ::close(control[0]);
-        ::close(results[1]);
-        m_control = control[1];
-        m_results = results[0];
-        for (int fd : m_listeners)
-            ::close(fd);
-    }
-    ~SinkProcess()
-    {
-        ::close(m_control);
-        ::close(m_results);
-        int status;
-        ::waitpid(m_pid, &status, 0);
-    }
-    int Port(int i) const { return m_ports[static_cast<std::size_t>(i)]; }
-
-    // The next count connections that end, waiting at most 120 s for each.
-    std::vector<Ended> Collect(int count)
-    {
-        std::vector<Ended> out;
-        while (static_cast<int>(out.size()) < count)
-        {
-            struct pollfd p = {m_results, POLLIN, 0};
-            if (::poll(&p, 1, 120000) <= 0)
-            {
-                std::fprintf(stderr, "sink: a connection never ended\n");
-                std::exit(3);
-            }
-            Ended e{};
-            if (::read(m_results, &e, sizeof e) != static_cast<ssize_t>(sizeof e))
-                std::exit(3);
-            out.push_back(e);
-        }
-        return out;
-    }
-
-private:
-    void Serve(int control, int results)
-    {
-        std::vector<pollfd> fds;
-        std::map<int, Ended> connections;
-        fds.push_back({control, POLLIN, 0});
-        for (int fd : m_listeners)
-            fds.push_back({fd, POLLIN, 0});
-        const std::size_t first = fds.size();
-        std::vector<char> buffer(1 << 20);
-        for (;;)
-        {
-            if (::poll(fds.data(), fds.size(), -1) < 0)
-                continue;
-            if (fds[0].revents)
-                return; // parent closed the pipe
-            std::size_t n = fds.size();
-            for (std::size_t i = first; i < n; ++i)
-            {
-                if (!fds[i].revents)
-                    continue;
-                ssize_t r = ::read(fds[i].fd, buffer.data(), buffer.size());
-                Ended& c = connections[fds[i].fd];
-                if (r > 0)
-                {
-                    c.bytes += r;
-                    continue;
-                }
-                c.at = Now();
-                if (::write(results, &c, sizeof c) != static_cast<ssize_t>(sizeof c))
-                    return;
-                connections.erase(fds[i].fd);
-                ::close(fds[i].fd);
-                fds[i].fd = -1;
-            }
-            for (std::size_t i = 1; i < first; ++i)
-                if (fds[i].revents & POLLIN)
-                {
-                    int c = ::accept4(fds[i].fd, nullptr, nullptr, SOCK_CLOEXEC);
-                    if (c < 0)
-                        continue;
-                    fds.push_back({c, POLLIN, 0});
-                    connections[c] = Ended{static_cast<int>(i - 1), 0, 0};
-                }
-            std::erase_if(fds, [](const pollfd& p) { return p.fd < 0; });
-        }
-    }
-
-    std::vector<int> m_listeners;
-    std::vector<int> m_ports;
-    int m_control = -1;
-    int m_results = -1;
-    pid_t m_pid = -1;
 };
 
 // Printable bytes with neither a line feed nor a tilde, so the simulator takes all of it

@@ -179,6 +179,24 @@ void PrintWindow(const std::pair<WindowFigures, WindowFigures>& w, double refere
                 static_cast<long long>(w.second.longestGapMs));
 }
 
+// The whole fleet asked one printer after the other, then by the fleet-query engine.
+struct FleetTimes
+{
+    double sequential;
+    double engine;
+};
+
+FleetTimes AskFleet(const std::vector<CVarkoPrinterData*>& printers)
+{
+    auto t = Clock::now();
+    for (CVarkoPrinterData* p : printers)
+        CFleetQuery::Ask(*p, eUnitsInches);
+    const double sequential = SecondsSince(t);
+    t = Clock::now();
+    CFleetQuery::AskAll(printers, eUnitsInches);
+    return {sequential, SecondsSince(t)};
+}
+
 std::string Save(CVarkoPrinters& c, const std::string& dir, const char* name)
 {
     const std::string path = dir + "/" + name;
@@ -217,13 +235,7 @@ int main(int argc, char** argv)
         const auto printers = List(mixed);
         std::printf("40 serial/USB printers, 5 silent\n");
         const double slowest = SlowestSingle({printers[0]}); // a silent serial printer
-        auto t = Clock::now();
-        for (CVarkoPrinterData* p : printers)
-            CFleetQuery::Ask(*p, eUnitsInches);
-        const double sequential = SecondsSince(t);
-        t = Clock::now();
-        CFleetQuery::AskAll(printers, eUnitsInches);
-        const double engine = SecondsSince(t);
+        const auto [sequential, engine] = AskFleet(printers);
         std::printf("  %-34s %8.2f s\n", "slowest single printer (reference)", slowest);
         std::printf("  %-34s %8.2f s   %5.2f x reference\n", "one after the other", sequential,
                     sequential / slowest);
@@ -243,13 +255,7 @@ int main(int argc, char** argv)
         const auto printers = List(large);
         std::printf("\n1,000 network printers and 100 serial ones\n");
         const double slowest = SlowestSingle(printers);
-        auto t = Clock::now();
-        for (CVarkoPrinterData* p : printers)
-            CFleetQuery::Ask(*p, eUnitsInches);
-        const double sequential = SecondsSince(t);
-        t = Clock::now();
-        CFleetQuery::AskAll(printers, eUnitsInches);
-        const double engine = SecondsSince(t);
+        const auto [sequential, engine] = AskFleet(printers);
         std::printf("  %-34s %8.3f s\n", "slowest single printer (reference)", slowest);
         std::printf("  %-34s %8.3f s\n", "one after the other", sequential);
         std::printf("  %-34s %8.3f s   = reference + %.3f s   (target <= + 2 s)\n",

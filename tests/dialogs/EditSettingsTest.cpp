@@ -18,26 +18,6 @@
 
 namespace
 {
-QWidget* W(IModalDialog& d)
-{
-    return dynamic_cast<QWidget*>(&d);
-}
-
-void Type(QWidget* dlg, const char* edit, const char* text)
-{
-    auto* e = Control<QLineEdit>(dlg, edit);
-    e->selectAll();
-    e->insert(QString::fromUtf8(text));
-}
-
-void Choose(QWidget* dlg, const char* list, const char* text)
-{
-    auto* c = Control<QComboBox>(dlg, list);
-    int i = c->findText(QString::fromLatin1(text));
-    ASSERT_GE(i, 0) << text;
-    c->setCurrentIndex(i);
-}
-
 std::array<int, 5> Settings(const CPortBase* port)
 {
     std::array<int, 5> s{};

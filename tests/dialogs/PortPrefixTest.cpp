@@ -18,14 +18,6 @@
 
 static const bool s_env = RegisterDialogTestEnvironment({"COM10", "COM11"});
 
-namespace
-{
-QWidget* W(IModalDialog& d)
-{
-    return dynamic_cast<QWidget*>(&d);
-}
-} // namespace
-
 TEST(PortPrefixTest, APortThatHasGoneSelectsTheFirstNameItBegins)
 {
     CScriptedModalRunner runner;

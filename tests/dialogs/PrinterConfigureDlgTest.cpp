@@ -22,37 +22,9 @@ static const bool s_env = RegisterDialogTestEnvironment({"COM1", "COM3", "COM10"
 
 namespace
 {
-QWidget* W(IModalDialog& d)
-{
-    return dynamic_cast<QWidget*>(&d);
-}
 CPrinterConfigureDlg& Dlg(IModalDialog& d)
 {
     return dynamic_cast<CPrinterConfigureDlg&>(d);
-}
-
-QStringList Texts(const QComboBox* list)
-{
-    QStringList t;
-    for (int i = 0; i < list->count(); ++i)
-        t << list->itemText(i);
-    return t;
-}
-
-// The user picks an entry by its text, as a person would.
-void Choose(QWidget* dlg, const char* list, const char* text)
-{
-    auto* c = Control<QComboBox>(dlg, list);
-    int i = c->findText(QString::fromLatin1(text));
-    ASSERT_GE(i, 0) << text;
-    c->setCurrentIndex(i);
-}
-
-void Type(QWidget* dlg, const char* edit, const QString& text)
-{
-    auto* e = Control<QLineEdit>(dlg, edit);
-    e->selectAll();
-    e->insert(text);
 }
 
 QString Address(QWidget* dlg)

@@ -34,19 +34,6 @@ std::array<int, 5> Settings(const CSerialPort& port)
     return s;
 }
 
-QWidget* W(IModalDialog& d)
-{
-    return dynamic_cast<QWidget*>(&d);
-}
-
-QStringList Texts(const QComboBox* list)
-{
-    QStringList t;
-    for (int i = 0; i < list->count(); ++i)
-        t << list->itemText(i);
-    return t;
-}
-
 struct Shown
 {
     QString bps, data, parity, stop, flow;

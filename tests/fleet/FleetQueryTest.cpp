@@ -5,6 +5,7 @@
 #include "CSerialPort.h"
 #include "CVarkoPrinter.h"
 #include "LibraryStrings.h"
+#include "PollUntil.h"
 #include "ScriptedPort.h"
 
 #include <gtest/gtest.h>
@@ -139,8 +140,7 @@ TEST(FleetQuery, ACancelAsksNobodyFurtherAndTheFillEnds)
     CFleetQuery query(2);
     std::atomic<int> notified{0};
     query.Start(fleet.List(), eUnitsInches, [&] { ++notified; });
-    while (query.Answered() == 0)
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    ASSERT_TRUE(PollUntil([&] { return query.Answered() != 0; }));
     query.Cancel();
     query.Wait();
     EXPECT_FALSE(query.IsBusy());

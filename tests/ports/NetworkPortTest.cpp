@@ -2,9 +2,11 @@
 // interface (never anything else).
 #include "CNetworkPort.h"
 #include "LoopbackListener.h"
+#include "PollUntil.h"
 #include "PortTestSupport.h"
 #include "Sockets.h"
 #include "SysCalls.h"
+#include "TcpStates.h"
 
 #include <gtest/gtest.h>
 
@@ -169,12 +171,12 @@ TEST_F(NetworkPort, ReadNeverWaits)
     EXPECT_LT(MsSince(start), 100);
 
     ::send(peer, "ready", 5, 0);
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_TRUE(PollUntil([&] { return UnacknowledgedBytes(peer) == 0; }));
     port.Read(buf, sizeof buf, got);
     EXPECT_EQ(std::string(buf, got), "ready");
 
     ::shutdown(peer, SHUT_WR);
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_TRUE(PollUntil([&] { return EndAcknowledged(peer); }));
     got = 5;
     EXPECT_EQ(CodeOf([&] { port.Read(buf, sizeof buf, got); }), 0u);
     EXPECT_EQ(got, 0u); // the printer closed its side
@@ -192,7 +194,8 @@ TEST_F(NetworkPort, CloseDiscardsWhatThePrinterSentWithoutAnError)
     ::send(peer, chatter.data(), chatter.size(), 0);
     DWORD written = 0;
     port.Write("~JR", 3, written);
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    // The chatter is waiting, unread, at the port when it closes.
+    EXPECT_TRUE(PollUntil([&] { return UnacknowledgedBytes(peer) == 0; }));
     port.Close();
     EXPECT_FALSE(port.IsOpen());
     bool sawEnd = false;
@@ -239,7 +242,7 @@ TEST_F(NetworkPort, ADroppedConnectionIsMadeAgainAndTheBytesSentOnce)
     int first = printer.Accept();
     ASSERT_GE(first, 0);
     ::close(first); // the printer drops the connection before any data
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_TRUE(PollUntil([&] { return AnyTcpStateTo(printer.Port(), kTcpCloseWait); }));
 
     const std::string data = "\nURS\n";
     DWORD written = 0;
@@ -262,7 +265,7 @@ TEST_F(NetworkPort, AResetMidWriteGivesAnErrorNumberAndNoSignal)
     ASSERT_GE(peer, 0);
     ResetAndClose(peer);
     printer.Stop(); // and it does not take a new connection either
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_TRUE(PollUntil([&] { return !AnyTcpStateTo(printer.Port(), kTcpEstablished); }));
 
     std::string big(1 << 20, 'x');
     DWORD written = 99;

@@ -5,8 +5,10 @@
 #include "CParallelPort.h"
 #include "CSerialPort.h"
 #include "CUSBPort.h"
+#include "PollUntil.h"
 #include "PortTestSupport.h"
 #include "SimulatorProcess.h"
+#include "TcpStates.h"
 
 #include <gtest/gtest.h>
 
@@ -126,7 +128,7 @@ TEST(PortSim, NetworkPrinterThatDropsTheConnectionGetsTheBytesOnceMore)
     // The printer has dropped the first connection by the time the data goes out.
     ASSERT_TRUE(sim.WaitForLog(
         [](const SimLogEntry& e) { return e.event == "drop" && e.printer == "N1"; }, 3000));
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_TRUE(PollUntil([&] { return AnyTcpStateTo(9100, kTcpCloseWait, address); }));
     std::string label(2000, 'D');
     DWORD written = 0;
     port.Write(label.data(), static_cast<DWORD>(label.size()), written);

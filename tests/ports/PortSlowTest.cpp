@@ -83,6 +83,8 @@ TEST(PortSlow, XoffFromThePrinterHoldsSerialOutputUntilXon)
     port.SetSettings(9600, 8, 0, 0, 1);
     port.Open();
     pty.Send("\x13");
+    // The terminal layer takes the XOFF in on a kernel work queue and shows no sign of
+    // it: a pause instead.
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     DWORD written = 99;
     auto start = std::chrono::steady_clock::now();

@@ -29,26 +29,6 @@ static const bool s_env = RegisterDialogTestEnvironment({"COM1", "COM3"});
 
 namespace
 {
-QWidget* W(IModalDialog& d)
-{
-    return dynamic_cast<QWidget*>(&d);
-}
-
-void Type(QWidget* dlg, const char* edit, const char* text)
-{
-    auto* e = Control<QLineEdit>(dlg, edit);
-    e->selectAll();
-    e->insert(QString::fromLatin1(text));
-}
-
-void Choose(QWidget* dlg, const char* list, const char* text)
-{
-    auto* c = Control<QComboBox>(dlg, list);
-    int i = c->findText(QString::fromLatin1(text));
-    ASSERT_GE(i, 0) << text;
-    c->setCurrentIndex(i);
-}
-
 // One dialog's script: enter a network printer with this name and address, press OK.
 CScriptedModalRunner::Step Network(const char* name, BYTE last)
 {

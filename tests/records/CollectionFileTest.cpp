@@ -5,11 +5,13 @@
 #include "CNetworkPort.h"
 #include "CParallelPort.h"
 #include "CSerialPort.h"
+#include "CThrottleThread.h"
 #include "CUSBPort.h"
 #include "CVarkoPrinter.h"
 #include "CVarkoPrinterException.h"
 #include "CVarkoPrinters.h"
 #include "LibraryStrings.h"
+#include "PollUntil.h"
 #include "ScriptedPort.h"
 #include "ScriptedPrompt.h"
 #include "StringTable.h"
@@ -482,9 +484,7 @@ TEST_F(CollectionBatch, DownloadServesOnlyPrintersWithAFileAndClearsItAfterwards
         EXPECT_TRUE(p->Calls().empty());
 
     m_c.DownloadToPrinters(nullptr); // the whole collection; only C has a file
-    auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (m_c.FindPrinter("C")->DownloadFile() != "" && std::chrono::steady_clock::now() < until)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    PollUntil([&] { return m_c.FindPrinter("C")->DownloadFile() == ""; });
     EXPECT_EQ(m_ports[2]->Written(), content);
     EXPECT_EQ(m_c.FindPrinter("C")->DownloadFile(), "") << "a finished download clears the file";
     EXPECT_TRUE(m_ports[0]->Calls().empty());
@@ -498,7 +498,11 @@ TEST_F(CollectionBatch, ALimitOfZeroStartsNoDownload)
     std::ofstream(path) << "LABEL";
     m_c.SetDownloadFile(m_c.FindPrinter("A"), path.c_str());
     m_c.DownloadToPrinters(nullptr);
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    // A job the throttle files as waiting is one it has decided not to start.
+    CThrottleThread* throttle = CThrottleThread::ProcessThrottle();
+    ASSERT_NE(throttle, nullptr);
+    EXPECT_TRUE(PollUntil([&] { return throttle->PendingCount() == 1; }));
+    EXPECT_EQ(throttle->ActiveCount(), 0u);
     EXPECT_EQ(m_ports[0]->Written(), "");
     EXPECT_EQ(m_c.FindPrinter("A")->DownloadFile(), path.c_str());
     m_c.CancelDownload();

@@ -186,7 +186,7 @@ KillFigures KillRepeatedly(int kills, long long maxDelayUs, const std::function<
         if (::poll(&p, 1, 60000) != 1 || ::read(started[0], &go, 1) != 1)
             ADD_FAILURE() << "the saving process did not start";
         ::close(started[0]);
-        ::usleep(static_cast<useconds_t>(delay(random)));
+        ::usleep(static_cast<useconds_t>(delay(random))); // a kill at a random moment
         ::kill(child, SIGKILL);
         int status = 0;
         ::waitpid(child, &status, 0);
@@ -280,6 +280,58 @@ int InPrivateMount(const std::string& dir, int sizeKb, const std::function<int()
             std::fprintf(stderr, "child: %s:%d: %s\n", __FILE__, __LINE__, #cond);                 \
             return 1;                                                                              \
         }                                                                                          \
+    } while (0)
+
+// The start of a child in a private mount: the old fleet file at dir/fleet.vps, and a
+// settings store under dir holding one value, with its value file as it was then.
+struct FilesInMount
+{
+    std::string path;
+    std::string values;
+    Bytes valuesBefore;
+    HKEY key = nullptr;
+};
+
+int PrepareInMount(const std::string& dir, const Bytes& old, FilesInMount& f)
+{
+    f.path = dir + "/fleet.vps";
+    Spill(f.path, old);
+    ::setenv("VARKO_SETTINGS_ROOT", dir.c_str(), 1);
+    CHILD_REQUIRE(RegCreateKeyExA(HKEY_CURRENT_USER, kKey, 0, "", 0, KEY_ALL_ACCESS, nullptr,
+                                  &f.key, nullptr) == 0);
+    DWORD v = 7;
+    CHILD_REQUIRE(RegSetValueExA(f.key, "Kept", 0, REG_DWORD, reinterpret_cast<BYTE*>(&v), 4) == 0);
+    f.values = dir + "/user/Varko Technologies Corporation/Odomira/Saves/.values";
+    f.valuesBefore = Slurp(f.values);
+    return 0;
+}
+
+// Runs body in a child inside a private mount of sizeKb over dir, with the files of
+// PrepareInMount; whatever body did, the settings store's value file must be unchanged.
+int InPrivateMountWithFiles(const std::string& dir, int sizeKb, const Bytes& old,
+                            const std::function<int(FilesInMount&)>& body)
+{
+    return InPrivateMount(dir, sizeKb,
+                          [&]
+                          {
+                              FilesInMount f;
+                              if (int failed = PrepareInMount(dir, old, f))
+                                  return failed;
+                              if (int failed = body(f))
+                                  return failed;
+                              CHILD_REQUIRE(Slurp(f.values) == f.valuesBefore);
+                              RegCloseKey(f.key);
+                              return 0;
+                          });
+}
+
+// The end of a test whose checks ran in such a child.
+#define EXPECT_CHILD_PASSED(code)                                                                  \
+    do                                                                                             \
+    {                                                                                              \
+        if ((code) == 77)                                                                          \
+            GTEST_SKIP() << "no private mount namespace with a memory file system here";           \
+        EXPECT_EQ((code), 0) << "see the child's messages above";                                  \
     } while (0)
 
 // The message of a failed save, or "" when it did not fail with a file error.
@@ -473,44 +525,28 @@ TEST_F(SaveSafety, AFullDiskFailsClearlyAndKeepsTheOldFiles)
     const Bytes few = FleetFile(3);
     Spill(root + "/few.vps", few);
 
-    int code = InPrivateMount(
-        dir, 256,
-        [&]
+    int code = InPrivateMountWithFiles(
+        dir, 256, few,
+        [&](FilesInMount& f)
         {
-            const std::string path = dir + "/fleet.vps";
-            Spill(path, few);
-            ::setenv("VARKO_SETTINGS_ROOT", dir.c_str(), 1);
-            HKEY key = nullptr;
-            CHILD_REQUIRE(RegCreateKeyExA(HKEY_CURRENT_USER, kKey, 0, "", 0, KEY_ALL_ACCESS,
-                                          nullptr, &key, nullptr) == 0);
-            DWORD v = 7;
-            CHILD_REQUIRE(
-                RegSetValueExA(key, "Kept", 0, REG_DWORD, reinterpret_cast<BYTE*>(&v), 4) == 0);
-            const std::string values = dir + "/user/Varko Technologies Corporation/Odomira/"
-                                             "Saves/.values";
-            const Bytes valuesBefore = Slurp(values);
             FillUp(dir);
 
             CFileException::Cause cause = CFileException::none;
-            std::string message = SaveFailure(fleet, path, cause);
+            std::string message = SaveFailure(fleet, f.path, cause);
             std::fprintf(stderr, "full disk, settings file: %s\n", message.c_str());
             CHILD_REQUIRE(cause == CFileException::diskFull);
             CHILD_REQUIRE(message.find("not enough space") != std::string::npos);
-            CHILD_REQUIRE(Slurp(path) == few);
+            CHILD_REQUIRE(Slurp(f.path) == few);
             CHILD_REQUIRE(SweepLeftovers(dir, "fleet.vps") == 0);
 
             std::vector<BYTE> large(64 * 1024, 0x5A);
-            LONG r = RegSetValueExA(key, "Large", 0, REG_BINARY, large.data(),
+            LONG r = RegSetValueExA(f.key, "Large", 0, REG_BINARY, large.data(),
                                     static_cast<DWORD>(large.size()));
             std::fprintf(stderr, "full disk, settings store: %ld\n", static_cast<long>(r));
             CHILD_REQUIRE(r == ERROR_DISK_FULL);
-            CHILD_REQUIRE(Slurp(values) == valuesBefore);
-            RegCloseKey(key);
             return 0;
         });
-    if (code == 77)
-        GTEST_SKIP() << "no private mount namespace with a memory file system here";
-    EXPECT_EQ(code, 0) << "see the child's messages above";
+    EXPECT_CHILD_PASSED(code);
 }
 
 TEST_F(SaveSafety, AReadOnlyFileSystemFailsClearlyAndKeepsTheOldFiles)
@@ -523,42 +559,26 @@ TEST_F(SaveSafety, AReadOnlyFileSystemFailsClearlyAndKeepsTheOldFiles)
     fleet.LoadFromFile(CString(root + "/few.vps"), nullptr);
     const Bytes old = FleetFile(3);
 
-    int code = InPrivateMount(
-        dir, 1024,
-        [&]
+    int code = InPrivateMountWithFiles(
+        dir, 1024, old,
+        [&](FilesInMount& f)
         {
-            const std::string path = dir + "/fleet.vps";
-            Spill(path, old);
-            ::setenv("VARKO_SETTINGS_ROOT", dir.c_str(), 1);
-            HKEY key = nullptr;
-            CHILD_REQUIRE(RegCreateKeyExA(HKEY_CURRENT_USER, kKey, 0, "", 0, KEY_ALL_ACCESS,
-                                          nullptr, &key, nullptr) == 0);
-            DWORD v = 7;
-            CHILD_REQUIRE(
-                RegSetValueExA(key, "Kept", 0, REG_DWORD, reinterpret_cast<BYTE*>(&v), 4) == 0);
-            const std::string values =
-                dir + "/user/Varko Technologies Corporation/Odomira/Saves/.values";
-            const Bytes valuesBefore = Slurp(values);
             CHILD_REQUIRE(::mount("odomira-test", dir.c_str(), "tmpfs", MS_REMOUNT | MS_RDONLY,
                                   nullptr) == 0);
 
             CFileException::Cause cause = CFileException::none;
-            std::string message = SaveFailure(fleet, path, cause);
+            std::string message = SaveFailure(fleet, f.path, cause);
             std::fprintf(stderr, "read-only file system, settings file: %s\n", message.c_str());
             CHILD_REQUIRE(cause == CFileException::accessDenied);
             CHILD_REQUIRE(message.find("denied") != std::string::npos);
-            CHILD_REQUIRE(Slurp(path) == old);
+            CHILD_REQUIRE(Slurp(f.path) == old);
 
-            v = 8;
-            LONG r = RegSetValueExA(key, "Kept", 0, REG_DWORD, reinterpret_cast<BYTE*>(&v), 4);
+            DWORD v = 8;
+            LONG r = RegSetValueExA(f.key, "Kept", 0, REG_DWORD, reinterpret_cast<BYTE*>(&v), 4);
             CHILD_REQUIRE(r == static_cast<LONG>(ERROR_ACCESS_DENIED));
-            CHILD_REQUIRE(Slurp(values) == valuesBefore);
-            RegCloseKey(key);
             return 0;
         });
-    if (code == 77)
-        GTEST_SKIP() << "no private mount namespace with a memory file system here";
-    EXPECT_EQ(code, 0) << "see the child's messages above";
+    EXPECT_CHILD_PASSED(code);
 }
 
 TEST_F(SaveSafety, AFolderTheUserMayNotWriteFailsClearlyAndKeepsTheOldFile)

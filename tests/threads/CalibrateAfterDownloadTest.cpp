@@ -20,20 +20,29 @@ struct CalibrateRun
     std::vector<LPARAM> ends;
 };
 
-CalibrateRun RunJob(bool calibrate, bool fileExists, std::chrono::milliseconds settle)
+// A printer on a scripted port, with its window and a scratch folder for its files.
+struct ScriptedPrinter
 {
+    explicit ScriptedPrinter(bool calibrate)
+    {
+        printer.SetPort(port);
+        printer.m_bCalibrate = calibrate;
+    }
     ScratchDir dir;
     RecordingWindow window;
     ScriptedPrompt prompt;
-    CVarkoPrinter printer(&window);
-    auto* port = new ScriptedPort;
-    printer.SetPort(port);
-    printer.m_bCalibrate = calibrate;
-    printer.DownloadFile(fileExists ? dir.MakeFile("l.lbl", 10).c_str() : dir.Path("gone").c_str());
-    printer.StartThread();
+    CVarkoPrinter printer{&window};
+    ScriptedPort* port = new ScriptedPort; // the printer's
+};
+
+CalibrateRun RunJob(bool calibrate, bool fileExists, std::chrono::milliseconds settle)
+{
+    ScriptedPrinter p(calibrate);
+    auto& [dir, window, prompt, printer, port] = p;
     ThreadInbox inbox;
     InboxThread* dispatcher = InboxThread::Start(inbox);
-    PostThreadMessage(printer.GetThread()->m_nThreadID, WM_JOB_START, dispatcher->m_nThreadID, 0);
+    StartDownloadJob(printer, port, fileExists ? dir.MakeFile("l.lbl", 10) : dir.Path("gone"),
+                     dispatcher->m_nThreadID);
     CalibrateRun run;
     EXPECT_TRUE(window.WaitFor(WM_DOWNLOAD_END, 1));
     auto ended = std::chrono::steady_clock::now();
@@ -73,16 +82,9 @@ TEST(CalibrateAfterDownload, NoCalibrationWhenTheFlagIsOffOrTheDownloadFailed)
 // that wants it done waits for the job first.
 TEST(CalibrateAfterDownload, WaitingForTheJobLetsTheCalibrationHappenBeforeTheStop)
 {
-    ScratchDir dir;
-    RecordingWindow window;
-    ScriptedPrompt prompt;
-    CVarkoPrinter printer(&window);
-    auto* port = new ScriptedPort;
-    printer.SetPort(port);
-    printer.m_bCalibrate = true;
-    printer.DownloadFile(dir.MakeFile("l.lbl", 10).c_str());
-    printer.StartThread();
-    PostThreadMessage(printer.GetThread()->m_nThreadID, WM_JOB_START, 0, 0);
+    ScriptedPrinter p(true);
+    auto& [dir, window, prompt, printer, port] = p;
+    StartDownloadJob(printer, port, dir.MakeFile("l.lbl", 10));
     ASSERT_TRUE(window.WaitFor(WM_DOWNLOAD_END, 1));
     EXPECT_FALSE(printer.WaitForJob(0)) << "the printer is settling";
     EXPECT_TRUE(printer.WaitForJob(8000));

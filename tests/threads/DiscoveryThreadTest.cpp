@@ -6,6 +6,7 @@
 #include "CVarkoPrinters.h"
 #include "DiscoveryFakePrinters.h"
 #include "LibraryStrings.h"
+#include "PollUntil.h"
 #include "ScriptedPrompt.h"
 #include "StringTable.h"
 
@@ -35,9 +36,7 @@ public:
         std::thread user(
             [&]
             {
-                auto until = steady_clock::now() + seconds(5);
-                while (!done && steady_clock::now() < until && m_dlg->GetResponseCount() < m_after)
-                    std::this_thread::sleep_for(milliseconds(10));
+                PollUntil([&] { return done || m_dlg->GetResponseCount() >= m_after; });
                 RequestCancel();
             });
         int r = CConsoleSearchHost::RunModal(dlg);
@@ -105,9 +104,11 @@ TEST_F(DiscoveryThread, CancelAfterAnswersEndsAtOnceAndLateAnswersAreDropped)
     ASSERT_EQ(dlg.GetResponseCount(), 1);
 
     // The search is over: an answer now must not change the list being read.
-    std::this_thread::sleep_for(milliseconds(100));
+    PollUntil([] { return CDetectPrintersThread::CurrentSearchThreadId() == 0u; });
     EXPECT_EQ(CDetectPrintersThread::CurrentSearchThreadId(), 0u);
     Fake::SendUnasked("127.0.0.42", Fake::Record("127.0.0.42", "Late"));
+    // Nothing can tell that an answer was rightly ignored: the pause is the time a
+    // receiver that wrongly still listened would need to take it in.
     std::this_thread::sleep_for(milliseconds(300));
     EXPECT_EQ(dlg.GetResponseCount(), 1);
 }

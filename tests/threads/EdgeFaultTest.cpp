@@ -142,6 +142,7 @@ void VanishesMidReply(EdgeFault& t, CVarkoPrinters& c, CVarkoPrinterData* p, Pty
                           [&]
                           {
                               pty.Send("Head usage = 12,3");
+                              // Unplugged in the middle of the answer.
                               std::this_thread::sleep_for(milliseconds(30));
                               pty.CloseMaster(); // unplugged
                               pty.CloseKeeper();
@@ -349,7 +350,7 @@ private:
                 m_burstMs =
                     std::max(m_burstMs.load(),
                              duration<double, std::milli>(steady_clock::now() - t0).count());
-                std::this_thread::sleep_for(m_gap);
+                std::this_thread::sleep_for(m_gap); // the flood comes in bursts
             }
             return;
         }

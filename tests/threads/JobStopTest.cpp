@@ -84,10 +84,7 @@ protected:
     void StartJob(CPortBase* port, const std::string& file)
     {
         printer = std::make_unique<CVarkoPrinter>(&window);
-        printer->SetPort(port);
-        printer->DownloadFile(file.c_str());
-        printer->StartThread();
-        ASSERT_TRUE(PostThreadMessage(printer->GetThread()->m_nThreadID, WM_JOB_START, 0, 0));
+        ASSERT_TRUE(StartDownloadJob(*printer, port, file));
     }
     // Stops the printer and tells how long the stop took.
     std::chrono::steady_clock::duration Stop()
@@ -170,11 +167,8 @@ TEST_F(JobStop, TheSettlingTimeBeforeCalibratingEndsAtOnce)
 {
     auto* port = new ScriptedPort;
     printer = std::make_unique<CVarkoPrinter>(&window);
-    printer->SetPort(port);
     printer->m_bCalibrate = true;
-    printer->DownloadFile(dir.MakeFile("label.prn", 100).c_str());
-    printer->StartThread();
-    PostThreadMessage(printer->GetThread()->m_nThreadID, WM_JOB_START, 0, 0);
+    StartDownloadJob(*printer, port, dir.MakeFile("label.prn", 100));
     ASSERT_TRUE(window.WaitFor(WM_DOWNLOAD_END, 1));
     EXPECT_EQ(window.LParams(WM_DOWNLOAD_END), (std::vector<LPARAM>{eDownloadSucceeded}));
     // The job now waits 5 s for the printer to settle before calibrating.

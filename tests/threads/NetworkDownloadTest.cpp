@@ -4,19 +4,20 @@
 #include "CNetworkPort.h"
 #include "CPrinterThread.h"
 #include "CVarkoPrinter.h"
-#include "LoopbackListener.h"
+#include "LoopbackSink.h"
+#include "PollUntil.h"
 #include "RecordingWindow.h"
 #include "ScriptedPrompt.h"
+#include "TcpStates.h"
 #include "ThreadTestSupport.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <cstring>
-#include <fstream>
+#include <fcntl.h>
 #include <functional>
 #include <memory>
-#include <sstream>
 #include <thread>
 
 using namespace std::chrono_literals;
@@ -60,22 +61,36 @@ private:
     std::function<void(std::size_t)> m_before;
 };
 
-// A printer that takes one connection after the other on a thread of its own and
-// compares every byte with the file as it arrives. It can drop its first connections
-// the moment it has accepted them.
+// A printer that takes connections on a thread of its own and compares every byte with
+// the file as it arrives. It can drop its first connections the moment it has accepted
+// them.
 class CheckingPrinter
 {
 public:
     CheckingPrinter(const std::string& expected, int drops = 0)
-        : m_expected(expected), m_drops(drops), m_thread([this] { Serve(); })
+        : m_expected(expected), m_drops(drops)
     {
+        int stop[2];
+        if (::pipe2(stop, O_CLOEXEC) != 0)
+            std::abort();
+        m_stop = stop[1];
+        m_thread = std::thread(
+            [this, in = stop[0]]
+            {
+                LoopbackSink::Handlers h;
+                h.accepted = [this](int) { return Accepted(); };
+                h.received = [this](const char* data, std::size_t size) { Received(data, size); };
+                h.ended = [this](const LoopbackSink::Ended&) { Ended(); };
+                m_sink.Serve(in, h);
+                ::close(in);
+            });
     }
     ~CheckingPrinter()
     {
-        m_stop = true;
+        ::close(m_stop);
         m_thread.join();
     }
-    DWORD Port() const { return m_listener.Port(); }
+    DWORD Port() const { return static_cast<DWORD>(m_sink.Port()); }
 
     // True once a connection has ended with the printer's data (not a dropped one).
     bool WaitForEnd(std::chrono::milliseconds limit = 30s)
@@ -105,55 +120,36 @@ public:
     }
 
 private:
-    void Serve()
+    bool Accepted()
     {
-        std::vector<char> buffer(1 << 16);
-        while (!m_stop)
         {
-            int fd = m_listener.Accept(100);
-            if (fd < 0)
-                continue;
-            std::unique_lock g(m_lock);
+            std::lock_guard g(m_lock);
             ++m_connections;
-            if (m_drops > 0)
-            {
-                ::close(fd);
-                m_dropsDone = --m_drops == 0;
-                g.unlock();
-                m_changed.notify_all();
-                continue;
-            }
-            g.unlock();
-            for (;;)
-            {
-                struct pollfd p = {fd, POLLIN, 0};
-                if (::poll(&p, 1, 100) == 0)
-                {
-                    if (m_stop)
-                        break;
-                    continue;
-                }
-                ssize_t n = ::recv(fd, buffer.data(), buffer.size(), 0);
-                g.lock();
-                if (n <= 0)
-                {
-                    m_ended = true;
-                    g.unlock();
-                    m_changed.notify_all();
-                    break;
-                }
-                const std::size_t got = static_cast<std::size_t>(n);
-                if (m_received + got > m_expected.size() ||
-                    std::memcmp(m_expected.data() + m_received, buffer.data(), got) != 0)
-                    m_matches = false;
-                m_received += got;
-                g.unlock();
-            }
-            ::close(fd);
+            if (m_drops == 0)
+                return true;
+            m_dropsDone = --m_drops == 0;
         }
+        m_changed.notify_all();
+        return false;
+    }
+    void Received(const char* data, std::size_t got)
+    {
+        std::lock_guard g(m_lock);
+        if (m_received + got > m_expected.size() ||
+            std::memcmp(m_expected.data() + m_received, data, got) != 0)
+            m_matches = false;
+        m_received += got;
+    }
+    void Ended()
+    {
+        {
+            std::lock_guard g(m_lock);
+            m_ended = true;
+        }
+        m_changed.notify_all();
     }
 
-    LoopbackListener m_listener;
+    LoopbackSink m_sink;
     const std::string& m_expected;
     mutable std::mutex m_lock;
     std::condition_variable m_changed;
@@ -163,7 +159,7 @@ private:
     bool m_matches = true;
     std::size_t m_received = 0;
     int m_connections = 0;
-    std::atomic<bool> m_stop{false};
+    int m_stop = -1;
     std::thread m_thread;
 };
 
@@ -171,25 +167,7 @@ private:
 // printer's end of the data (CLOSE_WAIT in /proc/net/tcp).
 bool ClientSawTheEnd(DWORD printerPort, std::chrono::milliseconds limit = 5s)
 {
-    const auto until = std::chrono::steady_clock::now() + limit;
-    char wanted[8];
-    std::snprintf(wanted, sizeof wanted, "%04X", static_cast<unsigned>(printerPort));
-    while (std::chrono::steady_clock::now() < until)
-    {
-        std::ifstream tcp("/proc/net/tcp");
-        std::string line;
-        std::getline(tcp, line); // header
-        while (std::getline(tcp, line))
-        {
-            std::istringstream fields(line);
-            std::string slot, local, remote, state;
-            fields >> slot >> local >> remote >> state;
-            if (remote.size() > 5 && remote.substr(remote.size() - 4) == wanted && state == "08")
-                return true;
-        }
-        std::this_thread::sleep_for(1ms);
-    }
-    return false;
+    return PollUntil([&] { return AnyTcpStateTo(printerPort, kTcpCloseWait); }, limit);
 }
 
 class NetworkDownload : public ::testing::Test

@@ -5,6 +5,7 @@
 #include "CSerialPort.h"
 #include "CVarkoPrinter.h"
 #include "CVarkoPrinterException.h"
+#include "PollUntil.h"
 #include "RecordingWindow.h"
 #include "ScriptedPort.h"
 #include "ScriptedPrompt.h"
@@ -307,6 +308,8 @@ TEST_F(DownloadJob, JobWithoutADispatcherSendsNoEndNoticeToAnyThread)
     printer->DownloadFile(dir.MakeFile("b.lbl", 100).c_str());
     RunJob(true);
     ASSERT_TRUE(inbox.WaitFor(WM_JOB_FINISHED, 1));
+    // No event marks a notice that was rightly never sent: the pause gives a wrong one
+    // the time to arrive.
     std::this_thread::sleep_for(50ms);
     EXPECT_EQ(inbox.Of(WM_JOB_FINISHED).size(), 1u) << "only the dispatched job reports";
     EXPECT_EQ(window.LParams(WM_DOWNLOAD_END),
@@ -331,8 +334,7 @@ TEST_F(DownloadJob, GoneNotificationWindowOrGoneThrottleDoNotHurtTheJob)
     ASSERT_TRUE(CBaseThread::StopAndWait(gone, 5000));
 
     PostThreadMessage(orphan.GetThread()->m_nThreadID, WM_JOB_START, goneDispatcher, 0);
-    for (int i = 0; i < 500 && orphanPort->CountOf(PortCall::Close) == 0; ++i)
-        std::this_thread::sleep_for(10ms);
+    PollUntil([&] { return orphanPort->CountOf(PortCall::Close) != 0; });
     EXPECT_EQ(orphanPort->Written().size(), 3000u);
     orphan.StopThreads();
     // Read only once the thread has ended: the job writes the record without a lock.
@@ -431,8 +433,7 @@ TEST_F(DownloadJob, AQueryDuringADownloadIsRefusedAndTheTransferGoesOn)
     printer->StartThread();
     PostThreadMessage(printer->GetThread()->m_nThreadID, WM_JOB_START, 0, 0);
     ASSERT_TRUE(window.WaitFor(WM_DOWNLOAD_BEGIN, 1));
-    for (int i = 0; i < 500 && serial->CountOf(PortCall::Write) == 0; ++i)
-        std::this_thread::sleep_for(10ms);
+    PollUntil([&] { return serial->CountOf(PortCall::Write) != 0; });
 
     auto codeOf = [](auto&& f) -> DWORD
     {
@@ -482,10 +483,11 @@ TEST_F(DownloadJob, AJobWaitsForAQueryThatHasThePort)
 
     CString serialNumber;
     std::thread query([&] { serialNumber = printer->SerialNumber(); });
-    for (int i = 0; i < 500 && serial->CountOf(PortCall::Write) == 0; ++i)
-        std::this_thread::sleep_for(10ms);
+    PollUntil([&] { return serial->CountOf(PortCall::Write) != 0; });
     PostThreadMessage(printer->GetThread()->m_nThreadID, WM_JOB_START, 0, 0);
     ASSERT_TRUE(window.WaitFor(WM_DOWNLOAD_BEGIN, 1));
+    // The job waits without a sign: the pause is the time it would need to open the
+    // port wrongly.
     std::this_thread::sleep_for(150ms);
     EXPECT_EQ(serial->CountOf(PortCall::Open), 1) << "the job opened the port under the query";
     gate->Pass();

@@ -3,6 +3,7 @@
 // must not touch the printer record that the owner destroys next.
 #include "CPrinterThread.h"
 #include "CVarkoPrinter.h"
+#include "PollUntil.h"
 #include "RecordingWindow.h"
 #include "ScriptedPort.h"
 #include "ScriptedPrompt.h"
@@ -55,8 +56,7 @@ TEST(StopTimeout, AJobThatOutlivesTheStopKeepsItsPortAndLeavesTheRecordAlone)
     HANDLE thread = printer->GetThread()->m_hThread;
     PostThreadMessage(printer->GetThread()->m_nThreadID, WM_JOB_START, 0, 0);
     ASSERT_TRUE(window.WaitFor(WM_DOWNLOAD_BEGIN, 1));
-    for (int i = 0; i < 500 && port->CountOf(PortCall::Write) == 0; ++i)
-        std::this_thread::sleep_for(10ms);
+    PollUntil([&] { return port->CountOf(PortCall::Write) != 0; });
     ASSERT_EQ(port->CountOf(PortCall::Write), 1);
 
     auto t0 = std::chrono::steady_clock::now();

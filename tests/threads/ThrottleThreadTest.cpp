@@ -7,6 +7,7 @@
 #include "CVarkoPrinter.h"
 #include "CVarkoPrinterException.h"
 #include "DebugOutput.h"
+#include "PollUntil.h"
 #include "RecordingWindow.h"
 #include "ScriptedPort.h"
 #include "ScriptedPrompt.h"
@@ -235,8 +236,8 @@ TEST_F(Throttle, CancelEmptiesBothListsAtOnceAndStopsTheRunningTransfers)
     // The throttle posts the start before it files the job as active, so a job may
     // already have begun a moment before it is counted; and the third request may still
     // be on its way through the throttle's queue.
-    for (int i = 0; i < 200 && (throttle->ActiveCount() < 2 || throttle->PendingCount() < 1); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    PollUntil([&] { return throttle->ActiveCount() >= 2 && throttle->PendingCount() >= 1; },
+              std::chrono::seconds(2));
     ASSERT_EQ(throttle->ActiveCount(), 2u);
     ASSERT_EQ(throttle->PendingCount(), 1u);
     // As the collection does: every printer with a download file.
@@ -281,6 +282,7 @@ TEST_F(Throttle, PrinterQueuedTwiceRunsTwoJobsInTurn)
     Download(0, 2);
     P(0).StartDownload(2);
     ASSERT_TRUE(Began(0));
+    // A second job that wrongly overlapped would begin within this quiet time.
     std::this_thread::sleep_for(kQuiet);
     EXPECT_EQ(window.Count(WM_DOWNLOAD_BEGIN), 1u) << "jobs of one thread never overlap";
     Release(0);

@@ -44,7 +44,7 @@ int SendAll(int fd, const std::string& bytes)
         if (n < 0)
             return errno;
         done += static_cast<std::size_t>(n);
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        std::this_thread::sleep_for(std::chrono::milliseconds(2)); // a paced sender
     }
     return 0;
 }
@@ -259,6 +259,7 @@ TEST(PrinterSimFault, ThrottledLineTakesBytesAtTheSetRate)
     ASSERT_GE(fd, 0);
     auto start = Clock::now();
     ASSERT_TRUE(WriteAll(fd, std::string(2000, 'T')));
+    // What the throttled line has taken after a fifth of a second.
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     EXPECT_LT(sim.State("S").labelBytes, 1600u);
     ASSERT_TRUE(
@@ -274,6 +275,7 @@ TEST(PrinterSimFault, StallFromTheFirstByte)
     int fd = OpenDevice(sim.Path("S"));
     ASSERT_GE(fd, 0);
     ASSERT_TRUE(WriteAll(fd, "0123456789"));
+    // Still inside the 700 ms stall.
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     EXPECT_EQ(sim.State("S").labelBytes, 0u);
     EXPECT_TRUE(SimulatorProcess::WaitFor([&] { return sim.State("S").labelBytes == 10u; }, 2000));
@@ -295,6 +297,8 @@ TEST(PrinterSimFault, XoffStopsASenderWithOutputFlowControlUntilXon)
 
     ASSERT_TRUE(WriteAll(fd, std::string(100, 'a')));
     ASSERT_TRUE(sim.WaitForLog([](const SimLogEntry& e) { return e.event == "xoff"; }, 2000));
+    // The terminal layer takes the XOFF in on a kernel work queue and shows no sign of
+    // it: a pause instead.
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     // Stopped: the line takes nothing more.
     EXPECT_EQ(::write(fd, "b", 1), -1);

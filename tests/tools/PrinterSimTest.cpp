@@ -162,7 +162,7 @@ TEST(PrinterSim, CommandSplitOverWritesIsStillOneCommand)
     int fd = OpenDevice(sim.Path("Front Desk"));
     ASSERT_GE(fd, 0);
     ASSERT_TRUE(WriteAll(fd, "\nUR"));
-    usleep(50 * 1000);
+    usleep(50 * 1000); // the rest comes in a read of its own
     ASSERT_TRUE(WriteAll(fd, "S\n"));
     EXPECT_EQ(ReadFor(fd, 150, 2000), "ABC123\r\n");
     // A prefix that is never completed turns into label data once the line is idle.

@@ -19,6 +19,9 @@
 #include <thread>
 #include <unistd.h>
 
+// The prompt opens no port: an empty port folder is enough.
+static const bool s_env = RegisterDialogTestEnvironment({});
+
 namespace
 {
 // Installs the Qt prompt for one test and puts the previous one back.

@@ -1,9 +1,11 @@
 #pragma once
 // Helpers shared by the worker-thread tests: files with known bytes, a thread that
 // stands in for the throttle and records what it is sent, a gate that holds a
-// scripted port's writes until the test lets them through.
+// scripted port's writes until the test lets them through, one download job started.
 #include "CBaseThread.h"
 #include "CEvent.h"
+#include "CVarkoPrinter.h"
+#include "ThreadMessages.h"
 
 #include <chrono>
 #include <condition_variable>
@@ -132,3 +134,15 @@ public:
 private:
     CEvent m_open{false, true};
 };
+
+// Gives the printer its port (which it then owns) and a file, starts its thread and
+// posts it one job, whose end goes to the thread finishedTo (0: no one). False when the
+// job could not be posted.
+inline bool StartDownloadJob(CVarkoPrinter& printer, CPortBase* port, const std::string& file,
+                             DWORD finishedTo = 0)
+{
+    printer.SetPort(port);
+    printer.DownloadFile(file.c_str());
+    printer.StartThread();
+    return PostThreadMessage(printer.GetThread()->m_nThreadID, WM_JOB_START, finishedTo, 0);
+}

@@ -3,6 +3,7 @@
 #include "CBaseThread.h"
 #include "CEvent.h"
 #include "CWinThread.h"
+#include "PollUntil.h"
 #include "SysCalls.h"
 #include "ThreadMessages.h"
 #include "WaitHandles.h"
@@ -60,6 +61,11 @@ struct Log
     {
         std::lock_guard g(lock);
         return events;
+    }
+    std::size_t IdleCalls()
+    {
+        std::lock_guard g(lock);
+        return idleCounts.size();
     }
 };
 
@@ -159,6 +165,8 @@ TEST(WinThread, SuspendedThreadKeepsMessagesPostedBeforeResume)
     HANDLE h = t->m_hThread;
     ASSERT_TRUE(PostThreadMessage(id, WM_TEST_PING, 1, 0));
     ASSERT_TRUE(PostThreadMessage(id, WM_TEST_PING, 2, 0));
+    // Nothing marks a thread that rightly does not run: the pause is the time it would
+    // need to run wrongly.
     std::this_thread::sleep_for(50ms);
     EXPECT_TRUE(log.Events().empty()) << "a suspended thread must not run";
     EXPECT_EQ(t->ResumeThread(), 1u);
@@ -201,6 +209,8 @@ TEST(WinThread, IdleRuleCallsOnIdleUntilFalseAndRestartsAfterEachMessage)
     ASSERT_NE(t, nullptr);
     t->ResumeThread();
     ASSERT_TRUE(log.WaitFor("init"));
+    // Waits for the three idle calls, then gives a wrong fourth the time to come.
+    PollUntil([&] { return log.IdleCalls() >= 3; });
     std::this_thread::sleep_for(50ms);
     {
         std::lock_guard g(log.lock);
@@ -208,6 +218,7 @@ TEST(WinThread, IdleRuleCallsOnIdleUntilFalseAndRestartsAfterEachMessage)
     }
     PostThreadMessage(t->m_nThreadID, WM_TEST_PING, 7, 0);
     ASSERT_TRUE(log.WaitFor("ping 7"));
+    PollUntil([&] { return log.IdleCalls() >= 6; });
     std::this_thread::sleep_for(50ms);
     {
         std::lock_guard g(log.lock);
@@ -297,7 +308,7 @@ TEST(Event, ManualResetEventStaysSetUntilResetAndFailsHarmlesslyOnceClosed)
         std::thread setter(
             [h]
             {
-                std::this_thread::sleep_for(20ms);
+                std::this_thread::sleep_for(20ms); // set while the wait below is under way
                 SetEvent(h);
             });
         EXPECT_EQ(WaitForSingleObject(h, 5000), WAIT_OBJECT_0);
@@ -352,6 +363,8 @@ TEST(WinThread, DescriptorWatchDeliversDatagramsOnTheLoopBesideMessages)
     send("three");
     PostThreadMessage(id, WM_TEST_PING, 2, 0);
     ASSERT_TRUE(log.WaitFor("ping 2"));
+    // A datagram the loop rightly no longer watches leaves no trace: the pause gives a
+    // wrong delivery the time to happen.
     std::this_thread::sleep_for(50ms);
     EXPECT_FALSE(log.WaitFor("datagram three on loop", 0ms));
     char buf[16];

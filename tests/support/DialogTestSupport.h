@@ -2,7 +2,11 @@
 // What the dialog tests share: one QApplication for the test binary, a private device
 // folder holding exactly the port names a binary asks for (so the port list does not
 // depend on the machine's own serial ports), and finding controls by name.
+#include "ModalDialog.h"
+
 #include <QApplication>
+#include <QComboBox>
+#include <QLineEdit>
 #include <QStringList>
 #include <QWidget>
 
@@ -23,6 +27,38 @@ template <class T> T* Control(const QWidget* dialog, const char* name)
     T* w = dialog->findChild<T*>(QString::fromLatin1(name));
     EXPECT_NE(w, nullptr) << "no control named " << name;
     return w;
+}
+
+// The window behind a modal dialog a scripted runner hands the test.
+inline QWidget* W(IModalDialog& d)
+{
+    return dynamic_cast<QWidget*>(&d);
+}
+
+// The user picks an entry by its text, as a person would.
+inline void Choose(QWidget* dlg, const char* list, const char* text)
+{
+    auto* c = Control<QComboBox>(dlg, list);
+    int i = c->findText(QString::fromLatin1(text));
+    ASSERT_GE(i, 0) << text;
+    c->setCurrentIndex(i);
+}
+
+// The user replaces the text of an edit control.
+inline void Type(QWidget* dlg, const char* edit, const QString& text)
+{
+    auto* e = Control<QLineEdit>(dlg, edit);
+    e->selectAll();
+    e->insert(text);
+}
+
+// The entries of a list, in order.
+inline QStringList Texts(const QComboBox* list)
+{
+    QStringList t;
+    for (int i = 0; i < list->count(); ++i)
+        t << list->itemText(i);
+    return t;
 }
 
 // Serves the event loop until pred is true or timeoutMs have passed.
