@@ -62,7 +62,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_REQUIRE(fuzz::HeapWatch::PeakBytes() <= (1 << 20) + 64 * static_cast<long long>(size));
     FUZZ_REQUIRE(Reread(written) == written);
     {
-        const SettingsValue* probe = SettingsValueFile::Parse(written).Find(kProbeName);
+        const SettingsValueFile reread = SettingsValueFile::Parse(written);
+        const SettingsValue* probe = reread.Find(kProbeName);
         FUZZ_REQUIRE(probe && *probe == Probe());
     }
 
