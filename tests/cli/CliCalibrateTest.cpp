@@ -1,7 +1,7 @@
 // send --calibrate: the printer calibrates five seconds after a successful transfer,
 // and the tool stays until it has (LABEL slow: the five seconds are real).
 #include "CliRunner.h"
-#include "MiniJson.h"
+#include "Json.h"
 #include "SimulatorProcess.h"
 
 #include <gtest/gtest.h>
@@ -29,12 +29,12 @@ TEST(CliCalibrate, CalibrationFollowsEachSuccessfulTransferBeforeTheToolEnds)
     EXPECT_NE(r.err.find("Waiting for the calibrations"), std::string::npos) << r.err;
 
     // The setting is kept in the file; --no-calibrate turns it off again.
-    auto doc = minijson::Parse(cli.Run({"show", file, "--json"}).out);
-    EXPECT_TRUE(doc["printers"][0]["calibrate"].b);
-    EXPECT_FALSE(doc["printers"][1]["calibrate"].b);
+    auto doc = json::Parse(cli.Run({"show", file, "--json"}).out);
+    EXPECT_TRUE(doc["printers"][0]["calibrate"].Bool());
+    EXPECT_FALSE(doc["printers"][1]["calibrate"].Bool());
     r = cli.Run({"send", file, "--file", label, "Dock", "--no-calibrate"});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(sim.State("Dock").Counter("calibrations"), 1u);
-    doc = minijson::Parse(cli.Run({"show", file, "--json"}).out);
-    EXPECT_FALSE(doc["printers"][0]["calibrate"].b);
+    doc = json::Parse(cli.Run({"show", file, "--json"}).out);
+    EXPECT_FALSE(doc["printers"][0]["calibrate"].Bool());
 }

@@ -5,7 +5,7 @@
 // namespace of its own with only a loopback interface: nothing from outside reaches
 // it, and nothing it sends leaves it.
 #include "CliRunner.h"
-#include "MiniJson.h"
+#include "Json.h"
 #include "SimulatorProcess.h"
 
 #include <gtest/gtest.h>
@@ -98,17 +98,17 @@ TEST(CliDetect, RenamesByPortAddsTheRestAndSendsOnlyToLoopback)
     EXPECT_NE(r.err.find("Searching"), std::string::npos);
 
     // Merged by port: one printer per address, under the announced name.
-    auto doc = minijson::Parse(cli.Run({"show", file, "--json"}).out);
-    ASSERT_EQ(doc["printers"].a.size(), 2u);
+    auto doc = json::Parse(cli.Run({"show", file, "--json"}).out);
+    ASSERT_EQ(doc["printers"].Size(), 2u);
     std::map<std::string, std::string> byAddress;
-    for (const auto& p : doc["printers"].a)
+    for (const auto& p : doc["printers"].Items())
     {
-        EXPECT_EQ(byAddress.count(p["port"]["address"].s), 0u) << p["port"]["address"].s;
-        byAddress[p["port"]["address"].s] = p["name"].s;
+        EXPECT_EQ(byAddress.count(p["port"]["address"].Str()), 0u) << p["port"]["address"].Str();
+        byAddress[p["port"]["address"].Str()] = p["name"].Str();
     }
     EXPECT_EQ(byAddress[north], "Lobby");
     EXPECT_EQ(byAddress[south], "Yard");
-    EXPECT_EQ(doc["printers"][0]["name"].s, "Lobby"); // renamed in place, not re-added
+    EXPECT_EQ(doc["printers"][0]["name"].Str(), "Lobby"); // renamed in place, not re-added
 
     // The one request reached the simulator on the loopback broadcast address.
     auto requests = sim.Log("", "discovery-request");
@@ -162,10 +162,10 @@ TEST(CliDetect, FindsUsbPrintersOfTheDeviceFolderOnce)
     CliResult r = cli.Run({"detect", file, "--broadcast", "127.255.255.255"});
     ASSERT_EQ(r.status, 0) << r.err;
     // Real USB printers of this machine may be listed too; only ours are looked at.
-    auto doc = minijson::Parse(cli.Run({"show", file, "--json"}).out);
+    auto doc = json::Parse(cli.Run({"show", file, "--json"}).out);
     std::map<std::string, std::vector<std::string>> namesByPath;
-    for (const auto& p : doc["printers"].a)
-        namesByPath[p["port"]["device_path"].s].push_back(p["name"].s);
+    for (const auto& p : doc["printers"].Items())
+        namesByPath[p["port"]["device_path"].Str()].push_back(p["name"].Str());
     EXPECT_EQ(namesByPath[sim.Path("Front")], std::vector<std::string>{"Front desk"});
     ASSERT_EQ(namesByPath[sim.Path("Back")].size(), 1u);
     // USB detection carries no name: the new printer gets the default one.

@@ -2,8 +2,7 @@
 // must come out as valid JSON, as CSV a spreadsheet reads back cell for cell, and as
 // terminal text that cannot carry escape sequences.
 #include "CsvReader.h"
-#include "JsonWriter.h"
-#include "MiniJson.h"
+#include "Json.h"
 #include "Table.h"
 #include "TextEscaping.h"
 
@@ -37,29 +36,29 @@ bool IsValidUtf8(const std::string& s)
 TEST(JsonQuote, HostileBytesRoundTripThroughAStrictParser)
 {
     const std::string hostile = std::string("a\"b\\c\nd\re\tf\x01g\x1b[31mh\x7f", 20) + "\0z";
-    std::string quoted = JsonQuote(std::string(hostile.data(), hostile.size()));
+    std::string quoted = json::Quote(std::string(hostile.data(), hostile.size()));
     ASSERT_TRUE(IsValidUtf8(quoted));
     EXPECT_EQ(quoted.find('\x1b'), std::string::npos);
-    EXPECT_EQ(minijson::Parse(quoted).s, std::string(hostile.data(), hostile.size()));
+    EXPECT_EQ(json::Parse(quoted).Str(), std::string(hostile.data(), hostile.size()));
 }
 
 TEST(JsonQuote, KeepsUtf8AndReadsOtherHighBytesAsLatin1)
 {
-    EXPECT_EQ(JsonQuote("Caf\xc3\xa9"), "\"Caf\xc3\xa9\"");
+    EXPECT_EQ(json::Quote("Caf\xc3\xa9"), "\"Caf\xc3\xa9\"");
     // A name stored by the Windows version in its 8-bit code page.
-    std::string q = JsonQuote("Caf\xe9");
+    std::string q = json::Quote("Caf\xe9");
     EXPECT_TRUE(IsValidUtf8(q));
-    EXPECT_EQ(minijson::Parse(q).s, "Caf\xc3\xa9");
+    EXPECT_EQ(json::Parse(q).Str(), "Caf\xc3\xa9");
     // Overlong and surrogate forms are not passed through as if they were UTF-8.
-    EXPECT_TRUE(IsValidUtf8(JsonQuote("\xc0\xaf")));
-    EXPECT_EQ(JsonQuote("\xed\xa0\x80").find('\xed'), std::string::npos);
+    EXPECT_TRUE(IsValidUtf8(json::Quote("\xc0\xaf")));
+    EXPECT_EQ(json::Quote("\xed\xa0\x80").find('\xed'), std::string::npos);
     // A sequence cut off at the end.
-    EXPECT_TRUE(IsValidUtf8(JsonQuote("ab\xe2\x82")));
+    EXPECT_TRUE(IsValidUtf8(json::Quote("ab\xe2\x82")));
 }
 
 TEST(JsonWriter, NestedOutputParsesBackWithTypes)
 {
-    JsonWriter j;
+    json::Writer j;
     j.BeginObject();
     j.Member("units", "mm");
     j.Key("printers");
@@ -78,14 +77,14 @@ TEST(JsonWriter, NestedOutputParsesBackWithTypes)
     j.BeginArray();
     j.EndArray();
     j.EndObject();
-    auto doc = minijson::Parse(j.Text());
-    EXPECT_EQ(doc["units"].s, "mm");
-    ASSERT_EQ(doc["printers"].a.size(), 2u);
-    EXPECT_EQ(doc["printers"][0]["total"].n, 12345678901.0);
+    auto doc = json::Parse(j.Text());
+    EXPECT_EQ(doc["units"].Str(), "mm");
+    ASSERT_EQ(doc["printers"].Size(), 2u);
+    EXPECT_EQ(doc["printers"][0]["total"].Num(), 12345678901.0);
     EXPECT_TRUE(doc["printers"][1]["total"].IsNull());
-    EXPECT_EQ(doc["printers"][1]["name"].s, "B,\"2\"");
-    EXPECT_FALSE(doc["printers"][1]["ok"].b);
-    EXPECT_TRUE(doc["empty"].a.empty());
+    EXPECT_EQ(doc["printers"][1]["name"].Str(), "B,\"2\"");
+    EXPECT_FALSE(doc["printers"][1]["ok"].Bool());
+    EXPECT_TRUE(doc["empty"].Items().empty());
     EXPECT_EQ(j.Text().back(), '\n');
 }
 

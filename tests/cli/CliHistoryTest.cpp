@@ -3,7 +3,7 @@
 // `head-life` are parsed back as a script would read them.
 #include "CliRunner.h"
 #include "CsvReader.h"
-#include "MiniJson.h"
+#include "Json.h"
 #include "SimulatorProcess.h"
 
 #include <gtest/gtest.h>
@@ -50,17 +50,17 @@ protected:
         ASSERT_EQ(r.status, 0) << r.err;
     }
 
-    minijson::Value Json(const std::vector<std::string>& args)
+    json::Value Json(const std::vector<std::string>& args)
     {
         CliResult r = cli.Run(args);
         EXPECT_EQ(r.status, 0) << r.err;
-        return minijson::Parse(r.out);
+        return json::Parse(r.out);
     }
 
-    static const minijson::Value& Named(const minijson::Value& printers, const std::string& name)
+    static const json::Value& Named(const json::Value& printers, const std::string& name)
     {
-        for (const auto& p : printers.a)
-            if (p["name"].s == name)
+        for (const auto& p : printers.Items())
+            if (p["name"].Str() == name)
                 return p;
         throw std::runtime_error("no printer " + name);
     }
@@ -83,24 +83,24 @@ TEST_F(CliHistory, DownloadsBetweenTwoListsShowAsTwoReadingsAndARate)
     ASSERT_EQ(cli.Run({"list", file}).status, 0);
 
     auto doc = Json({"history", file, "--json"});
-    ASSERT_EQ(doc["printers"].a.size(), 3u);
+    ASSERT_EQ(doc["printers"].Size(), 3u);
     const auto& dock = Named(doc["printers"], "Dock");
-    EXPECT_EQ(dock["serial_number"].s, "RX4-1");
-    ASSERT_EQ(dock["readings"].a.size(), 2u) << "three lists, and the first two saw the same";
-    EXPECT_EQ(dock["readings"][0]["head_usage"].n, 100);
-    EXPECT_EQ(dock["readings"][0]["total_usage"].n, 2000);
-    EXPECT_EQ(dock["readings"][1]["head_usage"].n, 125);
-    EXPECT_EQ(dock["readings"][1]["total_usage"].n, 2025);
-    EXPECT_EQ(dock["readings"][1]["port"].s, "COM3");
-    EXPECT_EQ(dock["readings"][1]["units"].s, "in");
-    EXPECT_TRUE(dock["head_changes"].a.empty());
+    EXPECT_EQ(dock["serial_number"].Str(), "RX4-1");
+    ASSERT_EQ(dock["readings"].Size(), 2u) << "three lists, and the first two saw the same";
+    EXPECT_EQ(dock["readings"][0]["head_usage"].Num(), 100);
+    EXPECT_EQ(dock["readings"][0]["total_usage"].Num(), 2000);
+    EXPECT_EQ(dock["readings"][1]["head_usage"].Num(), 125);
+    EXPECT_EQ(dock["readings"][1]["total_usage"].Num(), 2025);
+    EXPECT_EQ(dock["readings"][1]["port"].Str(), "COM3");
+    EXPECT_EQ(dock["readings"][1]["units"].Str(), "in");
+    EXPECT_TRUE(dock["head_changes"].Items().empty());
     const auto& office = Named(doc["printers"], "Office");
-    EXPECT_EQ(office["readings"].a.size(), 1u);
-    EXPECT_EQ(office["readings"][0]["port"].s, sim.Path("Office")) << "the device, not \"USB\"";
+    EXPECT_EQ(office["readings"].Size(), 1u);
+    EXPECT_EQ(office["readings"][0]["port"].Str(), sim.Path("Office")) << "the device, not \"USB\"";
     // A one-way printer is never read.
     const auto& line = Named(doc["printers"], "Line");
     EXPECT_TRUE(line["serial_number"].IsNull());
-    EXPECT_TRUE(line["readings"].a.empty());
+    EXPECT_TRUE(line["readings"].Items().empty());
 
     // The same as CSV and as text, for one printer.
     CliResult r = cli.Run({"history", file, "Dock", "--csv"});
@@ -108,9 +108,10 @@ TEST_F(CliHistory, DownloadsBetweenTwoListsShowAsTwoReadingsAndARate)
     const auto rows = ReadCsv(r.out);
     ASSERT_EQ(rows.size(), 3u);
     EXPECT_EQ(rows[0][0], "Printer Name");
-    EXPECT_EQ(rows[2], (std::vector<std::string>{
-                           "Dock", "RX4-1", "RX400", "COM3", dock["readings"][1]["first_seen"].s,
-                           dock["readings"][1]["last_seen"].s, "125", "2025", "in", ""}));
+    EXPECT_EQ(rows[2], (std::vector<std::string>{"Dock", "RX4-1", "RX400", "COM3",
+                                                 dock["readings"][1]["first_seen"].Str(),
+                                                 dock["readings"][1]["last_seen"].Str(), "125",
+                                                 "2025", "in", ""}));
     r = cli.Run({"history", file, "Dock"});
     EXPECT_NE(r.out.find("Head Usage"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("2025"), std::string::npos) << r.out;
@@ -119,9 +120,9 @@ TEST_F(CliHistory, DownloadsBetweenTwoListsShowAsTwoReadingsAndARate)
     // but a rate; without a head life, no date.
     auto forecast = Json({"forecast", file, "Dock", "--json"});
     const auto& f = forecast["printers"][0];
-    EXPECT_EQ(f["head_usage"].n, 125);
-    EXPECT_GT(f["inches_per_day"].n, 1000);
-    EXPECT_EQ(f["readings_used"].n, 2);
+    EXPECT_EQ(f["head_usage"].Num(), 125);
+    EXPECT_GT(f["inches_per_day"].Num(), 1000);
+    EXPECT_EQ(f["readings_used"].Num(), 2);
     EXPECT_TRUE(f["head_life"].IsNull());
     EXPECT_TRUE(f["days_left"].IsNull());
 
@@ -129,9 +130,9 @@ TEST_F(CliHistory, DownloadsBetweenTwoListsShowAsTwoReadingsAndARate)
     ASSERT_EQ(r.status, 0) << r.err;
     forecast = Json({"forecast", file, "--json"});
     const auto& withLife = Named(forecast["printers"], "Dock");
-    EXPECT_EQ(withLife["head_life"].n, 1000000);
-    EXPECT_GE(withLife["days_left"].n, 0);
-    EXPECT_EQ(withLife["due_date"].s.size(), 10u);
+    EXPECT_EQ(withLife["head_life"].Num(), 1000000);
+    EXPECT_GE(withLife["days_left"].Num(), 0);
+    EXPECT_EQ(withLife["due_date"].Str().size(), 10u);
     EXPECT_TRUE(Named(forecast["printers"], "Office")["head_life"].IsNull()) << "another model";
 }
 
@@ -151,30 +152,30 @@ TEST_F(CliHistory, NoRecordKeepsNothingAndResetHeadNotesANewHead)
 
     auto doc = Json({"history", file, "Dock", "--json"});
     const auto& dock = doc["printers"][0];
-    ASSERT_EQ(dock["head_changes"].a.size(), 1u);
-    EXPECT_EQ(dock["head_changes"][0]["kind"].s, "reset");
-    EXPECT_EQ(dock["head_changes"][0]["head_before"].n, 100);
-    ASSERT_EQ(dock["readings"].a.size(), 2u);
-    EXPECT_EQ(dock["readings"][1]["head_usage"].n, 0);
+    ASSERT_EQ(dock["head_changes"].Size(), 1u);
+    EXPECT_EQ(dock["head_changes"][0]["kind"].Str(), "reset");
+    EXPECT_EQ(dock["head_changes"][0]["head_before"].Num(), 100);
+    ASSERT_EQ(dock["readings"].Size(), 2u);
+    EXPECT_EQ(dock["readings"][1]["head_usage"].Num(), 0);
     auto forecast = Json({"forecast", file, "Dock", "--json"});
-    EXPECT_EQ(forecast["printers"][0]["head_since_kind"].s, "reset");
-    EXPECT_EQ(forecast["printers"][0]["readings_used"].n, 1);
+    EXPECT_EQ(forecast["printers"][0]["head_since_kind"].Str(), "reset");
+    EXPECT_EQ(forecast["printers"][0]["readings_used"].Num(), 1);
 
     // A No leaves no trace.
     ASSERT_EQ(cli.Run({"reset-head", file, "Office"}).status, 0);
     doc = Json({"history", file, "Office", "--json"});
-    EXPECT_TRUE(doc["printers"][0]["head_changes"].a.empty());
+    EXPECT_TRUE(doc["printers"][0]["head_changes"].Items().empty());
 }
 
 TEST_F(CliHistory, DatesCutTheHistoryAndBadOnesAreUsageErrors)
 {
     ASSERT_EQ(cli.Run({"list", file}).status, 0);
     auto doc = Json({"history", file, "Dock", "--json", "--since", "2000-01-01"});
-    EXPECT_EQ(doc["printers"][0]["readings"].a.size(), 1u);
+    EXPECT_EQ(doc["printers"][0]["readings"].Size(), 1u);
     doc = Json({"history", file, "Dock", "--json", "--until", "2000-01-01T10:00"});
-    EXPECT_TRUE(doc["printers"][0]["readings"].a.empty());
+    EXPECT_TRUE(doc["printers"][0]["readings"].Items().empty());
     doc = Json({"history", file, "Dock", "--json", "--since", "2999-01-01"});
-    EXPECT_TRUE(doc["printers"][0]["readings"].a.empty());
+    EXPECT_TRUE(doc["printers"][0]["readings"].Items().empty());
 
     for (const char* bad : {"yesterday", "2024-02-30", "2024-01-01T25:00"})
     {
@@ -211,7 +212,7 @@ TEST_F(CliHistory, ADamagedStoreNeverStopsTheListAndIsToldOnce)
     }
     CliResult r = cli.Run({"list", file, "--json"});
     EXPECT_EQ(r.status, 0) << "the list itself worked";
-    EXPECT_EQ(minijson::Parse(r.out)["printers"].a.size(), 3u);
+    EXPECT_EQ(json::Parse(r.out)["printers"].Size(), 3u);
     const std::string warning = "odomira-cli: Odometer history " + store + ": the file is damaged";
     ASSERT_NE(r.err.find(warning), std::string::npos) << r.err;
     EXPECT_EQ(r.err.find(warning), r.err.rfind(warning)) << "once";

@@ -1,7 +1,7 @@
 // odomira-cli end to end: the built tool against the printer simulator, as a user or a
 // script runs it (no terminal on standard input).
 #include "CliRunner.h"
-#include "MiniJson.h"
+#include "Json.h"
 #include "SimulatorProcess.h"
 
 #include <gtest/gtest.h>
@@ -44,10 +44,10 @@ protected:
         }
     }
 
-    static const minijson::Value* Find(const minijson::Value& printers, const std::string& name)
+    static const json::Value* Find(const json::Value& printers, const std::string& name)
     {
-        for (const auto& p : printers.a)
-            if (p["name"].s == name)
+        for (const auto& p : printers.Items())
+            if (p["name"].Str() == name)
                 return &p;
         return nullptr;
     }
@@ -64,34 +64,34 @@ TEST_F(CliSim, ListShowsSerialNumbersAndOdometersAndParsesBackAsJson)
     AddAll();
     CliResult r = cli.Run({"list", file, "--json", "--units", "mm"});
     ASSERT_EQ(r.status, 0) << r.err;
-    auto doc = minijson::Parse(r.out);
-    EXPECT_EQ(doc["units"].s, "mm");
-    ASSERT_EQ(doc["printers"].a.size(), 4u);
+    auto doc = json::Parse(r.out);
+    EXPECT_EQ(doc["units"].Str(), "mm");
+    ASSERT_EQ(doc["printers"].Size(), 4u);
     // In the file's order.
-    EXPECT_EQ(doc["printers"][0]["name"].s, "Dock");
-    EXPECT_EQ(doc["printers"][3]["name"].s, "North");
+    EXPECT_EQ(doc["printers"][0]["name"].Str(), "Dock");
+    EXPECT_EQ(doc["printers"][3]["name"].Str(), "North");
 
     const auto& dock = *Find(doc["printers"], "Dock");
-    EXPECT_EQ(dock["port"].s, "COM3");
-    EXPECT_EQ(dock["serial_number"].s, "RX4-1");
-    EXPECT_EQ(dock["head_usage"].n, 2540);   // 100 in
-    EXPECT_EQ(dock["total_usage"].n, 50800); // 2000 in
+    EXPECT_EQ(dock["port"].Str(), "COM3");
+    EXPECT_EQ(dock["serial_number"].Str(), "RX4-1");
+    EXPECT_EQ(dock["head_usage"].Num(), 2540);   // 100 in
+    EXPECT_EQ(dock["total_usage"].Num(), 50800); // 2000 in
     EXPECT_TRUE(dock["error"].IsNull());
 
     const auto& office = *Find(doc["printers"], "Office");
-    EXPECT_EQ(office["port"].s, "USB");
-    EXPECT_EQ(office["serial_number"].s, "RX2-9");
-    EXPECT_EQ(office["total_usage"].n, 1524);
+    EXPECT_EQ(office["port"].Str(), "USB");
+    EXPECT_EQ(office["serial_number"].Str(), "RX2-9");
+    EXPECT_EQ(office["total_usage"].Num(), 1524);
 
     for (const char* oneWay : {"Line", "North"})
     {
         const auto& p = *Find(doc["printers"], oneWay);
         EXPECT_TRUE(p["serial_number"].IsNull()) << oneWay;
-        EXPECT_EQ(p["serial_number_state"].s, "not_available");
+        EXPECT_EQ(p["serial_number_state"].Str(), "not_available");
         EXPECT_TRUE(p["head_usage"].IsNull());
         EXPECT_TRUE(p["total_usage"].IsNull());
     }
-    EXPECT_EQ(Find(doc["printers"], "North")->operator[]("port").s, address);
+    EXPECT_EQ(Find(doc["printers"], "North")->operator[]("port").Str(), address);
     // Printers that cannot answer were never asked.
     EXPECT_EQ(sim.State("Line").Counter("serial_queries"), 0u);
     EXPECT_EQ(sim.State("North").Counter("connections"), 0u);
@@ -124,27 +124,27 @@ TEST_F(CliSim, ShowGivesStoredFieldsWithoutTalkingToPrinters)
     auto before = sim.State("Dock").Counter("bytes_received");
     CliResult r = cli.Run({"show", file, "--json"});
     ASSERT_EQ(r.status, 0) << r.err;
-    auto doc = minijson::Parse(r.out);
+    auto doc = json::Parse(r.out);
     const auto& slow = *Find(doc["printers"], "Slow");
-    EXPECT_EQ(slow["port_class"].s, "CSerialPort");
-    EXPECT_EQ(slow["port"]["device_path"].s, "\\\\.\\COM7");
-    EXPECT_EQ(slow["port"]["port_name"].s, "COM7");
-    EXPECT_EQ(slow["port"]["baud_rate"].n, 19200);
-    EXPECT_EQ(slow["port"]["data_bits"].n, 7);
-    EXPECT_EQ(slow["port"]["parity"].s, "even");
-    EXPECT_EQ(slow["port"]["stop_bits"].n, 2);
-    EXPECT_EQ(slow["port"]["flow_control"].s, "xon");
-    EXPECT_FALSE(slow["calibrate"].b);
+    EXPECT_EQ(slow["port_class"].Str(), "CSerialPort");
+    EXPECT_EQ(slow["port"]["device_path"].Str(), "\\\\.\\COM7");
+    EXPECT_EQ(slow["port"]["port_name"].Str(), "COM7");
+    EXPECT_EQ(slow["port"]["baud_rate"].Num(), 19200);
+    EXPECT_EQ(slow["port"]["data_bits"].Num(), 7);
+    EXPECT_EQ(slow["port"]["parity"].Str(), "even");
+    EXPECT_EQ(slow["port"]["stop_bits"].Num(), 2);
+    EXPECT_EQ(slow["port"]["flow_control"].Str(), "xon");
+    EXPECT_FALSE(slow["calibrate"].Bool());
     const auto& dock = *Find(doc["printers"], "Dock");
-    EXPECT_EQ(dock["port"]["baud_rate"].n, 9600);
-    EXPECT_EQ(dock["port"]["flow_control"].s, "hardware");
+    EXPECT_EQ(dock["port"]["baud_rate"].Num(), 9600);
+    EXPECT_EQ(dock["port"]["flow_control"].Str(), "hardware");
     const auto& north = *Find(doc["printers"], "North");
-    EXPECT_EQ(north["port_class"].s, "CNetworkPort");
-    EXPECT_EQ(north["port"]["address"].s, address);
-    EXPECT_EQ(north["port"]["tcp_port"].n, 9100);
-    EXPECT_EQ(Find(doc["printers"], "Office")->operator[]("port")["device_path"].s,
+    EXPECT_EQ(north["port_class"].Str(), "CNetworkPort");
+    EXPECT_EQ(north["port"]["address"].Str(), address);
+    EXPECT_EQ(north["port"]["tcp_port"].Num(), 9100);
+    EXPECT_EQ(Find(doc["printers"], "Office")->operator[]("port")["device_path"].Str(),
               sim.Path("Office"));
-    EXPECT_EQ(Find(doc["printers"], "Line")->operator[]("model").s, "TP10");
+    EXPECT_EQ(Find(doc["printers"], "Line")->operator[]("model").Str(), "TP10");
     EXPECT_EQ(sim.State("Dock").Counter("bytes_received"), before);
 }
 
@@ -214,13 +214,13 @@ TEST_F(CliSim, UnknownNameAndSwitchedOffPrinterDoNotStopTheBatch)
 
     CliResult r = cli.Run({"list", file, "--json"});
     EXPECT_EQ(r.status, 1);
-    auto doc = minijson::Parse(r.out);
-    ASSERT_EQ(doc["printers"].a.size(), 3u);
-    EXPECT_EQ(Find(doc["printers"], "Dock")->operator[]("serial_number").s, "RX4-1");
+    auto doc = json::Parse(r.out);
+    ASSERT_EQ(doc["printers"].Size(), 3u);
+    EXPECT_EQ(Find(doc["printers"], "Dock")->operator[]("serial_number").Str(), "RX4-1");
     const auto& off = *Find(doc["printers"], "Office");
-    EXPECT_EQ(off["serial_number_state"].s, "error");
-    EXPECT_EQ(off["odometers_state"].s, "error");
-    EXPECT_EQ(off["error"].s, "That port is unavailable.");
+    EXPECT_EQ(off["serial_number_state"].Str(), "error");
+    EXPECT_EQ(off["odometers_state"].Str(), "error");
+    EXPECT_EQ(off["error"].Str(), "That port is unavailable.");
     // One line, naming the printer, with the library's message.
     EXPECT_EQ(r.err, "odomira-cli: Office: That port is unavailable.\n");
 
@@ -302,8 +302,8 @@ TEST_F(CliSim, SerialNumberHeadHistoryResetAndTestPages)
     r = cli.Run({"remove", file, "North", "Ghost"});
     EXPECT_EQ(r.status, 1);
     r = cli.Run({"show", file, "--json"});
-    auto doc = minijson::Parse(r.out);
-    EXPECT_EQ(doc["printers"].a.size(), 3u);
+    auto doc = json::Parse(r.out);
+    EXPECT_EQ(doc["printers"].Size(), 3u);
     EXPECT_EQ(Find(doc["printers"], "North"), nullptr);
 }
 
@@ -328,16 +328,16 @@ TEST_F(CliSim, SendDeliversTheFileAndClearsItsDownloadFile)
     EXPECT_EQ(sim.State("Office").labelBytes, 0u);
     // Plain progress lines without a terminal.
     EXPECT_NE(r.err.find("Dock: sending 30000 bytes"), std::string::npos) << r.err;
-    auto doc = minijson::Parse(cli.Run({"show", file, "--json"}).out);
-    EXPECT_EQ(Find(doc["printers"], "Dock")->operator[]("download_file").s, "");
+    auto doc = json::Parse(cli.Run({"show", file, "--json"}).out);
+    EXPECT_EQ(Find(doc["printers"], "Dock")->operator[]("download_file").Str(), "");
 
     // A printer that is off keeps its download file for next time.
     sim.Power("Dock", false);
     r = cli.Run({"send", file, "--file", labelPath, "Dock"});
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("Dock: failed"), std::string::npos) << r.err;
-    doc = minijson::Parse(cli.Run({"show", file, "--json"}).out);
-    EXPECT_NE(Find(doc["printers"], "Dock")->operator[]("download_file").s, "");
+    doc = json::Parse(cli.Run({"show", file, "--json"}).out);
+    EXPECT_NE(Find(doc["printers"], "Dock")->operator[]("download_file").Str(), "");
 
     r = cli.Run({"send", file, "--file", cli.File("nothing-here.prn")});
     EXPECT_EQ(r.status, 1);
@@ -380,6 +380,6 @@ TEST_F(CliSim, CtrlCCancelsARunningSendAndAnotherProgramIsLockedOut)
     EXPECT_LT(took, std::chrono::seconds(10));
     EXPECT_LT(sim.State("Dock").labelBytes, 400000u);
     // The cancelled printer keeps its download file.
-    auto doc = minijson::Parse(cli.Run({"show", file, "--json"}).out);
-    EXPECT_NE(Find(doc["printers"], "Dock")->operator[]("download_file").s, "");
+    auto doc = json::Parse(cli.Run({"show", file, "--json"}).out);
+    EXPECT_NE(Find(doc["printers"], "Dock")->operator[]("download_file").Str(), "");
 }

@@ -19,8 +19,8 @@
 #include "CommandHelpers.h"
 #include "CsvText.h"
 #include "FuzzSupport.h"
+#include "Json.h"
 #include "LibraryStrings.h"
-#include "MiniJson.h"
 #include "TextEscaping.h"
 
 #include <algorithm>
@@ -137,9 +137,8 @@ void CheckToolEscapes(const std::string& text)
 {
     FUZZ_REQUIRE(CleanUtf8(cli::TerminalSafe(text), false));
     FUZZ_REQUIRE(CleanUtf8(cli::SafeReport(text), true));
-    const std::string json = cli::JsonQuote(text);
-    minijson::Value v = minijson::Parser(json).ParseDocument();
-    FUZZ_REQUIRE(v.kind == minijson::Value::String);
+    const json::Value v = json::Parse(json::Quote(text));
+    FUZZ_REQUIRE(v.GetType() == json::Type::String);
     const std::string csv = CsvField(text);
     if (csv != text)
     {

@@ -20,217 +20,6 @@
 
 using Clock = std::chrono::steady_clock;
 
-// ---------------------------------------------------------------- JSON
-
-class SimJsonParser
-{
-public:
-    explicit SimJsonParser(const std::string& text) : m_text(text) {}
-
-    SimJson ParseAll()
-    {
-        SimJson v = Value();
-        Space();
-        if (m_pos != m_text.size())
-            Fail("trailing characters");
-        return v;
-    }
-
-private:
-    [[noreturn]] void Fail(const std::string& why)
-    {
-        throw std::runtime_error("bad JSON (" + why + ") at " + std::to_string(m_pos) + ": " +
-                                 m_text.substr(0, 200));
-    }
-    void Space()
-    {
-        while (m_pos < m_text.size() && std::isspace(static_cast<unsigned char>(m_text[m_pos])))
-            ++m_pos;
-    }
-    bool Eat(char c)
-    {
-        Space();
-        if (m_pos < m_text.size() && m_text[m_pos] == c)
-        {
-            ++m_pos;
-            return true;
-        }
-        return false;
-    }
-    void Expect(char c)
-    {
-        if (!Eat(c))
-            Fail(std::string("expected ") + c);
-    }
-    bool Word(const char* w)
-    {
-        std::size_t n = std::strlen(w);
-        if (m_text.compare(m_pos, n, w) == 0)
-        {
-            m_pos += n;
-            return true;
-        }
-        return false;
-    }
-    std::string String()
-    {
-        Expect('"');
-        std::string out;
-        while (m_pos < m_text.size())
-        {
-            char c = m_text[m_pos++];
-            if (c == '"')
-                return out;
-            if (c != '\\')
-            {
-                out += c;
-                continue;
-            }
-            if (m_pos >= m_text.size())
-                break;
-            char e = m_text[m_pos++];
-            switch (e)
-            {
-            case 'n':
-                out += '\n';
-                break;
-            case 'r':
-                out += '\r';
-                break;
-            case 't':
-                out += '\t';
-                break;
-            case 'b':
-                out += '\b';
-                break;
-            case 'f':
-                out += '\f';
-                break;
-            case 'u':
-            {
-                if (m_pos + 4 > m_text.size())
-                    Fail("short \\u");
-                unsigned v =
-                    static_cast<unsigned>(std::stoul(m_text.substr(m_pos, 4), nullptr, 16));
-                m_pos += 4;
-                // The simulator writes \u00XX for single bytes; keep them as bytes.
-                if (v < 0x100)
-                    out += static_cast<char>(v);
-                else if (v < 0x800)
-                {
-                    out += static_cast<char>(0xC0 | (v >> 6));
-                    out += static_cast<char>(0x80 | (v & 0x3F));
-                }
-                else
-                {
-                    out += static_cast<char>(0xE0 | (v >> 12));
-                    out += static_cast<char>(0x80 | ((v >> 6) & 0x3F));
-                    out += static_cast<char>(0x80 | (v & 0x3F));
-                }
-                break;
-            }
-            default:
-                out += e;
-            }
-        }
-        Fail("unterminated string");
-    }
-    SimJson Value()
-    {
-        Space();
-        SimJson v;
-        if (m_pos >= m_text.size())
-            Fail("unexpected end");
-        char c = m_text[m_pos];
-        if (c == '{')
-        {
-            ++m_pos;
-            v.m_type = SimJson::Type::Object;
-            if (Eat('}'))
-                return v;
-            do
-            {
-                Space();
-                std::string key = String();
-                Expect(':');
-                v.m_object.emplace_back(key, Value());
-            } while (Eat(','));
-            Expect('}');
-        }
-        else if (c == '[')
-        {
-            ++m_pos;
-            v.m_type = SimJson::Type::Array;
-            if (Eat(']'))
-                return v;
-            do
-                v.m_array.push_back(Value());
-            while (Eat(','));
-            Expect(']');
-        }
-        else if (c == '"')
-        {
-            v.m_type = SimJson::Type::String;
-            v.m_string = String();
-        }
-        else if (Word("true") || Word("false"))
-        {
-            v.m_type = SimJson::Type::Bool;
-            v.m_bool = m_text[m_pos - 1] == 'e' && m_text[m_pos - 2] == 'u';
-        }
-        else if (Word("null"))
-            v.m_type = SimJson::Type::Null;
-        else
-        {
-            std::size_t start = m_pos;
-            while (m_pos < m_text.size() && std::strchr("+-0123456789.eE", m_text[m_pos]))
-                ++m_pos;
-            if (start == m_pos)
-                Fail("unexpected character");
-            v.m_type = SimJson::Type::Number;
-            v.m_number = std::strtod(m_text.substr(start, m_pos - start).c_str(), nullptr);
-            v.m_string = m_text.substr(start, m_pos - start);
-        }
-        return v;
-    }
-
-    const std::string& m_text;
-    std::size_t m_pos = 0;
-};
-
-SimJson SimJson::Parse(const std::string& text)
-{
-    return SimJsonParser(text).ParseAll();
-}
-
-bool SimJson::Has(const std::string& key) const
-{
-    for (const auto& [k, v] : m_object)
-        if (k == key)
-            return true;
-    return false;
-}
-
-const SimJson& SimJson::operator[](const std::string& key) const
-{
-    static const SimJson null;
-    for (const auto& [k, v] : m_object)
-        if (k == key)
-            return v;
-    return null;
-}
-
-const SimJson& SimJson::operator[](std::size_t index) const
-{
-    static const SimJson null;
-    return index < m_array.size() ? m_array[index] : null;
-}
-
-std::size_t SimJson::Size() const
-{
-    return m_type == Type::Array ? m_array.size() : m_object.size();
-}
-
 std::uint64_t SimPrinterState::Counter(const std::string& key) const
 {
     auto it = counters.find(key);
@@ -250,14 +39,6 @@ std::string ReadFile(const std::string& path)
     std::stringstream s;
     s << in.rdbuf();
     return s.str();
-}
-
-std::string FromHex(const std::string& hex)
-{
-    std::string out;
-    for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
-        out += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
-    return out;
 }
 
 std::vector<std::string> SplitTabs(const std::string& line)
@@ -585,7 +366,7 @@ std::string SimulatorProcess::ControlRaw(const std::string& line)
 SimJson SimulatorProcess::Control(const std::string& line)
 {
     std::string raw = ControlRaw(line);
-    SimJson j = SimJson::Parse(raw);
+    SimJson j = json::Parse(raw, json::Escaping::Bytes);
     if (!j["ok"].Bool())
         throw std::runtime_error("simulator refused '" + line + "': " + j["error"].Str());
     return j;
@@ -665,13 +446,13 @@ std::vector<SimLogEntry> SimulatorProcess::Log(const std::string& printer,
         if (line.empty())
             continue;
         SimLogEntry e;
-        e.json = SimJson::Parse(line);
+        e.json = json::Parse(line, json::Escaping::Bytes);
         e.seq = e.json["seq"].Int();
         e.ms = e.json["ms"].Int();
         e.event = e.json["event"].Str();
-        e.printer = e.json["printer"].Str();
-        e.command = e.json["command"].Str();
-        e.bytes = FromHex(e.json["hex"].Str());
+        e.printer = e.json.Get("printer").Str();
+        e.command = e.json.Get("command").Str();
+        e.bytes = json::BytesFromHex(e.json.Get("hex").Str());
         if ((!printer.empty() && e.printer != printer) || (!event.empty() && e.event != event))
             continue;
         out.push_back(std::move(e));

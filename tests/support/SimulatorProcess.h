@@ -31,6 +31,8 @@
 // bounded (control requests 5 s). The simulator is told to stop when the thread that
 // created the object ends (so a crashed test leaves no simulator behind): create it on
 // a thread that outlives it, normally the test's own.
+#include "Json.h"
+
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -39,47 +41,10 @@
 #include <utility>
 #include <vector>
 
-// A parsed JSON value as the simulator writes it (state replies and log lines). Missing
-// keys and out-of-range indexes give a null value, so chains like j["a"]["b"].Int() are
-// safe. Kept here because nothing but the simulator client needs it.
-class SimJson
-{
-public:
-    enum class Type
-    {
-        Null,
-        Bool,
-        Number,
-        String,
-        Array,
-        Object
-    };
-
-    // Throws std::runtime_error on malformed text.
-    static SimJson Parse(const std::string& text);
-
-    Type GetType() const { return m_type; }
-    bool IsNull() const { return m_type == Type::Null; }
-    bool Has(const std::string& key) const;
-    const SimJson& operator[](const std::string& key) const;
-    const SimJson& operator[](std::size_t index) const;
-    std::size_t Size() const;
-    const std::vector<std::pair<std::string, SimJson>>& Members() const { return m_object; }
-
-    std::string Str() const { return m_string; }
-    double Num() const { return m_number; }
-    long long Int() const { return static_cast<long long>(m_number); }
-    bool Bool() const { return m_bool; }
-
-private:
-    friend class SimJsonParser;
-    Type m_type = Type::Null;
-    bool m_bool = false;
-    double m_number = 0;
-    std::string m_string;
-    std::vector<SimJson> m_array;
-    std::vector<std::pair<std::string, SimJson>> m_object;
-};
+// A parsed JSON value as the simulator writes it (state replies and log lines), read
+// with byte escapes so that texts come back as the exact bytes the simulator holds.
+// operator[] throws for a missing member; Get() gives null for one.
+using SimJson = json::Value;
 
 // One line of the simulator's event log (see tools/printer-sim/README.md).
 struct SimLogEntry

@@ -8,7 +8,7 @@
 #include "CommandHelpers.h"
 #include "Commands.h"
 #include "FleetSession.h"
-#include "JsonWriter.h"
+#include "Json.h"
 #include "Table.h"
 
 #include "CHistoryRecorder.h"
@@ -114,7 +114,7 @@ std::string Fixed(double value, int decimals)
     return text;
 }
 
-void JsonReadings(JsonWriter& j, const PrinterHistory& h)
+void JsonReadings(json::Writer& j, const PrinterHistory& h)
 {
     j.Key("readings");
     j.BeginArray();
@@ -149,7 +149,7 @@ void JsonReadings(JsonWriter& j, const PrinterHistory& h)
     j.EndArray();
 }
 
-void JsonIdentity(JsonWriter& j, const Chosen& one)
+void JsonIdentity(json::Writer& j, const Chosen& one)
 {
     j.Member("name", one.name);
     j.Key("serial_number");
@@ -178,7 +178,7 @@ int RunHistory(CommandContext& c)
 
     if (run.json)
     {
-        JsonWriter j;
+        json::Writer j;
         j.BeginObject();
         j.Key("printers");
         j.BeginArray();
@@ -238,7 +238,7 @@ int RunForecast(CommandContext& c)
 
     if (run.json)
     {
-        JsonWriter j;
+        json::Writer j;
         j.BeginObject();
         j.Member("units", "in");
         j.Key("printers");

@@ -3,7 +3,7 @@
 #include "CommandHelpers.h"
 #include "Commands.h"
 #include "FleetSession.h"
-#include "JsonWriter.h"
+#include "Json.h"
 #include "Table.h"
 
 #include "CFleetQuery.h"
@@ -111,7 +111,7 @@ std::string UsageCell(const Row& r, const std::optional<long long>& v)
 
 std::string RenderJson(const std::vector<Row>& rows, EDisplayUnits units)
 {
-    JsonWriter j;
+    json::Writer j;
     j.BeginObject();
     j.Member("units", UnitsKey(units));
     j.Key("printers");

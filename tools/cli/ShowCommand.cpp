@@ -3,7 +3,7 @@
 #include "CommandHelpers.h"
 #include "Commands.h"
 #include "FleetSession.h"
-#include "JsonWriter.h"
+#include "Json.h"
 #include "TextEscaping.h"
 
 #include "CPrinterSettings.h"
@@ -96,7 +96,7 @@ void Text(std::string& out, const CPrinterSettings& s)
     }
 }
 
-void Json(JsonWriter& j, const CPrinterSettings& s)
+void Json(json::Writer& j, const CPrinterSettings& s)
 {
     j.BeginObject();
     j.Member("name", s.name.str());
@@ -152,7 +152,7 @@ int RunShow(CommandContext& c)
     auto chosen = session.Select(names);
     if (c.args.Has("json"))
     {
-        JsonWriter j;
+        json::Writer j;
         j.BeginObject();
         j.Key("printers");
         j.BeginArray();

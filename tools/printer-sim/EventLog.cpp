@@ -19,19 +19,19 @@ bool EventLog::Open(const std::string& path)
     return m_fd >= 0;
 }
 
-JsonObject EventLog::Begin(const std::string& event, const std::string& printer)
+json::Object EventLog::Begin(const std::string& event, const std::string& printer)
 {
     auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
                   std::chrono::steady_clock::now() - m_start)
                   .count();
-    JsonObject o;
+    json::Object o;
     o.Add("seq", ++m_seq).Add("ms", static_cast<std::int64_t>(ms)).Add("event", event);
     if (!printer.empty())
         o.Add("printer", printer);
     return o;
 }
 
-void EventLog::Write(const JsonObject& line)
+void EventLog::Write(const json::Object& line)
 {
     if (m_fd < 0)
         return;

@@ -23,8 +23,8 @@ public:
     // Truncates or creates the file. Returns false (errno set) when it cannot.
     bool Open(const std::string& path);
     // Starts a line: seq, ms, event and (when not empty) printer are filled in.
-    JsonObject Begin(const std::string& event, const std::string& printer = "");
-    void Write(const JsonObject& line);
+    json::Object Begin(const std::string& event, const std::string& printer = "");
+    void Write(const json::Object& line);
 
 private:
     int m_fd = -1;

@@ -120,7 +120,7 @@ void SimPrinter::AddLabelData(const std::string& data)
 std::string SimPrinter::StateJson(int openClients) const
 {
     const Counters& c = m_counters;
-    JsonObject counters;
+    json::Object counters;
     counters.Add("serial_queries", c.serialQueries)
         .Add("odometer_queries", c.odometerQueries)
         .Add("history_queries", c.historyQueries)
@@ -135,7 +135,7 @@ std::string SimPrinter::StateJson(int openClients) const
         .Add("bytes_received", c.bytesReceived)
         .Add("connections", c.connections)
         .Add("replies_sent", c.repliesSent);
-    JsonObject o;
+    json::Object o;
     o.Add("name", m_config.name)
         .Add("kind", KindName(m_config.kind))
         .Add("power", m_config.powered ? "on" : "off")

@@ -6,20 +6,20 @@
 //
 // Threading: single-threaded. Run() is one poll() loop that owns every descriptor and
 // every printer; nothing else touches them. Timers (slow and split answers, stalls) run
-// inside that loop.
-#include "CommandParser.h"
-#include "EventLog.h"
+// inside that loop. Each transport (PtyTransport, NetTransport, DiscoveryTransport,
+// ControlTransport) serves its descriptors; what is left here is what all printers
+// share: read faults, command parsing, replies, and the control commands.
+#include "ControlTransport.h"
+#include "DiscoveryTransport.h"
 #include "Fleet.h"
-#include "SimPrinter.h"
+#include "NetTransport.h"
+#include "PtyTransport.h"
 
-#include <chrono>
-#include <functional>
 #include <iosfwd>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
-
-struct sockaddr_in;
 
 namespace printersim
 {
@@ -35,10 +35,10 @@ struct SimulatorOptions
     bool allowNonLoopback = false;
 };
 
-class Simulator
+class Simulator : private TransportHost
 {
 public:
-    using Clock = std::chrono::steady_clock;
+    using Clock = printersim::Clock;
 
     Simulator(Fleet fleet, SimulatorOptions options);
     ~Simulator();
@@ -54,8 +54,6 @@ public:
     void Cleanup();
 
 private:
-    struct Device;
-    struct ControlClient;
     struct Timer
     {
         Clock::time_point at;
@@ -63,41 +61,24 @@ private:
         std::function<void()> fn;
     };
 
-    std::string StartPty(Device& d);
-    std::string PublishPty(Device& d);
-    std::string WriteSidecar(Device& d);
-    void UnpublishPty(Device& d);
-    std::string StartListener(Device& d);
-    void StopNetwork(Device& d, bool reset);
-    std::string StartDiscovery();
-    std::string StartControl();
+    // TransportHost
+    EventLog& Log() override { return m_log; }
+    void After(int ms, std::function<void()> fn) override;
+    std::size_t ReadLimit(Device& d, Clock::time_point now) override;
+    void Received(Device& d, const char* data, std::size_t n, Clock::time_point now) override;
+    void FlushPending(Device& d) override;
 
-    void OnPtyReadable(Device& d);
-    void OnPtyWritable(Device& d);
-    void OnInotify();
-    void OnAccept(Device& d);
-    void OnConnectionReadable(Device& d);
-    void DropConnection(Device& d);
-    void CloseConnection(Device& d, const char* why);
-    void OnDiscoveryReadable(int fd, Device* only);
-    void AnswerDiscovery(Device& d, const ::sockaddr_in& to);
-    void OnControlAccept();
-    void OnControlReadable(ControlClient& c);
-    std::string HandleControl(const std::string& line);
-
-    std::size_t ReadLimit(Device& d, Clock::time_point now);
+    // Before polling: stalls that ended, held command prefixes that are due, and whether
+    // each printer may read this round.
+    void Tick(Wake& wake);
     void Consumed(Device& d, std::size_t n, Clock::time_point now);
     void StartStall(Device& d, Clock::time_point now);
-    void SendXoff(Device& d);
-    void Feed(Device& d, const char* data, std::size_t n);
     void HandleEvents(Device& d, std::vector<ParseEvent> events);
     void SendReply(Device& d, const std::string& reply);
-    void WriteReplyPart(Device& d, const std::string& part, int index, int parts);
     void ArmFaultRuntime(Device& d);
-
-    void After(int ms, std::function<void()> fn);
     int RunTimers();
 
+    std::string HandleControl(const std::string& line);
     Device* Find(const std::string& name);
     std::string StateOf(const Device& d) const;
 
@@ -105,13 +86,12 @@ private:
     SimulatorOptions m_options;
     EventLog m_log;
     std::vector<std::unique_ptr<Device>> m_devices;
-    std::vector<std::unique_ptr<ControlClient>> m_clients;
     std::vector<Timer> m_timers;
     std::uint64_t m_nextTimer = 1;
-    int m_inotifyFd = -1;
-    int m_discoveryFd = -1;
-    int m_controlFd = -1;
-    bool m_controlCreated = false;
+    PtyTransport m_pty;
+    NetTransport m_net;
+    std::optional<DiscoveryTransport> m_discovery;
+    std::optional<ControlTransport> m_control;
     bool m_stopRequested = false;
 };
 
