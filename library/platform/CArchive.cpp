@@ -1,5 +1,6 @@
 #include "CArchive.h"
 
+#include "IoRetry.h"
 #include "SysCalls.h"
 
 #include <cerrno>
@@ -221,15 +222,14 @@ std::vector<std::uint8_t> ReadWholeFile(const CString& path, std::uint64_t maxBy
     std::uint8_t chunk[65536];
     for (;;)
     {
-        ssize_t n = Sys().read(fd, chunk, sizeof chunk);
-        if (n < 0)
+        const SysResult<ssize_t> r =
+            RetryOnEintr([&] { return Sys().read(fd, chunk, sizeof chunk); });
+        if (r.Failed())
         {
-            if (errno == EINTR)
-                continue;
-            int err = errno;
             Sys().close(fd);
-            throw CFileException::FromErrno(err, path);
+            throw CFileException::FromErrno(r.error, path);
         }
+        const ssize_t n = r.value;
         if (n == 0)
             break;
         // A file that grows while it is read, or a device or pipe, is held to the limit too.
@@ -251,12 +251,11 @@ void writeAll(int fd, const std::uint8_t* p, std::size_t n, const CString& path,
 {
     while (n > 0)
     {
-        ssize_t w = Sys().write(fd, p, n);
-        if (w < 0 && errno == EINTR)
-            continue;
+        const SysResult<ssize_t> r = RetryOnEintr([&] { return Sys().write(fd, p, n); });
+        const ssize_t w = r.value;
         if (w <= 0)
         {
-            int err = w < 0 ? errno : EIO;
+            const int err = r.Failed() ? r.error : EIO;
             Sys().close(fd);
             Sys().unlink(temp.c_str());
             throw CFileException::FromErrno(err, path);

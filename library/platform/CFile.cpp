@@ -1,5 +1,6 @@
 #include "CFile.h"
 
+#include "IoRetry.h"
 #include "SysCalls.h"
 
 #include <cerrno>
@@ -87,14 +88,10 @@ UINT CFile::Read(void* buffer, UINT count)
 {
     if (m_fd < 0)
         throw CFileException(CFileException::invalidFile, EBADF, m_strFileName);
-    for (;;)
-    {
-        ssize_t n = Sys().read(m_fd, buffer, count);
-        if (n >= 0)
-            return static_cast<UINT>(n);
-        if (errno != EINTR)
-            ThrowErrno(errno);
-    }
+    const SysResult<ssize_t> n = RetryOnEintr([&] { return Sys().read(m_fd, buffer, count); });
+    if (n.Failed())
+        ThrowErrno(n.error);
+    return static_cast<UINT>(n.value);
 }
 
 std::uint64_t CFile::Seek(std::int64_t offset, UINT from)

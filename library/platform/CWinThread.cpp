@@ -1,6 +1,7 @@
 #include "CWinThread.h"
 
 #include "DebugOutput.h"
+#include "IoRetry.h"
 #include "SysCalls.h"
 #include "WaitHandles.h"
 
@@ -62,9 +63,7 @@ struct CWinThread::State
     {
         std::uint64_t one = 1;
         // The counter only has to become non-zero; a full counter is already non-zero.
-        while (::write(fd, &one, sizeof one) < 0 && errno == EINTR)
-        {
-        }
+        RetryOnEintr([&] { return ::write(fd, &one, sizeof one); });
     }
 };
 
@@ -300,9 +299,7 @@ bool CWinThread::WaitNext(MSG& msg)
         if (fds[0].revents & POLLIN)
         {
             std::uint64_t count;
-            while (::read(s.eventFd, &count, sizeof count) < 0 && errno == EINTR)
-            {
-            }
+            RetryOnEintr([&] { return ::read(s.eventFd, &count, sizeof count); });
         }
         bool served = false;
         for (std::size_t i = 1; i < fds.size(); ++i)

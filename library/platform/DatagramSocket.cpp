@@ -1,5 +1,6 @@
 #include "DatagramSocket.h"
 
+#include "IoRetry.h"
 #include "SysCalls.h"
 
 #include <arpa/inet.h>
@@ -95,13 +96,14 @@ long CDatagramSocket::SendTo(const void* data, std::size_t length, const CString
         m_lastErrno = EINVAL;
         return -1;
     }
-    ssize_t n;
-    do
-        n = Sys().sendto(m_fd, data, length, 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
-    while (n < 0 && errno == EINTR);
-    if (n < 0)
-        m_lastErrno = errno;
-    return static_cast<long>(n);
+    const SysResult<ssize_t> n = RetryOnEintr(
+        [&] {
+            return Sys().sendto(m_fd, data, length, 0, reinterpret_cast<const sockaddr*>(&to),
+                                sizeof to);
+        });
+    if (n.Failed())
+        m_lastErrno = n.error;
+    return static_cast<long>(n.value);
 }
 
 long CDatagramSocket::ReceiveFrom(void* buffer, std::size_t capacity, CString& senderAddress,
@@ -116,16 +118,18 @@ long CDatagramSocket::ReceiveFrom(void* buffer, std::size_t capacity, CString& s
     }
     sockaddr_in from{};
     socklen_t fromLength = sizeof from;
-    ssize_t n;
-    do
-        n = Sys().recvfrom(m_fd, buffer, capacity, 0, reinterpret_cast<sockaddr*>(&from),
-                           &fromLength);
-    while (n < 0 && errno == EINTR);
-    if (n < 0)
+    const SysResult<ssize_t> received = RetryOnEintr(
+        [&]
+        {
+            return Sys().recvfrom(m_fd, buffer, capacity, 0, reinterpret_cast<sockaddr*>(&from),
+                                  &fromLength);
+        });
+    if (received.Failed())
     {
-        m_lastErrno = errno;
+        m_lastErrno = received.error;
         return -1;
     }
+    const ssize_t n = received.value;
     if (fromLength >= sizeof from && from.sin_family == AF_INET)
     {
         const BYTE* a = reinterpret_cast<const BYTE*>(&from.sin_addr.s_addr);

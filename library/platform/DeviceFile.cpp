@@ -4,11 +4,11 @@
 #include "DeviceFileObject.h"
 #include "DeviceNames.h"
 #include "ErrorMapping.h"
+#include "IoRetry.h"
 #include "SysCalls.h"
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <fcntl.h>
 #include <mutex>
 #include <sys/file.h>
@@ -17,8 +17,6 @@
 #include <sys/sysmacros.h>
 #include <unordered_set>
 #include <vector>
-
-using Clock = std::chrono::steady_clock;
 
 namespace
 {
@@ -32,19 +30,27 @@ std::unordered_set<DeviceFileObject*> g_handles;
 // no way to wait for it (the parallel-port driver has no poll).
 constexpr int kRetrySliceMs = 10;
 
-long long msSince(Clock::time_point t)
+// Waits for events on fd until the deadline; a signal does not end the wait early, the
+// calling thread's cancel does (ECANCELED). value: poll's count (0 when the deadline
+// passed), revents: what it saw.
+struct PollResult : SysResult<int>
 {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t).count();
-}
+    short revents;
 
-// Every wait ends early, with ECANCELED, when the calling thread's job is cancelled.
-int pollOne(int fd, short events, int timeoutMs, short* revents)
+    // The errno the wait failed with: poll's own, EBADF when the descriptor is not
+    // open, or 0 when it did not fail.
+    int WaitError() const
+    {
+        if (Failed())
+            return error;
+        return (revents & POLLNVAL) ? EBADF : 0;
+    }
+};
+PollResult pollOne(int fd, short events, const IoDeadline& deadline)
 {
     struct pollfd p = {fd, events, 0};
-    int r = PollOrCancel(&p, 1, timeoutMs);
-    if (revents)
-        *revents = r > 0 ? p.revents : 0;
-    return r;
+    SysResult<int> r = RetryOnEintr([&] { return PollOrCancel(&p, 1, deadline.PollTimeoutMs()); });
+    return {r, static_cast<short>(r.value > 0 ? p.revents : 0)};
 }
 
 // False when the wait was cancelled.
@@ -53,10 +59,24 @@ bool sleepMs(int ms)
     return !(PollOrCancel(nullptr, 0, ms) < 0 && errno == ECANCELED);
 }
 
+// Opens a path, retrying when a signal interrupts the open.
+SysResult<int> openPath(const CString& path, int flags)
+{
+    return RetryOnEintr([&] { return Sys().open(path.GetString(), flags, 0); });
+}
+
 BOOL fail(int err)
 {
     SetLastErrorFromErrno(err);
     return FALSE;
+}
+
+// A failing transfer still reports the bytes it moved before the failure.
+BOOL failAfter(DWORD* count, DWORD done, int err)
+{
+    if (count)
+        *count = done;
+    return fail(err);
 }
 
 BOOL failWith(DWORD error)
@@ -128,13 +148,10 @@ HANDLE CreateFileA(const char* name, DWORD access, DWORD share, void*, DWORD dis
     }
     // O_NONBLOCK: opening a serial line must not wait for carrier, and every later
     // wait is a poll with a limit. O_NOCTTY: a printer line never becomes our terminal.
-    int fd;
-    do
-        fd = Sys().open(path.GetString(), mode | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0);
-    while (fd < 0 && errno == EINTR);
-    if (fd < 0)
+    const SysResult<int> opened = openPath(path, mode | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (opened.Failed())
     {
-        int err = errno;
+        const int err = opened.error;
         SetLastErrorFromErrno(err);
         // A device the driver lets only one program have answers "busy"; Windows calls
         // that access denied, and the port list relies on the number.
@@ -142,6 +159,7 @@ HANDLE CreateFileA(const char* name, DWORD access, DWORD share, void*, DWORD dis
             SetLastErrorWithText(ERROR_ACCESS_DENIED, ErrnoText(err));
         return INVALID_HANDLE_VALUE;
     }
+    const int fd = opened.value;
 
     struct termios tio;
     bool tty = Sys().tcgetattr(fd, &tio) == 0;
@@ -152,13 +170,10 @@ HANDLE CreateFileA(const char* name, DWORD access, DWORD share, void*, DWORD dis
         // while TIOCEXCL (which root passes through) only keeps later opens of the same
         // terminal out. A second opener that loses the lock must close without touching
         // TIOCEXCL, or it would clear the first owner's exclusive mode.
-        int r;
-        do
-            r = Sys().flock(fd, LOCK_EX | LOCK_NB);
-        while (r < 0 && errno == EINTR);
-        if (r < 0)
+        const SysResult<int> r = RetryOnEintr([&] { return Sys().flock(fd, LOCK_EX | LOCK_NB); });
+        if (r.Failed())
         {
-            int err = errno;
+            const int err = r.error;
             Sys().close(fd);
             if (err == EWOULDBLOCK)
                 SetLastErrorWithText(ERROR_ACCESS_DENIED, ErrnoText(EBUSY));
@@ -216,8 +231,8 @@ BOOL CloseHandle(HANDLE handle)
         Sys().ioctl(object->fd, TIOCNXCL, nullptr);
     // The lock goes with the descriptor. close is not retried on EINTR: on Linux the
     // descriptor is released either way.
-    int r = Sys().close(object->fd);
-    int err = errno;
+    const int r = Sys().close(object->fd);
+    const int err = r < 0 ? errno : 0;
     delete object;
     if (r < 0 && err != EINTR)
         return fail(err);
@@ -244,80 +259,47 @@ BOOL ReadFile(HANDLE handle, void* buffer, DWORD count, DWORD* received, void* o
 
     auto* bytes = static_cast<unsigned char*>(buffer);
     DWORD got = 0;
-    const Clock::time_point start = Clock::now();
-    Clock::time_point lastByte = start;
+    const IoDeadline totalDeadline = IoDeadline::Limit(IoClock::now(), total);
+    IoDeadline intervalDeadline; // runs from the last byte, once one has come
     bool hungUp = false;
     while (got < count)
     {
-        ssize_t r = Sys().read(object->fd, bytes + got, count - got);
-        if (r > 0)
+        const SysResult<ssize_t> r =
+            RetryOnEintr([&] { return Sys().read(object->fd, bytes + got, count - got); });
+        if (r.value > 0)
         {
-            got += static_cast<DWORD>(r);
-            lastByte = Clock::now();
+            got += static_cast<DWORD>(r.value);
+            intervalDeadline = IoDeadline::Limit(IoClock::now(), interval);
             continue;
         }
         // A terminal in raw mode without VMIN says "nothing yet" with 0; anything else
         // means end of data.
-        if (r == 0 && !object->tty)
+        if (r.value == 0 && !object->tty)
             break;
-        if (r < 0)
-        {
-            int err = errno;
-            if (err == EINTR)
-                continue;
-            if (err != EAGAIN)
-            {
-                if (received)
-                    *received = got;
-                return fail(err);
-            }
-        }
+        if (r.Failed() && r.error != EAGAIN)
+            return failAfter(received, got, r.error);
         if (hungUp)
         {
             // Poll said "hang-up" and there is nothing more to read: the device is gone.
             // What came before the hang-up is handed over first; the next call fails.
             if (got > 0)
                 break;
-            if (received)
-                *received = got;
-            return fail(EIO);
+            return failAfter(received, got, EIO);
         }
         if (immediate)
             break;
-        // -1: no limit applies yet. A limit that has run out ends the read, also when
-        // the other one still has time left: bytes that keep coming within the interval
-        // must not carry a read past its total limit.
-        long long wait = -1;
-        if (total > 0)
-        {
-            wait = total - msSince(start);
-            if (wait <= 0)
-                break;
-        }
-        if (interval > 0 && got > 0)
-        {
-            long long left = interval - msSince(lastByte);
-            if (left <= 0)
-                break;
-            wait = wait < 0 ? left : std::min(wait, left);
-        }
-        short revents = 0;
-        int pr = pollOne(object->fd, POLLIN, static_cast<int>(std::min(wait, 1LL << 30)), &revents);
-        if (pr < 0 && errno != EINTR)
-        {
-            if (received)
-                *received = got;
-            return fail(errno);
-        }
-        if (pr > 0 && (revents & POLLNVAL))
-        {
-            if (received)
-                *received = got;
-            return fail(EBADF);
-        }
+        // A limit that has run out ends the read, also when the other one still has time
+        // left: bytes that keep coming within the interval must not carry a read past its
+        // total limit. Neither set: wait as long as it takes.
+        const IoDeadline deadline = totalDeadline.Earliest(intervalDeadline);
+        if (deadline.Passed())
+            break;
+        const PollResult pr = pollOne(object->fd, POLLIN, deadline);
+        if (const int err = pr.WaitError())
+            return failAfter(received, got, err);
         // A hung-up terminal reads as "nothing yet" for ever while poll reports the
         // hang-up (with POLLIN): what is left is read, then the device counts as gone.
-        hungUp = pr > 0 && (revents & (POLLHUP | POLLERR));
+        hungUp = pr.revents & (POLLHUP | POLLERR);
     }
     if (received)
         *received = got;
@@ -335,44 +317,34 @@ BOOL ReadFileWithin(HANDLE handle, void* buffer, DWORD count, DWORD* received, D
         return failWith(ERROR_INVALID_PARAMETER);
     if (count == 0)
         return TRUE;
-    const Clock::time_point start = Clock::now();
+    auto readOnce = [&]
+    { return RetryOnEintr([&] { return Sys().read(object->fd, buffer, count); }); };
+    auto handOver = [&](ssize_t n)
+    {
+        if (received)
+            *received = static_cast<DWORD>(n);
+        return TRUE;
+    };
+    const IoDeadline deadline = IoDeadline::After(IoClock::now(), waitMs);
     for (;;)
     {
-        ssize_t r = Sys().read(object->fd, buffer, count);
-        if (r > 0 || (r == 0 && !object->tty))
-        {
-            if (received)
-                *received = static_cast<DWORD>(r);
+        const SysResult<ssize_t> r = readOnce();
+        if (r.value > 0 || (r.value == 0 && !object->tty))
+            return handOver(r.value);
+        if (r.Failed() && r.error != EAGAIN)
+            return fail(r.error);
+        if (deadline.Passed())
             return TRUE;
-        }
-        if (r < 0)
-        {
-            int err = errno;
-            if (err == EINTR)
-                continue;
-            if (err != EAGAIN)
-                return fail(err);
-        }
-        long long left = static_cast<long long>(waitMs) - msSince(start);
-        if (left <= 0)
-            return TRUE;
-        short revents = 0;
-        int pr = pollOne(object->fd, POLLIN, static_cast<int>(left), &revents);
-        if (pr < 0 && errno != EINTR)
-            return fail(errno);
-        if (pr > 0 && (revents & POLLNVAL))
-            return fail(EBADF);
-        if (pr > 0 && (revents & (POLLHUP | POLLERR)))
+        const PollResult pr = pollOne(object->fd, POLLIN, deadline);
+        if (const int err = pr.WaitError())
+            return fail(err);
+        if (pr.revents & (POLLHUP | POLLERR))
         {
             // Nothing to read and never will be; let read report why, else call it gone.
-            r = Sys().read(object->fd, buffer, count);
-            if (r > 0)
-            {
-                if (received)
-                    *received = static_cast<DWORD>(r);
-                return TRUE;
-            }
-            return fail(errno == EAGAIN ? EIO : errno);
+            const SysResult<ssize_t> last = readOnce();
+            if (last.value > 0)
+                return handOver(last.value);
+            return fail(last.Failed() && last.error != EAGAIN ? last.error : EIO);
         }
     }
 }
@@ -394,72 +366,41 @@ BOOL WriteFile(HANDLE handle, const void* buffer, DWORD count, DWORD* written, v
 
     auto* bytes = static_cast<const unsigned char*>(buffer);
     DWORD sent = 0;
-    const Clock::time_point start = Clock::now();
-    Clock::time_point lastProgress = start;
+    const IoClock::time_point start = IoClock::now();
+    const IoDeadline totalDeadline = IoDeadline::Limit(start, total);
+    // Runs from the last progress (the start, until a byte is taken).
+    IoDeadline stallDeadline = IoDeadline::Limit(start, stall);
     bool readyButRefused = false;
     while (sent < count)
     {
-        ssize_t r = Sys().write(object->fd, bytes + sent, count - sent);
-        if (r > 0)
+        const SysResult<ssize_t> r =
+            RetryOnEintr([&] { return Sys().write(object->fd, bytes + sent, count - sent); });
+        if (r.value > 0)
         {
-            sent += static_cast<DWORD>(r);
-            lastProgress = Clock::now();
+            sent += static_cast<DWORD>(r.value);
+            stallDeadline = IoDeadline::Limit(IoClock::now(), stall);
             readyButRefused = false;
             continue;
         }
-        if (r < 0)
-        {
-            int err = errno;
-            if (err == EINTR)
-                continue;
-            if (err != EAGAIN)
-            {
-                if (written)
-                    *written = sent;
-                return fail(err);
-            }
-        }
-        long long wait = -1;
-        if (total > 0)
-            wait = total - msSince(start);
-        if (stall > 0)
-        {
-            long long left = stall - msSince(lastProgress);
-            wait = wait < 0 ? left : std::min(wait, left);
-        }
-        if (wait == 0 || wait < -1 || (wait < 0 && (total > 0 || stall > 0)))
+        if (r.Failed() && r.error != EAGAIN)
+            return failAfter(written, sent, r.error);
+        const IoDeadline deadline = totalDeadline.Earliest(stallDeadline);
+        if (deadline.Passed())
             break;
         if (readyButRefused)
         {
             // The driver claims to be writable yet refuses: it has no real poll (lp).
             // Try again shortly instead of spinning.
-            int slice = wait < 0 ? kRetrySliceMs
-                                 : static_cast<int>(std::min<long long>(wait, kRetrySliceMs));
-            if (!sleepMs(slice))
-            {
-                if (written)
-                    *written = sent;
-                return fail(ECANCELED);
-            }
+            const int left = deadline.PollTimeoutMs();
+            if (!sleepMs(left < 0 ? kRetrySliceMs : std::min(left, kRetrySliceMs)))
+                return failAfter(written, sent, ECANCELED);
             readyButRefused = false;
             continue;
         }
-        short revents = 0;
-        int pr =
-            pollOne(object->fd, POLLOUT, static_cast<int>(std::min(wait, 1LL << 30)), &revents);
-        if (pr < 0 && errno != EINTR)
-        {
-            if (written)
-                *written = sent;
-            return fail(errno);
-        }
-        if (pr > 0 && (revents & POLLNVAL))
-        {
-            if (written)
-                *written = sent;
-            return fail(EBADF);
-        }
-        if (pr > 0)
+        const PollResult pr = pollOne(object->fd, POLLOUT, deadline);
+        if (const int err = pr.WaitError())
+            return failAfter(written, sent, err);
+        if (pr.value > 0)
             readyButRefused = true;
     }
     if (written)
@@ -479,26 +420,20 @@ BOOL FlushFileBuffers(HANDLE handle)
     long long limit = to.WriteTotalTimeoutConstant ? to.WriteTotalTimeoutConstant : 0;
     if (object->writeStallLimitMs && (!limit || object->writeStallLimitMs < limit))
         limit = object->writeStallLimitMs;
-    const Clock::time_point start = Clock::now();
+    const IoDeadline deadline = IoDeadline::Limit(IoClock::now(), limit);
     for (;;)
     {
-        long long left = limit ? limit - msSince(start) : -1;
-        if (limit && left <= 0)
+        if (deadline.Passed())
             return failWith(ERROR_TIMEOUT);
-        short revents = 0;
-        int pr = pollOne(object->fd, POLLOUT, static_cast<int>(left), &revents);
-        if (pr < 0 && errno == EINTR)
-            continue;
-        if (pr < 0)
-            return fail(errno);
+        const PollResult pr = pollOne(object->fd, POLLOUT, deadline);
+        if (const int err = pr.WaitError())
+            return fail(err);
         // poll's own time limit has passed.
-        if (pr == 0)
+        if (pr.value == 0)
             return failWith(ERROR_TIMEOUT);
-        if (revents & POLLNVAL)
-            return fail(EBADF);
-        if (revents & (POLLERR | POLLHUP))
+        if (pr.revents & (POLLERR | POLLHUP))
             return fail(EIO);
-        if (revents & POLLOUT)
+        if (pr.revents & POLLOUT)
             return TRUE;
     }
 }
@@ -512,18 +447,16 @@ bool DeviceExists(const char* name)
         return false;
     // Nothing but open and close: no lock, no exclusive mode, no line settings, and
     // O_NONBLOCK so that a line without carrier cannot hold the open up.
-    int fd;
-    do
-        fd = Sys().open(path.GetString(), O_RDWR | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0);
-    while (fd < 0 && errno == EINTR);
-    if (fd >= 0)
+    const SysResult<int> opened = openPath(path, O_RDWR | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (!opened.Failed())
     {
-        Sys().close(fd);
+        Sys().close(opened.value);
         return true;
     }
     // In use by another program (a driver that allows one opener), or not ours to
     // open: the port is there all the same.
-    return errno == EBUSY || errno == EACCES || errno == EPERM || errno == EAGAIN;
+    const int err = opened.error;
+    return err == EBUSY || err == EACCES || err == EPERM || err == EAGAIN;
 }
 
 BOOL SetCommTimeouts(HANDLE handle, const COMMTIMEOUTS* timeouts)
@@ -634,21 +567,19 @@ DWORD answerLength(const unsigned char* out, DWORD outSize)
 
 BOOL readSidecar(const CString& devicePath, unsigned char* out, DWORD outSize, DWORD* returned)
 {
-    CString sidecar = devicePath + ".ieee1284";
-    int fd;
-    do
-        fd = Sys().open(sidecar.GetString(), O_RDONLY | O_CLOEXEC | O_NOCTTY, 0);
-    while (fd < 0 && errno == EINTR);
-    if (fd < 0)
-        return fail(errno == ENOENT ? ENOTTY : errno);
+    const SysResult<int> opened =
+        openPath(devicePath + ".ieee1284", O_RDONLY | O_CLOEXEC | O_NOCTTY);
+    if (opened.Failed())
+        return fail(opened.error == ENOENT ? ENOTTY : opened.error);
+    const int fd = opened.value;
     DWORD got = 0;
     while (got < outSize)
     {
-        ssize_t r = Sys().read(fd, out + got, outSize - got);
-        if (r > 0)
-            got += static_cast<DWORD>(r);
-        else if (r == 0 || errno != EINTR)
+        const SysResult<ssize_t> r =
+            RetryOnEintr([&] { return Sys().read(fd, out + got, outSize - got); });
+        if (r.value <= 0)
             break;
+        got += static_cast<DWORD>(r.value);
     }
     Sys().close(fd);
     if (returned)
@@ -671,16 +602,13 @@ BOOL DeviceIoControl(HANDLE handle, DWORD code, const void*, DWORD, void* out, D
         return failWith(ERROR_INVALID_PARAMETER);
     auto* bytes = static_cast<unsigned char*>(out);
     std::fill(bytes, bytes + outSize, 0);
-    int r;
-    do
-        r = Sys().ioctl(object->fd, usblpGetDeviceId(outSize), bytes);
-    while (r < 0 && errno == EINTR);
-    if (r < 0)
+    const SysResult<int> r =
+        RetryOnEintr([&] { return Sys().ioctl(object->fd, usblpGetDeviceId(outSize), bytes); });
+    if (r.Failed())
     {
-        int err = errno;
-        if (err == ENOTTY || err == EINVAL)
+        if (r.error == ENOTTY || r.error == EINVAL)
             return readSidecar(object->path, bytes, outSize, returned);
-        return fail(err);
+        return fail(r.error);
     }
     if (returned)
         *returned = answerLength(bytes, outSize);

@@ -1,5 +1,6 @@
 #include "InstanceLock.h"
 
+#include "IoRetry.h"
 #include "SysCalls.h"
 
 #include <cerrno>
@@ -71,16 +72,13 @@ CInstanceLock::EResult CInstanceLock::Acquire()
         if (m_fd < 0)
             return eFailed;
     }
-    int r;
-    do
-        r = Sys().flock(m_fd, LOCK_EX | LOCK_NB);
-    while (r != 0 && errno == EINTR);
-    if (r == 0)
+    const SysResult<int> r = RetryOnEintr([&] { return Sys().flock(m_fd, LOCK_EX | LOCK_NB); });
+    if (!r.Failed())
     {
         m_held = true;
         return eAcquired;
     }
-    return errno == EWOULDBLOCK ? eHeldElsewhere : eFailed;
+    return r.error == EWOULDBLOCK ? eHeldElsewhere : eFailed;
 }
 
 void CInstanceLock::Release()

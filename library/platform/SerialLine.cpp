@@ -2,6 +2,7 @@
 #include "DeviceFile.h"
 #include "DeviceFileObject.h"
 #include "ErrorMapping.h"
+#include "IoRetry.h"
 #include "SysCalls.h"
 #include "Termios2.h"
 
@@ -74,13 +75,11 @@ bool modemLines(int fd, int* lines)
 bool setModemLine(int fd, int line, bool on, int* err)
 {
     int bits = line;
-    int r;
-    do
-        r = Sys().ioctl(fd, on ? TIOCMBIS : TIOCMBIC, &bits);
-    while (r < 0 && errno == EINTR);
-    if (r < 0 && errno != ENOTTY && errno != EINVAL)
+    const SysResult<int> r =
+        RetryOnEintr([&] { return Sys().ioctl(fd, on ? TIOCMBIS : TIOCMBIC, &bits); });
+    if (r.Failed() && r.error != ENOTTY && r.error != EINVAL)
     {
-        *err = errno;
+        *err = r.error;
         return false;
     }
     return true;
@@ -223,15 +222,12 @@ BOOL SetCommState(HANDLE handle, const DCB* dcb)
         code = B38400;
     cfsetispeed(&t, code);
     cfsetospeed(&t, code);
-    int r;
-    do
-        r = Sys().tcsetattr(fd, TCSANOW, &t);
-    while (r < 0 && errno == EINTR);
+    const SysResult<int> r = RetryOnEintr([&] { return Sys().tcsetattr(fd, TCSANOW, &t); });
     // glibc reads the line back and reports EINVAL when the device did not take the
     // character size or parity. A pseudo-terminal (a simulated printer) always forces 8
     // data bits and no parity, with everything else applied: that is not a refusal.
-    if (r < 0 && !(errno == EINVAL && object->pseudoTerminal))
-        return failErrno(errno);
+    if (r.Failed() && !(r.error == EINVAL && object->pseudoTerminal))
+        return failErrno(r.error);
     if (!standard && SetLineSpeedTermios2(fd, dcb->BaudRate, termios2Ioctl) < 0)
         return failErrno(errno);
 

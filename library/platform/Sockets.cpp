@@ -3,13 +3,13 @@
 #include "CancellablePoll.h"
 #include "DeviceFile.h"
 #include "ErrorMapping.h"
+#include "IoRetry.h"
 #include "SysCalls.h"
 
 #include <algorithm>
 #include <arpa/inet.h>
 #include <cctype>
 #include <cerrno>
-#include <chrono>
 #include <cstring>
 #include <fcntl.h>
 #include <linux/sockios.h>
@@ -19,7 +19,7 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
-using Clock = std::chrono::steady_clock;
+using Clock = IoClock;
 
 namespace
 {
@@ -36,11 +36,6 @@ long long unacknowledged(int s)
     return Sys().ioctl(s, SIOCOUTQ, &queued) == 0 ? queued : -1;
 }
 
-long long msSince(Clock::time_point t)
-{
-    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t).count();
-}
-
 // The stack holds all it will take: waits until the peer acknowledges some of it (which
 // is progress), at most until stallLimitMs after lastProgress. Room alone is not enough:
 // Linux finds a few kilobytes in a full queue now and then (it merges what is queued,
@@ -50,16 +45,17 @@ long long msSince(Clock::time_point t)
 int waitForPeer(int s, Clock::time_point& lastProgress, int stallLimitMs)
 {
     const long long queuedBefore = unacknowledged(s);
+    const IoDeadline stalled = IoDeadline::After(lastProgress, stallLimitMs);
     for (;;)
     {
-        long long left = stallLimitMs - msSince(lastProgress);
-        if (left <= 0)
+        if (stalled.Passed())
             return ETIMEDOUT;
         struct pollfd p = {s, POLLOUT, 0};
-        int pr = PollOrCancel(&p, 1, static_cast<int>(left));
-        if (pr < 0 && errno != EINTR)
-            return errno;
-        if (pr <= 0)
+        const SysResult<int> pr =
+            RetryOnEintr([&] { return PollOrCancel(&p, 1, stalled.PollTimeoutMs()); });
+        if (pr.Failed())
+            return pr.error;
+        if (pr.value == 0)
             continue;
         const long long queued = unacknowledged(s);
         if (queuedBefore < 0 || queued < 0 || queued < queuedBefore)
@@ -68,7 +64,7 @@ int waitForPeer(int s, Clock::time_point& lastProgress, int stallLimitMs)
             return 0;
         }
         // Room, but nothing acknowledged: look again shortly instead of spinning.
-        if (PollOrCancel(nullptr, 0, static_cast<int>(std::min(left, 50LL))) < 0 &&
+        if (PollOrCancel(nullptr, 0, std::min(stalled.PollTimeoutMs(), 50)) < 0 &&
             errno == ECANCELED)
             return ECANCELED;
     }
@@ -157,13 +153,13 @@ SOCKET TcpConnect(const CString& host, DWORD port, int limitMs)
     SOCKET s = Sys().socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (s < 0)
         return failSocket(errno);
-    const Clock::time_point start = Clock::now();
-    int r = Sys().connect(s, reinterpret_cast<const sockaddr*>(&address), sizeof address);
-    if (r < 0 && errno != EINPROGRESS && errno != EINTR)
+    const IoDeadline deadline = IoDeadline::After(IoClock::now(), limitMs);
+    const int r = Sys().connect(s, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+    const int connectError = r < 0 ? errno : 0;
+    if (r < 0 && connectError != EINPROGRESS && connectError != EINTR)
     {
-        int err = errno;
         Sys().close(s);
-        return failSocket(err);
+        return failSocket(connectError);
     }
     if (r < 0)
     {
@@ -171,23 +167,20 @@ SOCKET TcpConnect(const CString& host, DWORD port, int limitMs)
         // progress: wait for either to finish.
         for (;;)
         {
-            long long left = limitMs - msSince(start);
-            if (left <= 0)
+            if (deadline.Passed())
             {
                 Sys().close(s);
                 return failSocket(ETIMEDOUT);
             }
             struct pollfd p = {s, POLLOUT, 0};
-            int pr = PollOrCancel(&p, 1, static_cast<int>(left));
-            if (pr < 0 && errno == EINTR)
-                continue;
-            if (pr < 0)
+            const SysResult<int> pr =
+                RetryOnEintr([&] { return PollOrCancel(&p, 1, deadline.PollTimeoutMs()); });
+            if (pr.Failed())
             {
-                int err = errno;
                 Sys().close(s);
-                return failSocket(err);
+                return failSocket(pr.error);
             }
-            if (pr > 0)
+            if (pr.value > 0)
                 break;
         }
         int soError = 0;
@@ -218,17 +211,16 @@ int TcpSendAll(SOCKET s, const void* buffer, DWORD count, int stallLimitMs, bool
     bool progressed = true;
     while (sent < count)
     {
-        ssize_t r = Sys().send(s, bytes + sent, count - sent, flags);
-        if (r > 0)
+        const SysResult<ssize_t> r =
+            RetryOnEintr([&] { return Sys().send(s, bytes + sent, count - sent, flags); });
+        if (r.value > 0)
         {
-            sent += static_cast<DWORD>(r);
+            sent += static_cast<DWORD>(r.value);
             progressed = true;
             continue;
         }
-        if (r < 0 && errno == EINTR)
-            continue;
-        if (r < 0 && errno != EAGAIN)
-            return failSocket(errno);
+        if (r.Failed() && r.error != EAGAIN)
+            return failSocket(r.error);
         if (progressed)
         {
             lastProgress = Clock::now();
@@ -250,14 +242,9 @@ int TcpSendAll(SOCKET s, const void* buffer, DWORD count, int stallLimitMs, bool
 
 int TcpReceiveNow(SOCKET s, void* buffer, DWORD capacity)
 {
-    for (;;)
-    {
-        ssize_t r = Sys().recv(s, buffer, capacity, MSG_DONTWAIT);
-        if (r >= 0)
-            return static_cast<int>(r);
-        if (errno != EINTR)
-            return failSocket(errno);
-    }
+    const SysResult<ssize_t> r =
+        RetryOnEintr([&] { return Sys().recv(s, buffer, capacity, MSG_DONTWAIT); });
+    return r.Failed() ? failSocket(r.error) : static_cast<int>(r.value);
 }
 
 int TcpShutdown(SOCKET s, int how)
@@ -270,17 +257,15 @@ int TcpShutdown(SOCKET s, int how)
 
 bool TcpWaitSendQueueEmpty(SOCKET s, int limitMs)
 {
-    const Clock::time_point start = Clock::now();
+    const IoDeadline deadline = IoDeadline::After(IoClock::now(), limitMs);
     for (;;)
     {
         int queued = 0;
         if (Sys().ioctl(s, SIOCOUTQ, &queued) < 0 || queued <= 0)
             return true;
-        long long spent = msSince(start);
-        if (spent >= limitMs)
+        if (deadline.Passed())
             return false;
-        if (PollOrCancel(nullptr, 0, static_cast<int>(std::min<long long>(10, limitMs - spent))) <
-                0 &&
+        if (PollOrCancel(nullptr, 0, std::min(10, deadline.PollTimeoutMs())) < 0 &&
             errno == ECANCELED)
             return false;
     }
@@ -298,10 +283,7 @@ bool TcpIsConnected(SOCKET s)
 bool TcpPeerHasLeft(SOCKET s)
 {
     struct pollfd p = {s, POLLRDHUP, 0};
-    int r;
-    do
-        r = Sys().poll(&p, 1, 0);
-    while (r < 0 && errno == EINTR);
+    const int r = RetryOnEintr([&] { return Sys().poll(&p, 1, 0); }).value;
     return r > 0 && (p.revents & (POLLRDHUP | POLLHUP | POLLERR | POLLNVAL));
 }
 

@@ -1,6 +1,8 @@
 // Deliberately without <termios.h>: <asm/termbits.h> defines its own struct termios.
 #include "Termios2.h"
 
+#include "IoRetry.h"
+
 #include <asm/ioctls.h>
 #include <asm/termbits.h>
 #include <cerrno>
@@ -8,30 +10,21 @@
 int SetLineSpeedTermios2(int fd, unsigned rate, Termios2Ioctl ioctlFn)
 {
     struct termios2 t;
-    int r;
-    do
-        r = ioctlFn(fd, TCGETS2, &t);
-    while (r < 0 && errno == EINTR);
-    if (r < 0)
+    // A failure leaves errno as the failing request set it, for the caller.
+    if (RetryOnEintr([&] { return ioctlFn(fd, TCGETS2, &t); }).Failed())
         return -1;
     t.c_cflag &= ~(CBAUD | (CBAUD << IBSHIFT));
     t.c_cflag |= BOTHER | (BOTHER << IBSHIFT);
     t.c_ispeed = rate;
     t.c_ospeed = rate;
-    do
-        r = ioctlFn(fd, TCSETS2, &t);
-    while (r < 0 && errno == EINTR);
-    return r < 0 ? -1 : 0;
+    return RetryOnEintr([&] { return ioctlFn(fd, TCSETS2, &t); }).Failed() ? -1 : 0;
 }
 
 int GetLineSpeedTermios2(int fd, unsigned* inputRate, unsigned* outputRate, Termios2Ioctl ioctlFn)
 {
     struct termios2 t;
-    int r;
-    do
-        r = ioctlFn(fd, TCGETS2, &t);
-    while (r < 0 && errno == EINTR);
-    if (r < 0)
+    // A failure leaves errno as the failing request set it, for the caller.
+    if (RetryOnEintr([&] { return ioctlFn(fd, TCGETS2, &t); }).Failed())
         return -1;
     if (inputRate)
         *inputRate = t.c_ispeed;

@@ -1,5 +1,7 @@
 #include "WaitHandles.h"
 
+#include "IoRetry.h"
+
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -41,15 +43,11 @@ struct WaitObject
         {
             count = 1;
             // A counter that is already non-zero stays readable; nothing more to do.
-            while (::write(fd, &count, sizeof count) < 0 && errno == EINTR)
-            {
-            }
+            RetryOnEintr([&] { return ::write(fd, &count, sizeof count); });
         }
         else
         {
-            while (::read(fd, &count, sizeof count) < 0 && errno == EINTR)
-            {
-            }
+            RetryOnEintr([&] { return ::read(fd, &count, sizeof count); });
         }
     }
 };
@@ -277,23 +275,16 @@ DWORD WaitForEventOrCancel(HANDLE event, DWORD ms)
         Sleep(ms);
         return WAIT_TIMEOUT;
     }
-    using Clock = std::chrono::steady_clock;
-    const Clock::time_point start = Clock::now();
+    const IoDeadline deadline =
+        ms == INFINITE ? IoDeadline() : IoDeadline::After(IoClock::now(), ms);
     for (;;)
     {
         if (IsThreadCancelled())
             return WAIT_CANCELLED;
         if (event && WaitForSingleObject(event, 0) == WAIT_OBJECT_0)
             return WAIT_OBJECT_0;
-        int timeout = -1;
-        if (ms != INFINITE)
-        {
-            auto spent =
-                std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
-            if (spent >= static_cast<long long>(ms))
-                return WAIT_TIMEOUT;
-            timeout = static_cast<int>(ms - spent);
-        }
+        if (deadline.Passed())
+            return WAIT_TIMEOUT;
         struct pollfd fds[2] = {{cancelFd, POLLIN, 0}, {-1, POLLIN, 0}};
         nfds_t n = 1;
         if (event)
@@ -303,7 +294,7 @@ DWORD WaitForEventOrCancel(HANDLE event, DWORD ms)
                 n = 2;
         }
         // The real poll: a test that scripts the devices' poll must not hold this up.
-        if (::poll(fds, n, timeout) < 0 && errno != EINTR)
+        if (RetryOnEintr([&] { return ::poll(fds, n, deadline.PollTimeoutMs()); }).Failed())
             return WAIT_FAILED;
     }
 }

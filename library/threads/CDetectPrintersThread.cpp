@@ -6,9 +6,11 @@ IMPLEMENT_DYNCREATE(CDetectPrintersThread, CBaseThread)
 
 namespace
 {
-// The process-wide slot: the thread whose search runs. Holding the id, not the
-// object, lets the timer post to a thread that may have ended meanwhile.
-std::atomic<DWORD> g_searchThreadId{0};
+// The process-wide slot: the thread whose search runs. The search window's timer ends
+// that search through it under its lock, and a thread empties the slot under the same
+// lock before it ends, so the timer never reaches a thread that is gone.
+std::mutex g_slotLock;
+CDetectPrintersThread* g_searchThread = nullptr;
 } // namespace
 
 CDetectPrintersThread::CDetectPrintersThread() : m_pSocket(nullptr), m_searching(false) {}
@@ -31,9 +33,10 @@ BOOL CDetectPrintersThread::InitInstance()
 
 int CDetectPrintersThread::ExitInstance()
 {
-    m_searching = false;
-    DWORD mine = m_nThreadID;
-    g_searchThreadId.compare_exchange_strong(mine, 0);
+    {
+        std::lock_guard g(g_slotLock);
+        EndSearchLocked();
+    }
     if (m_pSocket)
     {
         m_pSocket->Close();
@@ -66,7 +69,10 @@ void CDetectPrintersThread::OnStartDetect(WPARAM wParam, LPARAM)
 {
     HWND dialog = reinterpret_cast<HWND>(wParam);
     FreeResponses();
-    g_searchThreadId = m_nThreadID;
+    {
+        std::lock_guard g(g_slotLock);
+        g_searchThread = this;
+    }
     m_searching = true;
     if (m_pSocket && m_pSocket->SendDiscoveryRequest())
         PostMessage(dialog, CSearchNetworkDlg::WM_SEARCH_SET_TIMER,
@@ -79,17 +85,30 @@ void CDetectPrintersThread::OnDetectTimeout(WPARAM wParam, LPARAM)
 {
     // The search is over before the dialog hears of it, so nothing is appended once
     // the caller may read the list.
-    m_searching = false;
+    {
+        std::lock_guard g(g_slotLock);
+        EndSearchLocked();
+    }
     PostMessage(reinterpret_cast<HWND>(wParam), WM_DETECT_DONE, 0, 0);
-    g_searchThreadId = 0;
 }
 
-void CDetectPrintersThread::OnCancelDetect(WPARAM wParam, LPARAM)
+void CDetectPrintersThread::OnCancelDetect(WPARAM, LPARAM)
 {
-    m_searching = false;
-    g_searchThreadId = 0;
-    PostMessage(reinterpret_cast<HWND>(wParam), CSearchNetworkDlg::WM_SEARCH_KILL_TIMER,
-                CSearchNetworkDlg::DETECT_TIMER_ID, 0);
+    // The dialog has already stopped its timer and ended.
+    std::lock_guard g(g_slotLock);
+    EndSearchLocked();
+}
+
+void CDetectPrintersThread::EndSearchLocked()
+{
+    {
+        // An answer being appended right now is complete once this lock is taken;
+        // every later one sees the search over and is dropped.
+        std::lock_guard g(m_lock);
+        m_searching = false;
+    }
+    if (g_searchThread == this)
+        g_searchThread = nullptr;
 }
 
 void CDetectPrintersThread::AddResponse(DiscoveryResponsePacketF3* record)
@@ -141,15 +160,19 @@ CDetectPrintersThread::GetNextResponse(POSITION& pos) const
     return r;
 }
 
-void CDetectPrintersThread::DetectTimerProc(HWND hwnd, UINT timerId)
+bool CDetectPrintersThread::DetectTimerProc(HWND, UINT timerId)
 {
     if (timerId != CSearchNetworkDlg::DETECT_TIMER_ID)
-        return;
-    if (DWORD id = g_searchThreadId.load())
-        PostThreadMessage(id, WM_DETECT_TIMEOUT, reinterpret_cast<WPARAM>(hwnd), 0);
+        return false;
+    std::lock_guard g(g_slotLock);
+    if (!g_searchThread)
+        return false;
+    g_searchThread->EndSearchLocked();
+    return true;
 }
 
 DWORD CDetectPrintersThread::CurrentSearchThreadId()
 {
-    return g_searchThreadId.load();
+    std::lock_guard g(g_slotLock);
+    return g_searchThread ? g_searchThread->m_nThreadID : 0;
 }

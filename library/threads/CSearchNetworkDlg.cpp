@@ -194,7 +194,11 @@ void CSearchNetworkDlg::OnTimer(UINT id)
         return;
     if (m_pHost)
         m_pHost->KillTimer(id);
-    CDetectPrintersThread::DetectTimerProc(GetSafeHwnd(), id);
+    // The search window is over: the search ends here, before the dialog does, so the
+    // list the caller reads next is final. A cancel that got there first leaves nothing
+    // to end, and the dialog has ended already.
+    if (CDetectPrintersThread::DetectTimerProc(GetSafeHwnd(), id))
+        OnDetectDone();
 }
 
 void CSearchNetworkDlg::OnPostedMessage(UINT message, WPARAM wParam, LPARAM lParam)
@@ -216,10 +220,6 @@ void CSearchNetworkDlg::DispatchPosted(UINT message, WPARAM wParam, LPARAM lPara
     case WM_SEARCH_SET_TIMER:
         if (m_pHost)
             m_pHost->SetTimer(static_cast<UINT>(wParam), static_cast<UINT>(lParam));
-        break;
-    case WM_SEARCH_KILL_TIMER:
-        if (m_pHost)
-            m_pHost->KillTimer(static_cast<UINT>(wParam));
         break;
     default:
         break;

@@ -1,8 +1,10 @@
 #pragma once
 // The "Please Wait" window that frames one network search: it starts the discovery
-// thread, asks it to search when it opens, ends with IDOK when the thread says the
-// 10-second search window is over, and with IDCANCEL when the user cancels. The caller
-// then reads the answers; destroying the dialog stops the thread.
+// thread, asks it to search when it opens, and runs the 10-second search window on its
+// own timer once the thread says the request is out. When the timer fires it ends the
+// search and then itself with IDOK; Cancel ends it with IDCANCEL; a request that could
+// not be sent ends it with IDOK at once, by the thread's word. The caller then reads the
+// answers; destroying the dialog stops the thread.
 //
 // The search logic lives here, apart from any widget: what shows the window and runs
 // its modal loop is a host (ISearchDialogHost). The windowed program installs a Qt
@@ -94,10 +96,11 @@ public:
     static constexpr UINT IDD = 3003;
     static constexpr UINT DETECT_TIMER_ID = 456;
     static constexpr UINT DETECT_TIME_MS = 10000;
-    // The discovery thread asks the dialog's window for its timer by message, since the
-    // timer belongs to the window and so to the user-interface thread.
-    static constexpr UINT WM_SEARCH_SET_TIMER = 0x0400 + 456;  // wParam id, lParam ms
-    static constexpr UINT WM_SEARCH_KILL_TIMER = 0x0400 + 457; // wParam id
+    // The discovery thread asks the dialog's window for its timer by message once the
+    // request is out, since the timer belongs to the window and so to the
+    // user-interface thread. The dialog stops the timer itself (when it fires, or on
+    // Cancel), and its tick ends the search and the dialog directly on that thread.
+    static constexpr UINT WM_SEARCH_SET_TIMER = 0x0400 + 456; // wParam id, lParam ms
     static constexpr const char* CAPTION = "Please Wait";
     static constexpr const char* MESSAGE = "Searching Local Network and USB...";
     static constexpr const char* CANCEL_TEXT = "Cancel";

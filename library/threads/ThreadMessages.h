@@ -9,7 +9,8 @@
 constexpr UINT WM_THREAD_QUIT = 5801;    // any worker: end the loop
 constexpr UINT WM_DETECT_START = 5902;   // discovery: wParam = search dialog's window
 constexpr UINT WM_DETECT_CANCEL = 5904;  // discovery: the user cancelled
-constexpr UINT WM_DETECT_TIMEOUT = 5957; // discovery: the search window is over
+constexpr UINT WM_DETECT_TIMEOUT = 5957; // discovery: the search is over (the thread
+                                         // posts it itself when the request cannot go)
 // To a printer thread: run one download job; wParam = the thread id of the dispatching
 // CThrottleThread, or 0. To the throttle: queue the CPrinterThread whose thread id is in
 // wParam. Each class maps the one number to its own handler. Thread ids, not object
