@@ -2,6 +2,7 @@
 
 #include "CArchive.h"
 #include "ErrorMapping.h"
+#include "IoRetry.h"
 #include "SettingsFileFormat.h"
 #include "SysCalls.h"
 
@@ -126,32 +127,25 @@ LONG readValues(const std::string& dir, SettingsValueFile& values)
 {
     values = SettingsValueFile();
     std::string path = dir + "/" + kValuesFile;
-    int fd;
-    do
-        fd = Sys().open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY, 0);
-    while (fd < 0 && errno == EINTR);
-    if (fd < 0)
-    {
-        int err = errno;
-        return err == ENOENT ? static_cast<LONG>(ERROR_SUCCESS) : fileError(err);
-    }
+    const SysResult<int> opened =
+        RetryOnEintr([&] { return Sys().open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY, 0); });
+    if (opened.Failed())
+        return opened.error == ENOENT ? static_cast<LONG>(ERROR_SUCCESS) : fileError(opened.error);
+    const int fd = opened.value;
     std::string text;
     char buffer[4096];
     for (;;)
     {
-        ssize_t n = Sys().read(fd, buffer, sizeof buffer);
-        if (n > 0)
+        const SysResult<ssize_t> r =
+            RetryOnEintr([&] { return Sys().read(fd, buffer, sizeof buffer); });
+        if (r.Failed())
         {
-            text.append(buffer, static_cast<std::size_t>(n));
-            continue;
+            Sys().close(fd);
+            return fileError(r.error);
         }
-        if (n == 0)
+        if (r.value == 0)
             break;
-        if (errno == EINTR)
-            continue;
-        int err = errno;
-        Sys().close(fd);
-        return fileError(err);
+        text.append(buffer, static_cast<std::size_t>(r.value));
     }
     Sys().close(fd);
     values = SettingsValueFile::Parse(text);
