@@ -8,8 +8,13 @@
 #include "CString.h"
 #include "WinTypes.h"
 
-// errno of a failed device or file call as a Win32 error number.
+// errno of a failed device call as a Win32 error number.
 DWORD Win32ErrorFromErrno(int err);
+// errno of a failed call on a file in the file system (the settings store's files) as a
+// Win32 error number. It differs from a device's where the same errno means something
+// else on a disk: no room is a full disk rather than a printer out of paper, and an I/O
+// error is a general failure rather than a device that is not ready.
+DWORD Win32FileErrorFromErrno(int err);
 // errno of a failed socket call as a Windows Sockets error number.
 DWORD WinSockErrorFromErrno(int err);
 // The system's own description of an errno value.

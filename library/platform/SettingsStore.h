@@ -7,7 +7,7 @@
 // "<root>/Varko Technologies Corporation/Odomira"; its values are kept in the file
 // ".values" inside that folder, one value per line in the form the Windows registry
 // editor exports ("Name"=dword:0000000a, "Name"=hex:01,02, "Name"="text"), so a user
-// can read and edit them. The roots are
+// can read and edit them; SettingsFileFormat.h reads and writes that text. The roots are
 //   HKEY_CURRENT_USER   $XDG_CONFIG_HOME (default ~/.config)
 //   HKEY_LOCAL_MACHINE  /etc/xdg
 // and the environment variable VARKO_SETTINGS_ROOT moves both, to
@@ -18,7 +18,8 @@
 // Errors are returned, never thrown: ERROR_FILE_NOT_FOUND when the key or the value is
 // missing (the two are told apart by which call fails: opening the key, or querying the
 // value), ERROR_ACCESS_DENIED when the user may not write there, ERROR_DISK_FULL when
-// the file system has no room for the new value file. Callers that ignore a
+// the file system has no room for the new value file (the old one is kept); other
+// failures of the file system are numbered by ErrorMapping.h. Callers that ignore a
 // failed write (as the download limit does) simply do not look at the result.
 //
 // Lines of a value file that this version cannot read (comments, hand edits, value
@@ -40,11 +41,6 @@ using HKEY = HKEY__*;
 VARKO_EXPORT extern HKEY const HKEY_CURRENT_USER;
 VARKO_EXPORT extern HKEY const HKEY_LOCAL_MACHINE;
 
-constexpr DWORD REG_NONE = 0;
-constexpr DWORD REG_SZ = 1;
-constexpr DWORD REG_BINARY = 3;
-constexpr DWORD REG_DWORD = 4;
-
 constexpr DWORD KEY_QUERY_VALUE = 0x0001;
 constexpr DWORD KEY_SET_VALUE = 0x0002;
 constexpr DWORD KEY_CREATE_SUB_KEY = 0x0004;
@@ -57,8 +53,6 @@ constexpr DWORD REG_CREATED_NEW_KEY = 1;
 constexpr DWORD REG_OPENED_EXISTING_KEY = 2;
 
 constexpr LONG ERROR_MORE_DATA = 234;
-// A write that did not fit on the disk (the old value file is kept).
-constexpr LONG ERROR_DISK_FULL = 112;
 
 // The results are the Windows error numbers (ERROR_SUCCESS, ERROR_FILE_NOT_FOUND,
 // ERROR_ACCESS_DENIED, ERROR_INVALID_PARAMETER, ERROR_MORE_DATA, ...).

@@ -62,6 +62,7 @@ constexpr DWORD ERROR_UNEXP_NET_ERR = 59;
 constexpr DWORD ERROR_NOT_SUPPORTED = 50;
 constexpr DWORD ERROR_NETNAME_DELETED = 64;
 constexpr DWORD ERROR_INVALID_PARAMETER = 87;
+constexpr DWORD ERROR_DISK_FULL = 112;
 constexpr DWORD ERROR_SEM_TIMEOUT = 121;
 constexpr DWORD ERROR_BUSY = 170;
 constexpr DWORD ERROR_ALREADY_EXISTS = 183;
@@ -73,6 +74,12 @@ constexpr DWORD ERROR_CONNECTION_ACTIVE = 1230;
 constexpr DWORD ERROR_NETWORK_UNREACHABLE = 1231;
 constexpr DWORD ERROR_HOST_UNREACHABLE = 1232;
 constexpr DWORD ERROR_TIMEOUT = 1460;
+
+// Registry value types: how the bytes of a stored setting are to be read.
+constexpr DWORD REG_NONE = 0;
+constexpr DWORD REG_SZ = 1;
+constexpr DWORD REG_BINARY = 3;
+constexpr DWORD REG_DWORD = 4;
 
 // Windows Sockets error numbers.
 constexpr DWORD WSAEACCES = 10013;

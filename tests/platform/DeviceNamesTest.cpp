@@ -140,6 +140,17 @@ TEST(ErrorMapping, ErrnoBecomesTheWindowsNumbersTheCodeComparesAgainst)
     EXPECT_EQ(Win32ErrorFromErrno(EIO), ERROR_NOT_READY);
     EXPECT_EQ(Win32ErrorFromErrno(ENOSPC), ERROR_OUT_OF_PAPER);
     EXPECT_EQ(Win32ErrorFromErrno(ENOSYS), ERROR_GEN_FAILURE);
+    EXPECT_EQ(Win32ErrorFromErrno(EDQUOT), ERROR_GEN_FAILURE);
+
+    // A file on a disk (the settings store): no room is a full disk, an I/O error is
+    // no device that is not ready, a directory in the file's place is refused.
+    EXPECT_EQ(Win32FileErrorFromErrno(ENOSPC), ERROR_DISK_FULL);
+    EXPECT_EQ(Win32FileErrorFromErrno(EDQUOT), ERROR_DISK_FULL);
+    EXPECT_EQ(Win32FileErrorFromErrno(EIO), ERROR_GEN_FAILURE);
+    EXPECT_EQ(Win32FileErrorFromErrno(EISDIR), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(Win32FileErrorFromErrno(EROFS), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(Win32FileErrorFromErrno(ENOTDIR), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(Win32FileErrorFromErrno(EBADF), ERROR_GEN_FAILURE);
 
     EXPECT_EQ(WinSockErrorFromErrno(EAGAIN), WSAEWOULDBLOCK);
     EXPECT_EQ(WinSockErrorFromErrno(ECONNRESET), WSAECONNRESET);
