@@ -5,6 +5,7 @@
 // (UsePrivateDiscoveryPort). Each may also accept raw-print connections on TCP
 // 9100, so a detected printer's port can be opened. Nothing is sent outside 127/8, and
 // the answering thread stops by itself after a bounded time.
+#include "CSearchNetworkDlg.h"
 #include "DiscoveryPacket.h"
 
 #include <arpa/inet.h>
@@ -175,3 +176,20 @@ private:
     std::atomic<int> m_requests{0};
     std::thread m_thread;
 };
+
+// Runs a search window to its end and drops the host factory the test installed: the
+// dialog's result (-1 when the search could not start) and how long it was open.
+inline int RunSearchWindow(CSearchNetworkDlg& dlg, double& seconds)
+{
+    seconds = 0;
+    if (!dlg.StartDetectThread())
+    {
+        SetSearchDialogHostFactory(nullptr);
+        return -1;
+    }
+    const auto start = std::chrono::steady_clock::now();
+    const int result = static_cast<int>(dlg.DoModal());
+    seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    SetSearchDialogHostFactory(nullptr);
+    return result;
+}

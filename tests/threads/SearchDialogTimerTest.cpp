@@ -53,11 +53,8 @@ TEST(SearchDialogTimer, TheTickEndsTheSearchBeforeTheDialogAndNothingIsAddedAfte
     SetSearchDialogHostFactory([] { return std::make_unique<ShortWindowHost>(); });
 
     CSearchNetworkDlg dlg(nullptr);
-    ASSERT_TRUE(dlg.StartDetectThread());
-    auto start = steady_clock::now();
-    EXPECT_EQ(dlg.DoModal(), IDOK);
-    double seconds = duration<double>(steady_clock::now() - start).count();
-    SetSearchDialogHostFactory(nullptr);
+    double seconds = 0;
+    EXPECT_EQ(RunSearchWindow(dlg, seconds), IDOK);
 
     EXPECT_EQ(ShortWindowHost::s_timersSet, 1) << "one window per search";
     EXPECT_EQ(ShortWindowHost::s_askedMs, CSearchNetworkDlg::DETECT_TIME_MS);
