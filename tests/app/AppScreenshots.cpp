@@ -13,7 +13,6 @@
 #include "SimulatorProcess.h"
 
 #include "CPrinterListModel.h"
-#include <QComboBox>
 #include <QDir>
 #include <QFile>
 #include <QMenu>
@@ -250,14 +249,7 @@ int Shots::Run(const std::string& sourceDir)
         dialog(dlg, "dialog-head-life.png");
     }
 
-    m_dialogs.Expect(
-        [](IModalDialog& dlg)
-        {
-            dynamic_cast<QWidget&>(dlg)
-                .findChild<QComboBox*>("IDC_DISPLAY_UNITS")
-                ->setCurrentIndex(1);
-            return IDOK;
-        });
+    ExpectOptionsChoosingUnits(1); // millimetres
     Frame()->ExecuteCommand(ID_TOOLS_OPTIONS);
     // The printers answer the new units while the list fills; the picture shows them all.
     WaitForFill();

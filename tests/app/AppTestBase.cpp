@@ -6,6 +6,7 @@
 
 #include "CPrinterListModel.h"
 #include <QAction>
+#include <QComboBox>
 
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -86,6 +87,18 @@ bool AppTest::Start(const QStringList& arguments, bool waitForFill)
     if (waitForFill)
         WaitForFill();
     return started;
+}
+
+void AppTest::ExpectOptionsChoosingUnits(int index)
+{
+    m_dialogs.Expect(
+        [index](IModalDialog& dlg)
+        {
+            dynamic_cast<QWidget&>(dlg)
+                .findChild<QComboBox*>("IDC_DISPLAY_UNITS")
+                ->setCurrentIndex(index);
+            return IDOK;
+        });
 }
 
 void AppTest::WaitForFill(int timeoutMs)
@@ -192,41 +205,39 @@ void WriteSettingsFile(const std::string& path, const std::vector<CPrinterSettin
     collection.SaveToFile(CString(path));
 }
 
-CPrinterSettings SerialPrinter(const std::string& name, const std::string& com)
+namespace
+{
+CPrinterSettings PrinterOn(const std::string& name, const char* portClass,
+                           const std::string& portName)
 {
     CPrinterSettings s;
     s.name = CString(name);
-    s.portClass = "CSerialPort";
-    s.portName = CString(com);
+    s.portClass = portClass;
+    s.portName = CString(portName);
     return s;
+}
+} // namespace
+
+CPrinterSettings SerialPrinter(const std::string& name, const std::string& com)
+{
+    return PrinterOn(name, "CSerialPort", com);
 }
 
 CPrinterSettings ParallelPrinter(const std::string& name, const std::string& lpt)
 {
-    CPrinterSettings s;
-    s.name = CString(name);
-    s.portClass = "CParallelPort";
-    s.portName = CString(lpt);
-    return s;
+    return PrinterOn(name, "CParallelPort", lpt);
 }
 
 CPrinterSettings NetworkPrinter(const std::string& name, const std::string& address, DWORD tcpPort)
 {
-    CPrinterSettings s;
-    s.name = CString(name);
-    s.portClass = "CNetworkPort";
-    s.portName = CString(address);
+    CPrinterSettings s = PrinterOn(name, "CNetworkPort", address);
     s.tcpPort = tcpPort;
     return s;
 }
 
 CPrinterSettings UsbPrinter(const std::string& name, const std::string& path)
 {
-    CPrinterSettings s;
-    s.name = CString(name);
-    s.portClass = "CUSBPort";
-    s.portName = CString(path);
-    return s;
+    return PrinterOn(name, "CUSBPort", path);
 }
 
 void WriteUserBinary(const char* value, const void* data, DWORD size)

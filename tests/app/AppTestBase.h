@@ -79,6 +79,9 @@ protected:
     void TriggerAction(const char* name);
     // Serves the event loop until the list asks no printer any more.
     void WaitForFill(int timeoutMs = 60000);
+    // Scripts the next Options dialog: picks the display units at this position of its
+    // list and answers OK.
+    void ExpectOptionsChoosingUnits(int index);
 
     // The list as shown: one entry per row, top down, cells joined by " | ".
     std::vector<std::string> Rows() const;

@@ -6,7 +6,6 @@
 #include "Resource.h"
 #include "SimFleetTest.h"
 
-#include <QComboBox>
 #include <QLineEdit>
 #include <QMenu>
 #include <QTest>
@@ -75,14 +74,7 @@ TEST_F(ListViewSim, EveryKindOfPrinterShowsItsCellsInReverseOrderInBothUnits)
             View()->GetListModel()->index(r, 0).data(Qt::DecorationRole).value<QIcon>().isNull());
     EXPECT_EQ(Commands("Dock"), (std::vector<std::string>{"\nURS\n", "\nURLi\n"}));
 
-    m_dialogs.Expect(
-        [](IModalDialog& dlg)
-        {
-            dynamic_cast<QWidget&>(dlg)
-                .findChild<QComboBox*>("IDC_DISPLAY_UNITS")
-                ->setCurrentIndex(1);
-            return IDOK;
-        });
+    ExpectOptionsChoosingUnits(1); // millimetres
     TriggerAction("ID_TOOLS_OPTIONS");
     EXPECT_EQ(Heading(4), "Total Usage (mm.)");
     const SimPrinterState dock = m_sim->State("Dock");

@@ -6,6 +6,7 @@
 // it, and nothing it sends leaves it.
 #include "CliRunner.h"
 #include "Json.h"
+#include "SimulatorOptions.h"
 #include "SimulatorProcess.h"
 
 #include <gtest/gtest.h>
@@ -70,13 +71,6 @@ std::string EnterPrivateLoopback()
         if (std::string why = EnterPrivateLoopback(); !why.empty())                                \
             GTEST_SKIP() << "no private network namespace here (" << why << ")";                   \
     } while (0)
-
-SimulatorProcess::Options WithDiscovery()
-{
-    SimulatorProcess::Options o;
-    o.discovery = true;
-    return o;
-}
 } // namespace
 
 TEST(CliDetect, RenamesByPortAddsTheRestAndSendsOnlyToLoopback)

@@ -2,6 +2,7 @@
 // person or --yes, and every report must reach standard error as one line naming the
 // printer it is about.
 #include "ConsolePrompt.h"
+#include "StreamText.h"
 
 #include "UserPrompt.h"
 
@@ -29,17 +30,7 @@ struct Streams
         std::fputs(text.c_str(), in);
         std::rewind(in);
     }
-    std::string Err()
-    {
-        std::fflush(err);
-        std::rewind(err);
-        std::string s;
-        char buf[256];
-        std::size_t n;
-        while ((n = std::fread(buf, 1, sizeof buf, err)) > 0)
-            s.append(buf, n);
-        return s;
-    }
+    std::string Err() { return StreamText(err); }
 };
 } // namespace
 

@@ -3,6 +3,7 @@
 // own lines only while nothing else has written below them.
 #include "DownloadProgress.h"
 #include "ConsolePrompt.h"
+#include "StreamText.h"
 
 #include <gtest/gtest.h>
 
@@ -12,18 +13,6 @@ using namespace cli;
 
 namespace
 {
-std::string Contents(std::FILE* f)
-{
-    std::fflush(f);
-    std::rewind(f);
-    std::string s;
-    char buf[512];
-    std::size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0)
-        s.append(buf, n);
-    return s;
-}
-
 std::size_t Count(const std::string& text, const std::string& what)
 {
     std::size_t n = 0;
@@ -44,7 +33,7 @@ TEST(DownloadProgress, PlainLinesAreFewAndStateEveryOutcome)
     view.Begin(1, 2048);
     view.End(1, 0);
     view.Withdrawn(2);
-    std::string out = Contents(err);
+    std::string out = StreamText(err);
     std::fclose(err);
     EXPECT_NE(out.find("Dock: sending 100000 bytes\n"), std::string::npos) << out;
     // 19 notices, but only one line per tenth of the file.
@@ -70,7 +59,7 @@ TEST(DownloadProgress, TerminalRowsShowABarAndRedrawInPlace)
     EXPECT_EQ(view.RowText(1).rfind("Long name  waiting", 0), 0u) << view.RowText(1);
     view.End(0, 2);
     EXPECT_NE(view.RowText(0).find("cancelled"), std::string::npos);
-    std::string out = Contents(err);
+    std::string out = StreamText(err);
     // Drawn once, then moved up over its two lines for each of the three updates.
     EXPECT_EQ(Count(out, "\033[2A"), 3u) << out;
 
@@ -80,7 +69,7 @@ TEST(DownloadProgress, TerminalRowsShowABarAndRedrawInPlace)
         prompt.MessageBox("Printer Connection Error", "odomira-cli", 0);
     }
     view.End(1, 1);
-    out = Contents(err);
+    out = StreamText(err);
     std::fclose(err);
     EXPECT_EQ(Count(out, "\033[2A"), 3u) << out;
 }

@@ -68,6 +68,14 @@ protected:
         return dlg->DoModal();
     }
     const CVarkoPrinter& Edited() const { return dlg->GetEditedPrinter(); }
+    // Gives printer a new port of this kind under name; printer owns it.
+    template <typename Port> Port* GivePort(const char* name)
+    {
+        auto* port = new Port;
+        port->SetPortName(name);
+        printer.SetPort(port);
+        return port;
+    }
 
     CScriptedModalRunner runner;
     ScriptedPrompt prompt;
@@ -161,9 +169,7 @@ TEST_F(PrinterConfigureDlgTest, SerialAndParallelPortsAreFoundByNameNotPosition)
     // The line settings travel with the working copy.
     EXPECT_EQ(Settings(Edited().GetPort()), (std::array<int, 5>{19200, 7, 2, 2, 1}));
 
-    auto* lpt2 = new CParallelPort;
-    lpt2->SetPortName("LPT2");
-    printer.SetPort(lpt2);
+    GivePort<CParallelPort>("LPT2");
     runner.Expect(
         [](IModalDialog& d)
         {
@@ -207,9 +213,7 @@ TEST_F(PrinterConfigureDlgTest, EachTypeShowsItsControlsAndFocusesItsPortChoice)
 
 TEST_F(PrinterConfigureDlgTest, SwitchingTypeStartsAFreshPortWithDefaults)
 {
-    auto* com3 = new CSerialPort;
-    com3->SetPortName("COM3");
-    printer.SetPort(com3);
+    auto* com3 = GivePort<CSerialPort>("COM3");
     // Port Settings first (its own script follows the main one), then Network.
     runner.Expect(
         [](IModalDialog& d)
@@ -309,9 +313,7 @@ TEST_F(PrinterConfigureDlgTest, TcpPortOutsideTheRangeKeepsTheDialogOpen)
 TEST_F(PrinterConfigureDlgTest, OkWithoutAPortAsksForOneAndStaysOpen)
 {
     // COM7 is not on this machine: nothing is selected after loading.
-    auto* com7 = new CSerialPort;
-    com7->SetPortName("COM7");
-    printer.SetPort(com7);
+    auto* com7 = GivePort<CSerialPort>("COM7");
     runner.Expect({[](IModalDialog& d)
                    {
                        EXPECT_EQ(Control<QComboBox>(W(d), "IDC_SERIAL_PORT")->currentIndex(), -1);
@@ -331,9 +333,7 @@ TEST_F(PrinterConfigureDlgTest, OkWithoutAPortAsksForOneAndStaysOpen)
 
 TEST_F(PrinterConfigureDlgTest, UsbPrinterKeepsItsTypeAndNeedsNoPortChoice)
 {
-    auto* usb = new CUSBPort;
-    usb->SetPortName("/dev/usb/lp0");
-    printer.SetPort(usb);
+    GivePort<CUSBPort>("/dev/usb/lp0");
     printer.Model("RLX 400");
     runner.Expect(
         [](IModalDialog& d)

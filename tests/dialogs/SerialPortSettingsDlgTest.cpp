@@ -48,6 +48,29 @@ Shown Selection(IModalDialog& d)
             Control<QComboBox>(W(d), "IDC_FLOW_CONTROL")->currentText()};
 }
 
+void ExpectShown(IModalDialog& d, const Shown& want)
+{
+    Shown s = Selection(d);
+    EXPECT_EQ(s.bps, want.bps);
+    EXPECT_EQ(s.data, want.data);
+    EXPECT_EQ(s.parity, want.parity);
+    EXPECT_EQ(s.stop, want.stop);
+    EXPECT_EQ(s.flow, want.flow);
+}
+
+// A script step for a dialog that must open on the default speed with Xon / Xoff, the
+// fallback for settings the lists do not hold (and for no port at all).
+auto ShowsDefaultSpeedAndXonXoff(int answer)
+{
+    return [answer](IModalDialog& d)
+    {
+        Shown s = Selection(d);
+        EXPECT_EQ(s.bps, "9600");
+        EXPECT_EQ(s.flow, "Xon / Xoff");
+        return answer;
+    };
+}
+
 class SerialPortSettingsDlgTest : public ::testing::Test
 {
 protected:
@@ -121,12 +144,7 @@ TEST_F(SerialPortSettingsDlgTest, OpensOnThePortsSettingsAndOkHandsThemBackUncha
     runner.Expect(
         [](IModalDialog& d)
         {
-            Shown s = Selection(d);
-            EXPECT_EQ(s.bps, "19200");
-            EXPECT_EQ(s.data, "7");
-            EXPECT_EQ(s.parity, "Even");
-            EXPECT_EQ(s.stop, "2");
-            EXPECT_EQ(s.flow, "Hardware");
+            ExpectShown(d, {"19200", "7", "Even", "2", "Hardware"});
             return IDOK;
         });
     EXPECT_EQ(Run(&port), IDOK);
@@ -169,14 +187,7 @@ TEST_F(SerialPortSettingsDlgTest, ValuesOutsideTheListsOpenAsDefaultsAndOkStores
 {
     LoadedSerialPort port;
     port.ForceSettings(9601, 0);
-    runner.Expect(
-        [](IModalDialog& d)
-        {
-            Shown s = Selection(d);
-            EXPECT_EQ(s.bps, "9600");
-            EXPECT_EQ(s.flow, "Xon / Xoff");
-            return IDOK;
-        });
+    runner.Expect(ShowsDefaultSpeedAndXonXoff(IDOK));
     EXPECT_EQ(Run(&port), IDOK);
     EXPECT_EQ(Settings(port), (std::array<int, 5>{9600, 8, 0, 0, 1}));
 }
@@ -188,12 +199,7 @@ TEST_F(SerialPortSettingsDlgTest, RestoreDefaultsTouchesThePortOnlyOnOk)
     auto restore = [](IModalDialog& d)
     {
         Control<QPushButton>(W(d), "IDC_RESTORE_DEFAULTS")->click();
-        Shown s = Selection(d);
-        EXPECT_EQ(s.bps, "9600");
-        EXPECT_EQ(s.data, "8");
-        EXPECT_EQ(s.parity, "None");
-        EXPECT_EQ(s.stop, "1");
-        EXPECT_EQ(s.flow, "Xon / Xoff");
+        ExpectShown(d, {"9600", "8", "None", "1", "Xon / Xoff"});
         return 0;
     };
     runner.Expect({restore, [](IModalDialog&) { return IDCANCEL; }});
@@ -220,14 +226,7 @@ TEST_F(SerialPortSettingsDlgTest, NewPortShowsHardwareHandshake)
 
 TEST_F(SerialPortSettingsDlgTest, WithoutAPortShowsDefaultsAndOkJustCloses)
 {
-    runner.Expect(
-        [](IModalDialog& d)
-        {
-            Shown s = Selection(d);
-            EXPECT_EQ(s.bps, "9600");
-            EXPECT_EQ(s.flow, "Xon / Xoff");
-            return IDOK;
-        });
+    runner.Expect(ShowsDefaultSpeedAndXonXoff(IDOK));
     EXPECT_EQ(Run(nullptr), IDOK);
 }
 

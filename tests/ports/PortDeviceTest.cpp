@@ -236,28 +236,21 @@ TEST_F(SerialOnPty, BytesPassUnchangedBothWays)
     EXPECT_EQ(pty.Received(), command);
 
     pty.Send("SN 12345\r\n");
-    char buf[64];
-    DWORD got = 0;
-    auto start = std::chrono::steady_clock::now();
-    port.Read(buf, sizeof buf, got);
-    EXPECT_EQ(std::string(buf, got), "SN 12345\r\n");
+    TimedCall read = TimedRead(port, 64);
+    EXPECT_EQ(read.bytes, "SN 12345\r\n");
     // The read ends 100 ms after the last byte, not at the 5 s limit.
-    EXPECT_LT(MsSince(start), 1000);
-    EXPECT_GE(MsSince(start), 90);
+    EXPECT_LT(read.ms, 1000);
+    EXPECT_GE(read.ms, 90);
 }
 
 TEST_F(SerialOnPty, AFullBufferEndsTheReadAtOnce)
 {
     port.Open();
     pty.Send("0123456789");
-    char buf[4];
-    DWORD got = 0;
-    auto start = std::chrono::steady_clock::now();
-    port.Read(buf, sizeof buf, got);
-    EXPECT_EQ(std::string(buf, got), "0123");
-    EXPECT_LT(MsSince(start), 90);
-    port.Read(buf, sizeof buf, got);
-    EXPECT_EQ(std::string(buf, got), "4567");
+    TimedCall read = TimedRead(port, 4);
+    EXPECT_EQ(read.bytes, "0123");
+    EXPECT_LT(read.ms, 90);
+    EXPECT_EQ(TimedRead(port, 4).bytes, "4567");
 }
 
 TEST_F(SerialOnPty, TheTotalTimeOutEndsAReadWhileBytesKeepComing)
@@ -354,17 +347,7 @@ TEST_F(SerialOnPty, AnUnpluggedDeviceGivesAnErrorAndTheClientCanStillClose)
     port.Open();
     pty.CloseKeeper();
     pty.CloseMaster();
-    char buf[8];
-    DWORD n = 0;
-    bool os = false;
-    auto start = std::chrono::steady_clock::now();
-    DWORD code = CodeOf([&] { port.Read(buf, sizeof buf, n); }, &os);
-    EXPECT_NE(code, 0u);
-    EXPECT_TRUE(os);
-    EXPECT_LT(MsSince(start), 1000);
-    EXPECT_NE(CodeOf([&] { port.Write("x", 1, n); }), 0u);
-    port.Close();
-    EXPECT_FALSE(port.IsOpen());
+    ExpectGoneDeviceFailsAtOnce(port);
 }
 
 TEST(ParallelPort, SendsThroughTheDeviceAndNeverReads)

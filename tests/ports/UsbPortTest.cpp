@@ -84,12 +84,9 @@ TEST_F(UsbOnPty, OpensSharedAndMovesBytes)
     EXPECT_EQ(pty.Received(), "\nURHi\n");
 
     pty.Send("history");
-    char buf[64];
-    DWORD got = 0;
-    auto start = std::chrono::steady_clock::now();
-    port.Read(buf, sizeof buf, got);
-    EXPECT_EQ(std::string(buf, got), "history");
-    EXPECT_LT(MsSince(start), 500);
+    TimedCall read = TimedRead(port, 64);
+    EXPECT_EQ(read.bytes, "history");
+    EXPECT_LT(read.ms, 500);
 }
 
 TEST_F(UsbOnPty, ModelComesFromTheIdentificationFileWhenTheDeviceCannotBeAsked)
@@ -130,16 +127,7 @@ TEST_F(UsbOnPty, AnUnpluggedPrinterFailsTheTransferAndTheClientCanClose)
     port.Open();
     pty.CloseKeeper();
     pty.CloseMaster();
-    char buf[8];
-    DWORD n = 0;
-    bool os = false;
-    auto start = std::chrono::steady_clock::now();
-    EXPECT_NE(CodeOf([&] { port.Read(buf, sizeof buf, n); }, &os), 0u);
-    EXPECT_TRUE(os);
-    EXPECT_LT(MsSince(start), 1000);
-    EXPECT_NE(CodeOf([&] { port.Write("x", 1, n); }), 0u);
-    port.Close();
-    EXPECT_FALSE(port.IsOpen());
+    ExpectGoneDeviceFailsAtOnce(port);
     EXPECT_EQ(CodeOf([&] { port.Open(); }), 7u);
 }
 

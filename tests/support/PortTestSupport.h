@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -153,5 +154,52 @@ template <typename F> DWORD CodeOf(F&& f, bool* osError = nullptr)
         return e.GetErrorCode();
     }
     return 0;
+}
+
+// One timed port call: the code it threw (0 if none), the bytes it moved and how long it
+// took. The time-limit tests look at all three together.
+struct TimedCall
+{
+    DWORD code = 0;
+    std::string bytes; // what a read returned
+    DWORD count = 0;   // bytes read or written
+    long long ms = 0;
+    bool osError = false; // the code came from the system, not from the port's own checks
+};
+
+template <typename Port> TimedCall TimedRead(Port& port, std::size_t room)
+{
+    std::string buf(room, '\0');
+    TimedCall r;
+    r.count = 99; // a value the read must overwrite, even when nothing comes
+    auto start = std::chrono::steady_clock::now();
+    r.code = CodeOf([&] { port.Read(buf.data(), static_cast<DWORD>(room), r.count); }, &r.osError);
+    r.ms = MsSince(start);
+    r.bytes = buf.substr(0, std::min<std::size_t>(r.count, room));
+    return r;
+}
+
+template <typename Port> TimedCall TimedWrite(Port& port, const std::string& data)
+{
+    TimedCall r;
+    auto start = std::chrono::steady_clock::now();
+    r.code = CodeOf([&] { port.Write(data.data(), static_cast<DWORD>(data.size()), r.count); },
+                    &r.osError);
+    r.ms = MsSince(start);
+    return r;
+}
+
+// An open port whose device has gone (unplugged): a read fails at once with the
+// system's error, a write fails too, and the port can still be closed.
+template <typename Port> void ExpectGoneDeviceFailsAtOnce(Port& port)
+{
+    TimedCall read = TimedRead(port, 8);
+    EXPECT_NE(read.code, 0u);
+    EXPECT_TRUE(read.osError);
+    EXPECT_LT(read.ms, 1000);
+    DWORD n = 0;
+    EXPECT_NE(CodeOf([&] { port.Write("x", 1, n); }), 0u);
+    port.Close();
+    EXPECT_FALSE(port.IsOpen());
 }
 } // namespace porttest

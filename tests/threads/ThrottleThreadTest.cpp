@@ -117,6 +117,12 @@ protected:
         P(i).DownloadFile(dir.MakeFile("label" + std::to_string(i), 300).c_str());
         P(i).StartDownload(limit);
     }
+    // Printers 0, 1 and 2 ask for a download in that order, all under the same limit.
+    void DownloadFirstThree(int limit)
+    {
+        for (int i = 0; i < 3; ++i)
+            Download(i, limit);
+    }
     void Release(int i) { printers[i].gate->Pass(); }
     WPARAM Record(int i)
     {
@@ -162,9 +168,7 @@ void CaptureTrace(const char* text)
 
 TEST_F(Throttle, LimitOneRunsQueuedDownloadsOneAfterTheOtherInQueueOrder)
 {
-    Download(0, 1);
-    Download(1, 1);
-    Download(2, 1);
+    DownloadFirstThree(1);
     ASSERT_TRUE(Began(0));
     EXPECT_FALSE(Began(1, kQuiet));
     EXPECT_FALSE(Began(2, 0ms));
@@ -180,9 +184,7 @@ TEST_F(Throttle, LimitOneRunsQueuedDownloadsOneAfterTheOtherInQueueOrder)
 
 TEST_F(Throttle, LimitTwoRunsTwoAtOnceAndStartsTheThirdWhenEitherEnds)
 {
-    Download(0, 2);
-    Download(1, 2);
-    Download(2, 2);
+    DownloadFirstThree(2);
     ASSERT_TRUE(Began(0));
     ASSERT_TRUE(Began(1));
     EXPECT_FALSE(Began(2, kQuiet));
@@ -196,9 +198,7 @@ TEST_F(Throttle, LimitOfZeroOrLessStartsNothingUntilTheQueueIsCancelled)
 {
     for (int limit : {0, -1})
     {
-        Download(0, limit);
-        Download(1, limit);
-        Download(2, limit);
+        DownloadFirstThree(limit);
         EXPECT_FALSE(Began(0, kQuiet));
         CThrottleThread* throttle = CThrottleThread::ProcessThrottle();
         ASSERT_NE(throttle, nullptr);
@@ -212,9 +212,7 @@ TEST_F(Throttle, LimitOfZeroOrLessStartsNothingUntilTheQueueIsCancelled)
 
 TEST_F(Throttle, RaisedLimitStartsWaitingDownloadsAtOnce)
 {
-    Download(0, 1);
-    Download(1, 1);
-    Download(2, 1);
+    DownloadFirstThree(1);
     ASSERT_TRUE(Began(0));
     EXPECT_FALSE(Began(1, kQuiet));
     Download(3, 3);
@@ -227,9 +225,7 @@ TEST_F(Throttle, RaisedLimitStartsWaitingDownloadsAtOnce)
 
 TEST_F(Throttle, CancelEmptiesBothListsAtOnceAndStopsTheRunningTransfers)
 {
-    Download(0, 2);
-    Download(1, 2);
-    Download(2, 2);
+    DownloadFirstThree(2);
     ASSERT_TRUE(Began(0));
     ASSERT_TRUE(Began(1));
     CThrottleThread* throttle = CThrottleThread::ProcessThrottle();

@@ -1,5 +1,6 @@
 // Discovery as the library's socket meets it: bound to 0.0.0.0:4201 with SO_REUSEADDR,
 // broadcasting to 127.255.255.255. Only loopback traffic, bounded in count and time.
+#include "SimulatorOptions.h"
 #include "SimulatorProcess.h"
 
 #include <gtest/gtest.h>
@@ -142,14 +143,6 @@ std::string Fleet(const std::string& a, const std::string& b, const std::string&
            "\n[Second]\nkind = network\naddress = " + b + "\n" + extraB +
            "[Serial One]\nkind = serial\n";
 }
-
-SimulatorProcess::Options WithDiscovery()
-{
-    SimulatorProcess::Options o;
-    o.discovery = true;
-    return o;
-}
-
 } // namespace
 
 TEST(PrinterSimDiscovery, EachPrinterAnswersFromItsOwnAddressToAWildcardRequester)
