@@ -285,13 +285,13 @@ TEST_F(DownloadJob, FileThatShrinksDuringTheTransferEndsTheJobAsAFileError)
 {
     // The file is read a block at a time: what was read before it shrank still goes
     // out, then the bytes it still has, then the job fails.
-    const std::size_t block = CPrinterThread::READ_BLOCK_SIZE;
-    const std::size_t shrunk = block + 1500;
+    constexpr std::size_t block = CPrinterThread::READ_BLOCK_SIZE;
+    constexpr std::size_t shrunk = block + 1500;
     std::string content;
     std::string path = dir.MakeFile("label.lbl", 4 * block, &content);
     printer->DownloadFile(path.c_str());
     port->OnWrite(
-        [path, shrunk](std::size_t total)
+        [path](std::size_t total)
         {
             if (total == 1024)
             {
