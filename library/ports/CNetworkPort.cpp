@@ -220,46 +220,42 @@ void CNetworkPort::Open()
     }
 }
 
+namespace
+{
+// Reads and throws away what the printer sent, up to CLOSE_DRAIN_LIMIT bytes, until
+// nothing more has arrived (10035) or the connection is gone: either ends it.
+void DiscardWhatArrived(CNetworkPort& port)
+{
+    try
+    {
+        char buffer[50];
+        DWORD received = 0;
+        DWORD drained = 0;
+        do
+        {
+            port.Read(buffer, sizeof buffer, received);
+            drained += received;
+        } while (received > 0 && drained < CNetworkPort::CLOSE_DRAIN_LIMIT);
+    }
+    catch (const CVarkoPrinterException&)
+    {
+    }
+}
+} // namespace
+
 void CNetworkPort::Close()
 {
     if (!m_socket)
         return;
     // The acknowledgement wait below shares its limit with sending what is left.
     const int spent = std::min(m_socket->SendRest(CLOSE_ACK_LIMIT_MS), CLOSE_ACK_LIMIT_MS);
-    try
-    {
-        m_socket->ShutDown(SD_SEND);
-        char buffer[50];
-        DWORD received = 0;
-        DWORD drained = 0;
-        do
-        {
-            Read(buffer, sizeof buffer, received);
-            drained += received;
-        } while (received > 0 && drained < CLOSE_DRAIN_LIMIT);
-    }
-    catch (const CVarkoPrinterException&)
-    {
-        // Nothing more has arrived (10035) or the connection is gone: either ends it.
-    }
+    m_socket->ShutDown(SD_SEND);
+    DiscardWhatArrived(*this);
     // Releasing a socket with unread data resets the connection, and a reset throws away
     // whatever the printer has not yet acknowledged. Let it acknowledge, then discard
     // what arrived meanwhile.
     m_socket->WaitUntilAcknowledged(CLOSE_ACK_LIMIT_MS - spent);
-    try
-    {
-        char buffer[50];
-        DWORD received = 0;
-        DWORD drained = 0;
-        do
-        {
-            Read(buffer, sizeof buffer, received);
-            drained += received;
-        } while (received > 0 && drained < CLOSE_DRAIN_LIMIT);
-    }
-    catch (const CVarkoPrinterException&)
-    {
-    }
+    DiscardWhatArrived(*this);
     delete m_socket;
     m_socket = nullptr;
 }
