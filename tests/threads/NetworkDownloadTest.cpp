@@ -207,6 +207,12 @@ struct SizeCase
     std::vector<LPARAM> notices;
 };
 
+// gtest would print the bytes of the case, pointers included, into the test's listed name.
+void PrintTo(const SizeCase& c, std::ostream* os)
+{
+    *os << c.size << " bytes";
+}
+
 class NetworkDownloadSizes : public NetworkDownload, public ::testing::WithParamInterface<SizeCase>
 {
 };

@@ -113,6 +113,12 @@ struct ProgressCase
     std::vector<LPARAM> notices;
 };
 
+// gtest would print the bytes of the case, pointers included, into the test's listed name.
+void PrintTo(const ProgressCase& c, std::ostream* os)
+{
+    *os << c.size << " bytes";
+}
+
 class DownloadProgress : public DownloadJob, public ::testing::WithParamInterface<ProgressCase>
 {
 };
@@ -143,7 +149,10 @@ INSTANTIATE_TEST_SUITE_P(
         // Step 5000: every fifth piece; the last 2720 bytes stay under the step.
         ProgressCase{100000, Multiples(5120, 19)},
         // Step 10240: every eleventh piece.
-        ProgressCase{1000000, Multiples(11264, 88)}));
+        ProgressCase{1000000, Multiples(11264, 88)}),
+    // Named by size, so the test names stay the same from build to build.
+    [](const ::testing::TestParamInfo<ProgressCase>& info)
+    { return "Bytes" + std::to_string(info.param.size); });
 
 TEST_F(DownloadJob, PartlyTakenPieceIsOfferedAgainFromWhereThePrinterStopped)
 {
@@ -276,13 +285,13 @@ TEST_F(DownloadJob, FileThatShrinksDuringTheTransferEndsTheJobAsAFileError)
 {
     // The file is read a block at a time: what was read before it shrank still goes
     // out, then the bytes it still has, then the job fails.
-    const std::size_t block = CPrinterThread::READ_BLOCK_SIZE;
-    const std::size_t shrunk = block + 1500;
+    constexpr std::size_t block = CPrinterThread::READ_BLOCK_SIZE;
+    constexpr std::size_t shrunk = block + 1500;
     std::string content;
     std::string path = dir.MakeFile("label.lbl", 4 * block, &content);
     printer->DownloadFile(path.c_str());
     port->OnWrite(
-        [path, shrunk](std::size_t total)
+        [path](std::size_t total)
         {
             if (total == 1024)
             {
