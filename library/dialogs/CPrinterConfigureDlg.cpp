@@ -9,6 +9,7 @@
 #include "CSerialPortSettingsDlg.h"
 #include "CUSBPort.h"
 #include "CVarkoPrinterException.h"
+#include "DialogButtons.h"
 #include "DialogResources.h"
 #include "LibraryStrings.h"
 #include "QtText.h"
@@ -94,13 +95,7 @@ CPrinterConfigureDlg::CPrinterConfigureDlg(const CVarkoPrinter& printer, EConfig
 {
     setWindowTitle(QString::fromLatin1(DialogText::PrinterSettingsCaption));
 
-    auto* ok = new QPushButton(QString::fromLatin1(DialogText::OK), this);
-    SetControlId(ok, IDOK, "IDOK");
-    ok->setDefault(true);
-    auto* cancel = new QPushButton(QString::fromLatin1(DialogText::Cancel), this);
-    SetControlId(cancel, IDCANCEL, "IDCANCEL");
-    connect(ok, &QPushButton::clicked, this, [this] { OnOK(); });
-    connect(cancel, &QPushButton::clicked, this, [this] { OnCancel(); });
+    const auto [ok, cancel] = AddOkCancelButtons(this);
 
     m_commType = new CComboBox(true, this);
     SetControlId(m_commType, IDC_COMM_TYPE, "IDC_COMM_TYPE");

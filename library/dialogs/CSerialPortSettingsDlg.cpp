@@ -3,6 +3,7 @@
 #include "CComboBox.h"
 #include "CSerialPort.h"
 #include "CVarkoPrinterException.h"
+#include "DialogButtons.h"
 #include "DialogResources.h"
 
 #include <QDialogButtonBox>
@@ -49,13 +50,7 @@ CSerialPortSettingsDlg::CSerialPortSettingsDlg(CSerialPort* port, QWidget* paren
 {
     setWindowTitle(QString::fromLatin1(DialogText::PortSettingsCaption));
 
-    auto* ok = new QPushButton(QString::fromLatin1(DialogText::OK), this);
-    SetControlId(ok, IDOK, "IDOK");
-    ok->setDefault(true);
-    auto* cancel = new QPushButton(QString::fromLatin1(DialogText::Cancel), this);
-    SetControlId(cancel, IDCANCEL, "IDCANCEL");
-    connect(ok, &QPushButton::clicked, this, [this] { OnOK(); });
-    connect(cancel, &QPushButton::clicked, this, [this] { OnCancel(); });
+    const auto [ok, cancel] = AddOkCancelButtons(this);
 
     m_tab = new QTabWidget(this);
     SetControlId(m_tab, IDC_SETTINGS_TAB, "IDC_SETTINGS_TAB");

@@ -95,6 +95,30 @@ DeviceFileObject* LookUpDeviceFile(HANDLE handle)
     return g_handles.count(object) ? object : nullptr;
 }
 
+namespace
+{
+// The checks every transfer starts with. The caller's count is cleared first, so a
+// refused call reports nothing moved. Null, with the last error set, when refused.
+DeviceFileObject* startTransfer(HANDLE handle, const void* buffer, DWORD count, DWORD* moved,
+                                bool overlapped)
+{
+    if (moved)
+        *moved = 0;
+    DeviceFileObject* object = LookUpDeviceFile(handle);
+    if (!object)
+    {
+        failWith(ERROR_INVALID_HANDLE);
+        return nullptr;
+    }
+    if (overlapped || (!buffer && count))
+    {
+        failWith(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    return object;
+}
+} // namespace
+
 DWORD GetLastError()
 {
     return t_lastError;
@@ -241,13 +265,10 @@ BOOL CloseHandle(HANDLE handle)
 
 BOOL ReadFile(HANDLE handle, void* buffer, DWORD count, DWORD* received, void* overlapped)
 {
-    if (received)
-        *received = 0;
-    DeviceFileObject* object = LookUpDeviceFile(handle);
+    DeviceFileObject* object =
+        startTransfer(handle, buffer, count, received, overlapped != nullptr);
     if (!object)
-        return failWith(ERROR_INVALID_HANDLE);
-    if (overlapped || (!buffer && count))
-        return failWith(ERROR_INVALID_PARAMETER);
+        return FALSE;
 
     const COMMTIMEOUTS& to = object->timeouts;
     const bool immediate = to.ReadIntervalTimeout == MAXDWORD &&
@@ -308,13 +329,9 @@ BOOL ReadFile(HANDLE handle, void* buffer, DWORD count, DWORD* received, void* o
 
 BOOL ReadFileWithin(HANDLE handle, void* buffer, DWORD count, DWORD* received, DWORD waitMs)
 {
-    if (received)
-        *received = 0;
-    DeviceFileObject* object = LookUpDeviceFile(handle);
+    DeviceFileObject* object = startTransfer(handle, buffer, count, received, false);
     if (!object)
-        return failWith(ERROR_INVALID_HANDLE);
-    if (!buffer && count)
-        return failWith(ERROR_INVALID_PARAMETER);
+        return FALSE;
     if (count == 0)
         return TRUE;
     auto readOnce = [&]
@@ -351,13 +368,9 @@ BOOL ReadFileWithin(HANDLE handle, void* buffer, DWORD count, DWORD* received, D
 
 BOOL WriteFile(HANDLE handle, const void* buffer, DWORD count, DWORD* written, void* overlapped)
 {
-    if (written)
-        *written = 0;
-    DeviceFileObject* object = LookUpDeviceFile(handle);
+    DeviceFileObject* object = startTransfer(handle, buffer, count, written, overlapped != nullptr);
     if (!object)
-        return failWith(ERROR_INVALID_HANDLE);
-    if (overlapped || (!buffer && count))
-        return failWith(ERROR_INVALID_PARAMETER);
+        return FALSE;
 
     const COMMTIMEOUTS& to = object->timeouts;
     const long long total = static_cast<long long>(to.WriteTotalTimeoutMultiplier) * count +

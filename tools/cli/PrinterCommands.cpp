@@ -79,6 +79,28 @@ int UsageOr(const FleetSession& session)
 {
     return session.Failed() ? eExitFailed : eExitUsage;
 }
+
+// Opens the file and runs the action on each printer the name selects; a printer whose
+// action throws is reported and the others still run.
+int ForEachNamed(CommandContext& c, const std::string& file, const std::string& name,
+                 const std::function<void(CVarkoPrinterData&)>& action)
+{
+    FleetSession session(c.io);
+    if (!session.Open(file, FleetSession::eMustExist, true))
+        return eExitFailed;
+    for (CVarkoPrinterData* p : session.Select({name}))
+    {
+        try
+        {
+            action(*p);
+        }
+        catch (const CException& e)
+        {
+            session.Fail(p->Name().str(), e);
+        }
+    }
+    return session.ExitStatus();
+}
 } // namespace
 
 int RunTestPage(CommandContext& c)
@@ -151,22 +173,12 @@ int RunSetSerial(CommandContext& c)
             c.io.Usage(c.command, "a serial number cannot hold control characters");
             return eExitUsage;
         }
-    FleetSession session(c.io);
-    if (!session.Open(ops[0], FleetSession::eMustExist, true))
-        return eExitFailed;
-    for (CVarkoPrinterData* p : session.Select({ops[1]}))
-    {
-        try
-        {
-            p->SetSerialNumber(CString(serial));
-            c.io.Say(p->Name().str() + ": serial number set to " + serial);
-        }
-        catch (const CException& e)
-        {
-            session.Fail(p->Name().str(), e);
-        }
-    }
-    return session.ExitStatus();
+    return ForEachNamed(c, ops[0], ops[1],
+                        [&](CVarkoPrinterData& p)
+                        {
+                            p.SetSerialNumber(CString(serial));
+                            c.io.Say(p.Name().str() + ": serial number set to " + serial);
+                        });
 }
 
 int RunHeadHistory(CommandContext& c)
@@ -180,24 +192,14 @@ int RunHeadHistory(CommandContext& c)
         c.io.Usage(c.command, "expected FILE NAME");
         return eExitUsage;
     }
-    FleetSession session(c.io);
-    if (!session.Open(ops[0], FleetSession::eMustExist, true))
-        return eExitFailed;
-    for (CVarkoPrinterData* p : session.Select({ops[1]}))
-    {
-        try
-        {
-            std::string report = SafeReport(p->HeadHistory(units).str());
-            if (!report.empty() && report.back() != '\n')
-                report += '\n';
-            c.io.Write(report);
-        }
-        catch (const CException& e)
-        {
-            session.Fail(p->Name().str(), e);
-        }
-    }
-    return session.ExitStatus();
+    return ForEachNamed(c, ops[0], ops[1],
+                        [&](CVarkoPrinterData& p)
+                        {
+                            std::string report = SafeReport(p.HeadHistory(units).str());
+                            if (!report.empty() && report.back() != '\n')
+                                report += '\n';
+                            c.io.Write(report);
+                        });
 }
 
 int RunResetHead(CommandContext& c)
