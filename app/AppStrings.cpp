@@ -106,6 +106,12 @@ const StringTableEntry kAppStrings[] = {
     {IDS_ASKING_PRINTERS, "Asking printers: %d of %d"},
     {IDS_STOPPING_FILL, "Stopping: waiting for %d printer(s) to answer"},
     {IDS_STOP_FILL, "Stop asking the printers (Esc)"},
+    {IDS_FOR_PRINTER, "Printer: %s"},
+    {IDS_FOR_PRINTERS, "Printers: %s"},
+    {IDS_FOR_MANY_PRINTERS, "%d printers: %s and %d more (Show Details... lists them all)"},
+    {IDS_REPLACE_FILE, "%s already exists.\nDo you want to replace it?"},
+    {IDS_REFRESH_EVERY, "&Refresh the list every"},
+    {IDS_REFRESH_MINUTES, "minutes"},
     {IDS_HISTORY_UNAVAILABLE, "%s\n\nThe printer list works as before. Its odometer "
                               "readings are kept meanwhile and written to the history "
                               "once this is put right."},

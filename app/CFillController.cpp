@@ -1,6 +1,7 @@
 #include "CFillController.h"
 
 #include "CHistoryRecorder.h"
+#include "CPrinterNamePrompt.h"
 #include "CVarkoPrinters.h"
 #include "QtText.h"
 #include "Resource.h"
@@ -10,6 +11,8 @@
 #include <QEventLoop>
 #include <QMetaObject>
 #include <QTimer>
+
+#include <algorithm>
 
 CFillController::CFillController(std::string historyPath, QObject* parent)
     : QObject(parent), m_engine(std::make_unique<CFleetQuery>()),
@@ -98,22 +101,42 @@ void CFillController::Finish()
     // One transaction per fill, with what it got before it ended or was stopped.
     m_history->Commit();
     std::vector<CVarkoPrinterData*> notAsked;
-    std::vector<CFleetFailure> failures;
+    // One box per distinct message, naming the printers it concerns, in the order the
+    // first of them was asked: a fleet with a thousand printers gone is one box, not a
+    // thousand.
+    struct Group
+    {
+        CString text;
+        std::vector<CString> printers;
+    };
+    std::vector<Group> groups;
     for (std::size_t i = 0; i < m_printers.size(); ++i)
     {
         if (!m_answers[i])
+        {
             notAsked.push_back(m_printers[i]);
-        else if (m_bReport && m_answers[i]->serialFailure)
-            failures.push_back(*m_answers[i]->serialFailure);
+            continue;
+        }
+        if (!m_bReport || !m_answers[i]->serialFailure)
+            continue;
+        const CString& text = m_answers[i]->serialFailure->text;
+        auto group = std::find_if(groups.begin(), groups.end(),
+                                  [&](const Group& g) { return g.text == text; });
+        if (group == groups.end())
+            group = groups.insert(groups.end(), Group{text, {}});
+        group->printers.push_back(m_printers[i]->Name());
     }
     m_answers.clear();
     m_printers.clear();
     emit progress(QString(), false);
     emit ended(notAsked);
-    // One box per printer whose serial number question failed, in the order the
-    // printers were asked, once every row is filled.
-    for (const CFleetFailure& failure : failures)
-        Show([failure] { failure.Report(); });
+    for (const Group& group : groups)
+    {
+        CString details;
+        const CString text =
+            CPrinterNamePrompt::WithPrinterNames(group.text, group.printers, details);
+        Show([text, details] { AfxMessageBox(text, MB_OK, details); });
+    }
     RunPending();
     emit stateChanged();
 }

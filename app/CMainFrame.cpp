@@ -13,17 +13,19 @@
 #include "StringTable.h"
 #include "UserPrompt.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QCoreApplication>
-#include <QDesktopServices>
 #include <QDir>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QProcess>
 #include <QScreen>
 #include <QShortcut>
+#include <QStandardPaths>
 #include <QStatusBar>
 #include <QTimer>
 #include <QToolBar>
@@ -32,12 +34,17 @@
 
 #include <algorithm>
 #include <cctype>
+#include <limits>
 
 namespace
 {
 constexpr std::uint32_t WPF_RESTORETOMAXIMIZED = 2;
 // How often the lock-key indicators are read again; the X server tells nobody.
 constexpr int kIndicatorIntervalMs = 250;
+int g_refreshMinuteMs = 60 * 1000;
+// A timed refresh that finds the window busy (a command, a dialog, a menu, a fill)
+// tries again this much later instead of waiting a whole interval.
+constexpr int kRefreshRetryMs = 5000;
 
 QString MenuObjectName(const char* text)
 {
@@ -113,7 +120,57 @@ bool CMainFrame::Create()
     connect(stop, &QShortcut::activated, &fill, &CFillController::Cancel);
     m_doc.SetTitleListener([this] { OnUpdateFrameTitle(); });
     OnUpdateFrameTitle();
+    m_refreshTimer = new QTimer(this);
+    m_refreshTimer->setObjectName(QStringLiteral("refreshTimer"));
+    connect(m_refreshTimer, &QTimer::timeout, this, &CMainFrame::OnTimedRefresh);
+    ApplyRefreshInterval();
     return true;
+}
+
+void CMainFrame::SetRefreshMinuteMs(int ms)
+{
+    g_refreshMinuteMs = ms;
+}
+
+bool CMainFrame::IsRefreshTimerActive() const
+{
+    return m_refreshTimer && m_refreshTimer->isActive();
+}
+
+void CMainFrame::ApplyRefreshInterval()
+{
+    const std::uint32_t minutes = GetApplicationSettings().m_refreshMinutes;
+    if (minutes == 0)
+    {
+        m_refreshTimer->stop();
+        return;
+    }
+    const qint64 ms = static_cast<qint64>(minutes) * g_refreshMinuteMs;
+    const int interval = static_cast<int>(std::min<qint64>(ms, std::numeric_limits<int>::max()));
+    if (!m_refreshTimer->isActive() || m_refreshTimer->interval() != interval)
+        m_refreshTimer->start(interval);
+}
+
+void CMainFrame::OnTimedRefresh()
+{
+    // Never in the middle of something the user is doing: the refresh would stop a fill
+    // they started, or wait behind a command, a dialog or an open menu.
+    const bool busy = IsBusy() || m_doc.Fill().IsFilling() || QApplication::activeModalWidget() ||
+                      QApplication::activePopupWidget();
+    if (busy)
+    {
+        if (std::exchange(m_bRefreshRetryPending, true))
+            return;
+        QTimer::singleShot(kRefreshRetryMs, this,
+                           [this]
+                           {
+                               m_bRefreshRetryPending = false;
+                               if (m_refreshTimer->isActive())
+                                   OnTimedRefresh();
+                           });
+        return;
+    }
+    ExecuteCommand(ID_VIEW_REFRESH);
 }
 
 void CMainFrame::OnFillProgress(const QString& text, bool stoppable)
@@ -314,6 +371,9 @@ bool CMainFrame::ExecuteCommand(UINT id)
             break;
         }
     UpdateCommandUI();
+    // Options may have changed the interval.
+    if (id == ID_TOOLS_OPTIONS)
+        ApplyRefreshInterval();
     return ran;
 }
 
@@ -370,20 +430,30 @@ WINDOWPLACEMENT CMainFrame::GetWindowPlacement() const
     return wp;
 }
 
-void CMainFrame::RestoreWindowPlacement(const WINDOWPLACEMENT& placement)
+bool CMainFrame::PlacementMeetsScreen(const WINDOWPLACEMENT& placement, const QRect& screen)
 {
-    QScreen* primary = QGuiApplication::primaryScreen();
-    const QSize screenSize = primary ? primary->size() : QSize(800, 600);
     const std::int64_t left = placement.rcNormalPosition[0];
     const std::int64_t top = placement.rcNormalPosition[1];
     const std::int64_t right = placement.rcNormalPosition[2];
     const std::int64_t bottom = placement.rcNormalPosition[3];
-    // The normal rectangle must share some area with (0, 0, screen width, height). A
-    // record of another length is not one this program wrote.
-    const bool meetsScreen = placement.length == sizeof(WINDOWPLACEMENT) && left < right &&
-                             top < bottom && left < screenSize.width() && right > 0 &&
-                             top < screenSize.height() && bottom > 0;
-    if (!meetsScreen)
+    // A record of another length is not one this program wrote.
+    return placement.length == sizeof(WINDOWPLACEMENT) && left < right && top < bottom &&
+           left < std::int64_t(screen.left()) + screen.width() && right > screen.left() &&
+           top < std::int64_t(screen.top()) + screen.height() && bottom > screen.top();
+}
+
+void CMainFrame::RestoreWindowPlacement(const WINDOWPLACEMENT& placement)
+{
+    QScreen* primary = QGuiApplication::primaryScreen();
+    // The primary screen where it stands: on Windows it is always at the origin, on X11
+    // it need not be (a primary monitor to the right of another starts at x = 1920).
+    const QRect screen = primary ? primary->geometry() : QRect(0, 0, 800, 600);
+    const QSize screenSize = screen.size();
+    const std::int64_t left = placement.rcNormalPosition[0];
+    const std::int64_t top = placement.rcNormalPosition[1];
+    const std::int64_t right = placement.rcNormalPosition[2];
+    const std::int64_t bottom = placement.rcNormalPosition[3];
+    if (!PlacementMeetsScreen(placement, screen))
     {
         // Maximized, over a normal size to come back to: three quarters of the screen,
         // centred. (Without a window manager, as under Xvfb, the normal size is what
@@ -425,21 +495,56 @@ void CMainFrame::OnHelpContents()
     const QStringList locations = ManualLocations();
     for (const QString& location : locations)
     {
-        if (!QFileInfo(location).isFile())
-            continue;
-        if (!QDesktopServices::openUrl(QUrl::fromLocalFile(location)))
+        if (QFileInfo(location).isFile())
         {
-            CString text;
-            text.Format(LoadStringById(IDS_HELP_FAILED).GetString(),
-                        FromQString(location).GetString());
-            AfxMessageBox(text, MB_OK | MB_ICONEXCLAMATION);
+            OpenInBrowser(location);
+            return;
         }
-        return;
     }
     CString text;
     text.Format(LoadStringById(IDS_HELP_MISSING).GetString(),
                 FromQString(locations.join(QLatin1Char('\n'))).GetString());
     AfxMessageBox(text, MB_OK | MB_ICONEXCLAMATION);
+}
+
+void CMainFrame::OpenInBrowser(const QString& file)
+{
+    // The desktop's opener, run here rather than through QDesktopServices, which counts
+    // it a success once the opener has started: an opener that finds no browser ends
+    // with a failure status, and the user is told.
+    auto fail = [this, file]
+    {
+        CString text;
+        text.Format(LoadStringById(IDS_HELP_FAILED).GetString(), FromQString(file).GetString());
+        AfxMessageBox(text, MB_OK | MB_ICONEXCLAMATION);
+    };
+    const QString opener = QStandardPaths::findExecutable(QStringLiteral("xdg-open"));
+    if (opener.isEmpty())
+    {
+        fail();
+        return;
+    }
+    auto* process = new QProcess(this);
+    process->setProgram(opener);
+    process->setArguments({QUrl::fromLocalFile(file).toString()});
+    process->setStandardOutputFile(QProcess::nullDevice());
+    process->setStandardErrorFile(QProcess::nullDevice());
+    connect(process, &QProcess::finished, this,
+            [process, fail](int status, QProcess::ExitStatus how)
+            {
+                process->deleteLater();
+                if (how != QProcess::NormalExit || status != 0)
+                    fail();
+            });
+    connect(process, &QProcess::errorOccurred, this,
+            [process, fail](QProcess::ProcessError error)
+            {
+                if (error != QProcess::FailedToStart)
+                    return;
+                process->deleteLater();
+                fail();
+            });
+    process->start();
 }
 
 QString CMainFrame::IndicatorText(UINT id) const

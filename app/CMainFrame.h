@@ -19,6 +19,7 @@ class COdomiraView;
 class CPrinterCommands;
 class QLabel;
 class QMenu;
+class QTimer;
 class QToolBar;
 class QToolButton;
 struct MenuItem;
@@ -56,14 +57,23 @@ public:
     // Shows the window at a stored placement: normal or maximized, never minimized, and
     // only where the normal rectangle meets the primary screen; otherwise maximized.
     void RestoreWindowPlacement(const WINDOWPLACEMENT& placement);
+    // Whether the stored normal rectangle shares some area with the screen's rectangle.
+    static bool PlacementMeetsScreen(const WINDOWPLACEMENT& placement, const QRect& screen);
 
     // Where the manual is looked for, first match wins.
     static QStringList ManualLocations();
-    // Opens the manual in the desktop's browser, or says where it was looked for.
+    // Opens the manual in the desktop's browser, or says where it was looked for, or
+    // that no browser could open it.
     void OnHelpContents();
 
     // The status bar's key indicators, as currently shown ("CAP" or "").
     QString IndicatorText(UINT id) const;
+
+    // Starts, changes or stops the timed refresh as the settings now say.
+    void ApplyRefreshInterval();
+    // How long a minute of the timed refresh lasts (tests shorten it).
+    static void SetRefreshMinuteMs(int ms);
+    bool IsRefreshTimerActive() const;
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -78,6 +88,8 @@ private:
     void FillMenu(QMenu* menu, const MenuItem& item, bool ownActions);
     void UpdateIndicators();
     void OnFillProgress(const QString& text, bool stoppable);
+    void OpenInBrowser(const QString& file);
+    void OnTimedRefresh();
 
     COdomiraDoc& m_doc;
     CCmdTarget& m_app;
@@ -90,4 +102,6 @@ private:
     std::map<UINT, QLabel*> m_indicators;
     bool m_bUpdatePending = false;
     bool m_bCloseAfterWait = false;
+    QTimer* m_refreshTimer = nullptr;
+    bool m_bRefreshRetryPending = false;
 };

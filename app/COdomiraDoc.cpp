@@ -195,7 +195,7 @@ bool COdomiraDoc::SaveModified()
     const CString name = m_strPathName.IsEmpty() ? m_strTitle : DisplayName(m_strPathName);
     CString question;
     question.Format(LoadStringById(AFX_IDP_ASK_TO_SAVE).GetString(), name.GetString());
-    switch (AfxMessageBox(question, MB_YESNOCANCEL | MB_ICONEXCLAMATION))
+    switch (AfxMessageBox(question, MB_YESNOCANCEL | MB_ICONQUESTION))
     {
     case IDCANCEL:
         return false;
@@ -325,14 +325,11 @@ void COdomiraDoc::OnPrinterAutodetect()
 
 void COdomiraDoc::OnToolsOptions()
 {
-    // The rebuild that OK asks for needs the printers, so the dialog waits for them too.
-    m_pFill->RunWhenFree(
-        [this]
-        {
-            COptionsDlg dlg;
-            if (dlg.DoModal() == IDOK)
-                UpdateAllViews(nullptr, HINT_UNITS);
-        });
+    // The dialog uses no printer and comes up at once; the rebuild OK asks for waits
+    // for them, so no column says "mm." above a value a running fill read in inches.
+    COptionsDlg dlg;
+    if (dlg.DoModal() == IDOK)
+        m_pFill->RunWhenFree([this] { UpdateAllViews(nullptr, HINT_UNITS); });
 }
 
 void COdomiraDoc::OnUpdateFileSave(CCmdUI& state)

@@ -396,9 +396,13 @@ void COdomiraView::contextMenuEvent(QContextMenuEvent* event)
     }
     else
     {
-        // The menu key: the list's top left corner, and the row menu when there are
-        // selected rows for its commands to act on.
+        // The menu key: the row menu when there are selected rows for its commands to
+        // act on, beside the current row when it can be seen (where the user's eyes
+        // are), else at the list's top left corner.
         at = viewport()->mapToGlobal(QPoint(-1, -1));
+        const QRect current = visualRect(currentIndex());
+        if (currentIndex().isValid() && viewport()->rect().intersects(current))
+            at = viewport()->mapToGlobal(QPoint(current.left(), current.bottom()));
         if (GetSelectedCount() > 0)
             menu = IDR_CONTEXT_ON_ITEM;
     }
@@ -410,7 +414,9 @@ void COdomiraView::mouseDoubleClickEvent(QMouseEvent* event)
 {
     QTreeView::mouseDoubleClickEvent(event);
     event->accept();
-    emit modifyRequested();
+    // The list control reports a double-click of the left button only.
+    if (event->button() == Qt::LeftButton)
+        emit modifyRequested();
 }
 
 void COdomiraView::selectionChanged(const QItemSelection& selected,

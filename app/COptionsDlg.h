@@ -1,9 +1,12 @@
 #pragma once
-// Options: the display units of the odometer columns. OK stores the chosen item's text
-// in the application settings; the caller then has the list asked again.
+// Options: the display units of the odometer columns, and how often the open window asks
+// its printers again by itself. OK stores both in the application settings; the caller
+// then has the list asked again.
 #include "CSingleFieldDlg.h"
 
+class QCheckBox;
 class QComboBox;
+class QSpinBox;
 
 class COptionsDlg : public CSingleFieldDlg
 {
@@ -21,4 +24,6 @@ private:
     QComboBox* m_displayUnitsCombo;
     // Bound to the combo box's text by the data exchange; nothing reads it further.
     QString m_displayUnits;
+    QCheckBox* m_refreshCheck;
+    QSpinBox* m_refreshMinutes;
 };

@@ -6,6 +6,7 @@
 #include "COdometerHistoryDlg.h"
 #include "COdomiraDoc.h"
 #include "COdomiraView.h"
+#include "CPrinterNamePrompt.h"
 #include "CPromptAnswerWatch.h"
 #include "CReadingStore.h"
 #include "CSerialNumberDlg.h"
@@ -276,17 +277,28 @@ void CPrinterCommands::RunBatchPrint(PrintFn print)
             for (const auto& [name, printer] : selection)
                 if (StillHeld(generation, printer))
                     map.SetAt(name, printer);
-            if (CVarkoPrinters* printers = m_doc.GetPrinters();
-                printers && generation == m_doc.Generation())
+            CVarkoPrinters* printers = m_doc.GetPrinters();
+            if (printers && generation == m_doc.Generation())
             {
                 CWaitCursor wait;
-                try
+                // One printer at a time, in the map's order, as the library goes through
+                // it, so each report the library shows can say which printer it is about.
+                for (POSITION pos = map.GetStartPosition(); pos;)
                 {
-                    print(*printers, map, units);
-                }
-                catch (const CException& e)
-                {
-                    e.ReportError();
+                    CString name;
+                    CObject* printer = nullptr;
+                    map.GetNextAssoc(pos, name, printer);
+                    CMapStringToOb one(10);
+                    one.SetAt(name, printer);
+                    CPrinterNamePrompt named(name);
+                    try
+                    {
+                        print(*printers, one, units);
+                    }
+                    catch (const CException& e)
+                    {
+                        e.ReportError();
+                    }
                 }
             }
             auto hint = std::make_unique<COdomiraDoc::CPrinterHintObject>();

@@ -19,12 +19,16 @@ public:
     CPromptAnswerWatch& operator=(const CPromptAnswerWatch&) = delete;
 
     int MessageBox(const CString& text, const CString& caption, UINT type) override;
+    int MessageBoxWithDetails(const CString& text, const CString& caption, UINT type,
+                              const CString& details) override;
 
     // The answer to the last Yes/No question since Forget; 0 when none was asked.
     int LastAnswer() const { return m_lastAnswer; }
     void Forget() { m_lastAnswer = 0; }
 
 private:
+    int Note(int answer, UINT type);
+
     IUserPrompt* m_forward;
     IUserPrompt* m_previous;
     std::thread::id m_thread;

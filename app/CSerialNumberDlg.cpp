@@ -7,29 +7,55 @@
 #include <QLineEdit>
 #include <QValidator>
 
+#include <algorithm>
+
 namespace
 {
-// The edit control's text limit: typing and pasting stop at the limit, but a longer
-// text put there by the program stays whole (it can be shortened, not lengthened), as
-// a limited edit control behaves. QLineEdit's own maximum would cut such a text.
+// The edit control's text limit: typing stops at the limit and a paste is cut to what
+// still fits, but a longer text put there by the program stays whole (it can be
+// shortened, not lengthened), as a limited edit control behaves. QLineEdit's own
+// maximum would cut such a text.
 class CLimitTextValidator : public QValidator
 {
 public:
     CLimitTextValidator(QLineEdit* edit, const bool& active, int limit)
-        : QValidator(edit), m_edit(edit), m_active(active), m_limit(limit)
+        : QValidator(edit), m_active(active), m_limit(limit)
     {
     }
-    State validate(QString& input, int&) const override
+    State validate(QString& input, int& pos) const override
     {
-        if (!m_active || input.size() <= m_limit || input.size() < m_edit->text().size())
+        // The edit has already changed its text when it asks; the text before the change
+        // is the last one accepted here (a refused change is undone to it).
+        const QString before = m_accepted;
+        if (!m_active || input.size() <= m_limit || input.size() <= before.size())
+        {
+            m_accepted = input;
             return Acceptable;
-        return Invalid;
+        }
+        // What the edit inserted: the text between what the old and the new text share
+        // at their start and at their end. Only as much of it as fits is kept.
+        qsizetype head = 0;
+        while (head < before.size() && head < input.size() && before[head] == input[head])
+            ++head;
+        qsizetype tail = 0;
+        while (tail < before.size() - head && tail < input.size() - head &&
+               before[before.size() - 1 - tail] == input[input.size() - 1 - tail])
+            ++tail;
+        const qsizetype inserted = input.size() - head - tail;
+        const qsizetype kept = input.size() - inserted;
+        const qsizetype room = std::max<qsizetype>(0, m_limit - kept);
+        if (room == 0 && kept >= before.size())
+            return Invalid;
+        input = input.left(head + std::min(room, inserted)) + input.right(tail);
+        pos = static_cast<int>(head + std::min(room, inserted));
+        m_accepted = input;
+        return Acceptable;
     }
 
 private:
-    QLineEdit* m_edit;
     const bool& m_active;
     int m_limit;
+    mutable QString m_accepted;
 };
 } // namespace
 

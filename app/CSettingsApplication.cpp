@@ -12,6 +12,7 @@ constexpr const char* kMachineKey = "Software\\Varko Technologies Corporation\\O
 constexpr const char* kViewSettings = "View Settings";
 constexpr const char* kWindowPosition = "Window Position";
 constexpr const char* kDisplayUnits = "Display Units";
+constexpr const char* kRefreshMinutes = "Refresh Minutes";
 // The units are read into a buffer of this size; a longer value is ignored.
 constexpr DWORD kUnitsBuffer = 64;
 
@@ -52,6 +53,15 @@ void WriteUserValue(const char* name, DWORD type, const void* data, DWORD size)
                         KEY_WRITE, nullptr, &key, nullptr) != ERROR_SUCCESS)
         return;
     RegSetValueExA(key, name, 0, type, static_cast<const BYTE*>(data), size);
+    RegCloseKey(key);
+}
+
+void DeleteUserValue(const char* name)
+{
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, kSettingsKey, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS)
+        return;
+    RegDeleteValueA(key, name);
     RegCloseKey(key);
 }
 
@@ -106,6 +116,10 @@ void CSettingsApplication::Load()
     if (!ReadUserBinary(kWindowPosition, &m_windowPlacement, sizeof m_windowPlacement))
         m_windowPlacement.length = 0;
 
+    std::uint32_t minutes = 0;
+    if (ReadUserBinary(kRefreshMinutes, &minutes, sizeof minutes) && minutes <= MAX_REFRESH_MINUTES)
+        m_refreshMinutes = minutes;
+
     if (ReadUnits(HKEY_LOCAL_MACHINE, kMachineKey, m_machineDisplayUnits))
         m_displayUnits = m_machineDisplayUnits;
     CString own;
@@ -118,6 +132,11 @@ void CSettingsApplication::Save() const
     WriteUserValue(kViewSettings, REG_BINARY, m_viewSettings, sizeof m_viewSettings);
     if (m_windowPlacement.length != 0)
         WriteUserValue(kWindowPosition, REG_BINARY, &m_windowPlacement, sizeof m_windowPlacement);
+    // Off is no value at all, as on a first start.
+    if (m_refreshMinutes != 0)
+        WriteUserValue(kRefreshMinutes, REG_DWORD, &m_refreshMinutes, sizeof m_refreshMinutes);
+    else
+        DeleteUserValue(kRefreshMinutes);
 
     const CString units = m_displayUnits.Left(static_cast<int>(kUnitsBuffer) - 1);
     bool machineWritten = false;
@@ -140,11 +159,7 @@ void CSettingsApplication::Save() const
                        static_cast<DWORD>(units.GetLength()));
         return;
     }
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, kSettingsKey, 0, KEY_SET_VALUE, &key) == ERROR_SUCCESS)
-    {
-        RegDeleteValueA(key, kDisplayUnits);
-        RegCloseKey(key);
-    }
+    DeleteUserValue(kDisplayUnits);
 }
 
 CSettingsApplication& GetApplicationSettings()

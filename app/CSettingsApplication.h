@@ -5,7 +5,8 @@
 //
 // Where they live (the settings store, see SettingsStore.h):
 //   per user   Software\Varko Technologies Corporation\Odomira\Settings
-//              "View Settings" (44 bytes), "Window Position" (44 bytes)
+//              "View Settings" (44 bytes), "Window Position" (44 bytes),
+//              "Refresh Minutes" (32-bit; only while a timed refresh is on)
 //   per machine Software\Varko Technologies Corporation\Odomira (the key name ends in a
 //              backslash)
 //              "Display Units" (text, no terminating zero)
@@ -46,9 +47,15 @@ public:
     CSettingsApplication(const CSettingsApplication&) = delete;
     CSettingsApplication& operator=(const CSettingsApplication&) = delete;
 
+    // A day: a timed refresh less often than that would rather be a cron job.
+    static constexpr std::uint32_t MAX_REFRESH_MINUTES = 24 * 60;
+
     std::int32_t m_viewSettings[VIEW_SETTINGS_COUNT];
     WINDOWPLACEMENT m_windowPlacement;
     CString m_displayUnits;
+    // How often the open window asks its printers again, so the odometer history keeps
+    // going while nobody presses F5; 0 is never (the default).
+    std::uint32_t m_refreshMinutes = 0;
 
 private:
     void Load();

@@ -3,6 +3,7 @@
 #include "OkCancelRow.h"
 
 #include <QGridLayout>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
 
@@ -14,7 +15,8 @@ CSingleFieldDlg::CSingleFieldDlg(UINT nIDTemplate, const QString& caption)
 
 CSingleFieldDlg::~CSingleFieldDlg() = default;
 
-void CSingleFieldDlg::LayOut(const QString& labelText, QWidget* field, int fieldWidthUnits)
+void CSingleFieldDlg::LayOut(const QString& labelText, QWidget* field, int fieldWidthUnits,
+                             const std::vector<QWidget*>& row)
 {
     auto* label = new QLabel(labelText, this);
     label->setBuddy(field);
@@ -25,7 +27,22 @@ void CSingleFieldDlg::LayOut(const QString& labelText, QWidget* field, int field
     auto* grid = new QGridLayout(this);
     grid->addWidget(label, 0, 0);
     grid->addWidget(field, 0, 1);
-    grid->addLayout(buttons.layout, 1, 0, 1, 2);
+    std::vector<QWidget*> order = {field};
+    if (!row.empty())
+    {
+        auto* line = new QHBoxLayout;
+        for (QWidget* w : row)
+        {
+            line->addWidget(w);
+            if (w->focusPolicy() != Qt::NoFocus)
+                order.push_back(w);
+        }
+        line->addStretch(1);
+        grid->addLayout(line, 1, 0, 1, 2);
+    }
+    grid->addLayout(buttons.layout, row.empty() ? 1 : 2, 0, 1, 2);
     grid->setSizeConstraint(QLayout::SetFixedSize);
-    SetTabOrderList({field, buttons.ok, buttons.cancel});
+    order.push_back(buttons.ok);
+    order.push_back(buttons.cancel);
+    SetTabOrderList(order);
 }

@@ -148,14 +148,24 @@ const std::vector<UINT>& ToolbarButtons()
 const std::vector<Accelerator>& Accelerators()
 {
     static const std::vector<Accelerator> keys = {
-        {"Ctrl+A", ID_EDIT_SELECT_ALL}, {"Ctrl+N", ID_FILE_NEW},
-        {"Ctrl+O", ID_FILE_OPEN},       {"Ctrl+S", ID_FILE_SAVE},
-        {"F1", ID_HELP_CONTENTS},       {"F5", ID_VIEW_REFRESH},
-        {"Ctrl+C", ID_EDIT_COPY},       {"Ctrl+Insert", ID_EDIT_COPY},
-        {"Ctrl+V", ID_EDIT_PASTE},      {"Shift+Insert", ID_EDIT_PASTE},
-        {"Ctrl+X", ID_EDIT_CUT},        {"Shift+Delete", ID_EDIT_CUT},
-        {"Ctrl+Z", ID_EDIT_UNDO},       {"Alt+Backspace", ID_EDIT_UNDO},
-        {"F6", ID_NEXT_PANE},           {"Shift+F6", ID_PREV_PANE},
+        {"Ctrl+A", ID_EDIT_SELECT_ALL},
+        {"Ctrl+N", ID_FILE_NEW},
+        {"Ctrl+O", ID_FILE_OPEN},
+        {"Ctrl+S", ID_FILE_SAVE},
+        {"F1", ID_HELP_CONTENTS},
+        {"F5", ID_VIEW_REFRESH},
+        {"Ctrl+C", ID_EDIT_COPY},
+        {"Ctrl+Insert", ID_EDIT_COPY},
+        {"Ctrl+V", ID_EDIT_PASTE},
+        {"Shift+Insert", ID_EDIT_PASTE},
+        {"Ctrl+X", ID_EDIT_CUT},
+        {"Shift+Delete", ID_EDIT_CUT},
+        {"Ctrl+Z", ID_EDIT_UNDO},
+        {"Alt+Backspace", ID_EDIT_UNDO},
+        {"F6", ID_NEXT_PANE},
+        {"Shift+F6", ID_PREV_PANE},
+        // Added for Linux, where every program quits with it.
+        {"Ctrl+Q", ID_APP_EXIT},
     };
     return keys;
 }

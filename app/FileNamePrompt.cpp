@@ -3,6 +3,7 @@
 #include "QtText.h"
 #include "Resource.h"
 #include "StringTable.h"
+#include "UserPrompt.h"
 
 #include <QFileDialog>
 #include <QFileInfo>
@@ -15,12 +16,22 @@ public:
     bool PromptFileName(QWidget* parent, bool open, const QString& title,
                         const QStringList& filters, QString& path) override
     {
-        const QString filter = filters.join(QStringLiteral(";;"));
-        const QString chosen = open ? QFileDialog::getOpenFileName(parent, title, path, filter)
-                                    : QFileDialog::getSaveFileName(parent, title, path, filter);
-        if (chosen.isEmpty())
+        QFileDialog dialog(parent, title, path, filters.join(QStringLiteral(";;")));
+        dialog.setObjectName(QStringLiteral("FileNameDialog"));
+        dialog.setAcceptMode(open ? QFileDialog::AcceptOpen : QFileDialog::AcceptSave);
+        dialog.setFileMode(open ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
+        if (!open)
+        {
+            // The dialog adds the document's extension to a name typed without one
+            // before it asks whether to replace the file, so the question is about the
+            // file that would be written.
+            dialog.setDefaultSuffix(QString::fromLatin1(DOCUMENT_EXTENSION + 1));
+            if (!path.isEmpty())
+                dialog.selectFile(path);
+        }
+        if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
             return false;
-        path = chosen;
+        path = dialog.selectedFiles().front();
         return true;
     }
 };
@@ -54,13 +65,35 @@ bool PromptForFileName(QWidget* parent, bool open, CString& path)
 {
     const QStringList filters = {TemplateField(3), ToQString(LoadStringById(AFX_IDS_ALLFILTER))};
     const QString title = ToQString(LoadStringById(open ? AFX_IDS_OPENFILE : AFX_IDS_SAVEFILE));
+    const QString extension = TemplateField(4);
+    // As the file dialogs of the Windows version did: a name without any extension gets
+    // the document's, the proposed one ("Untitled.vps") and the typed one alike. A name
+    // with another extension is taken as typed.
+    auto withExtension = [&](QString name)
+    {
+        if (QFileInfo(name).suffix().isEmpty() && !name.endsWith(QLatin1Char('.')))
+            name += extension;
+        return name;
+    };
     QString chosen = ToQString(path);
+    if (!open && !chosen.isEmpty())
+        chosen = withExtension(chosen);
     if (!g_prompt->PromptFileName(parent, open, title, filters, chosen))
         return false;
-    // As the file dialogs of the Windows version did: a name without any extension gets
-    // the document's. A name with another extension is taken as typed.
-    if (!open && QFileInfo(chosen).suffix().isEmpty() && !chosen.endsWith(QLatin1Char('.')))
-        chosen += TemplateField(4);
+    if (!open)
+    {
+        const QString written = withExtension(chosen);
+        // A dialog that asked about the name as typed has not asked about this one.
+        if (written != chosen && QFileInfo::exists(written))
+        {
+            CString question;
+            question.Format(LoadStringById(IDS_REPLACE_FILE).GetString(),
+                            FromQString(QFileInfo(written).fileName()).GetString());
+            if (AfxMessageBox(question, MB_YESNO | MB_ICONEXCLAMATION) != IDYES)
+                return false;
+        }
+        chosen = written;
+    }
     path = FromQString(chosen);
     return true;
 }

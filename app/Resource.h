@@ -29,6 +29,9 @@ constexpr int IDC_HISTORY_HEAD_LIFE = 1007;
 constexpr int IDC_HISTORY_EXPORT = 1008;
 constexpr int IDC_HEAD_LIFE_MODEL = 1009;
 constexpr int IDC_HEAD_LIFE_VALUE = 1010;
+// Options: the timed refresh.
+constexpr int IDC_REFRESH_LIST = 1020;
+constexpr int IDC_REFRESH_MINUTES = 1021;
 
 // The program's own commands.
 constexpr UINT ID_PRINTER_RESET_HEAD_ODOMETER = 32772;
@@ -107,6 +110,13 @@ constexpr UINT IDS_NOT_ASKED = 61450;
 constexpr UINT IDS_ASKING_PRINTERS = 61451;
 constexpr UINT IDS_STOPPING_FILL = 61452;
 constexpr UINT IDS_STOP_FILL = 61453;
+// Which printers a message is about.
+constexpr UINT IDS_FOR_PRINTER = 61454;
+constexpr UINT IDS_FOR_PRINTERS = 61455;
+constexpr UINT IDS_FOR_MANY_PRINTERS = 61456;
+constexpr UINT IDS_REPLACE_FILE = 61457;
+constexpr UINT IDS_REFRESH_EVERY = 61458;
+constexpr UINT IDS_REFRESH_MINUTES = 61459;
 
 // The odometer history.
 constexpr UINT IDS_HISTORY_UNAVAILABLE = 61460;

@@ -102,7 +102,12 @@ QWidget* CDialog::GetDlgItem(int nID) const
 
 void CDialog::SetTabOrderList(std::initializer_list<QWidget*> controls)
 {
-    m_tabOrder.assign(controls.begin(), controls.end());
+    SetTabOrderList(std::vector<QWidget*>(controls));
+}
+
+void CDialog::SetTabOrderList(const std::vector<QWidget*>& controls)
+{
+    m_tabOrder = controls;
     for (std::size_t i = 1; i < m_tabOrder.size(); ++i)
         QWidget::setTabOrder(m_tabOrder[i - 1], m_tabOrder[i]);
 }

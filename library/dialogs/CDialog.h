@@ -54,6 +54,7 @@ public:
 protected:
     // The template's tab order, first control first.
     void SetTabOrderList(std::initializer_list<QWidget*> controls);
+    void SetTabOrderList(const std::vector<QWidget*>& controls);
     // Returns false to stop the exchange at a refused value.
     virtual bool DoDataExchange(bool bSaveAndValidate);
 

@@ -33,7 +33,8 @@ struct ButtonChoice
 CQtUserPrompt g_prompt;
 } // namespace
 
-int CQtUserPrompt::ShowOnGuiThread(const CString& text, const CString& caption, UINT type)
+int CQtUserPrompt::ShowOnGuiThread(const CString& text, const CString& caption, UINT type,
+                                   const CString& details)
 {
     std::vector<ButtonChoice> buttons;
     switch (type & MB_TYPEMASK)
@@ -77,6 +78,19 @@ int CQtUserPrompt::ShowOnGuiThread(const CString& text, const CString& caption, 
         icon = QMessageBox::Information;
         break;
     default:
+        switch (type & MB_TYPEMASK)
+        {
+        case MB_OK:
+        case MB_OKCANCEL:
+            icon = QMessageBox::Warning;
+            break;
+        case MB_YESNO:
+        case MB_YESNOCANCEL:
+            icon = QMessageBox::Question;
+            break;
+        default:
+            break;
+        }
         break;
     }
 
@@ -91,6 +105,8 @@ int CQtUserPrompt::ShowOnGuiThread(const CString& text, const CString& caption, 
     box->setWindowTitle(ToQString(caption));
     box->setText(ToQString(text));
     box->setIcon(icon);
+    if (!details.IsEmpty())
+        box->setDetailedText(ToQString(details));
     QMessageBox::StandardButtons set;
     for (const ButtonChoice& b : buttons)
         set |= b.button;
@@ -115,6 +131,16 @@ int CQtUserPrompt::ShowOnGuiThread(const CString& text, const CString& caption, 
     }
     delete box.data();
     return result;
+}
+
+int CQtUserPrompt::MessageBoxWithDetails(const CString& text, const CString& caption, UINT type,
+                                         const CString& details)
+{
+    QCoreApplication* app = QCoreApplication::instance();
+    // Details come only from the user-interface thread; anywhere else the text alone.
+    if (app && qobject_cast<QApplication*>(app) && QThread::currentThread() == app->thread())
+        return ShowOnGuiThread(text, caption, type, details);
+    return MessageBox(text, caption, type);
 }
 
 int CQtUserPrompt::MessageBox(const CString& text, const CString& caption, UINT type)

@@ -16,9 +16,14 @@ class CQtUserPrompt : public IUserPrompt
 {
 public:
     int MessageBox(const CString& text, const CString& caption, UINT type) override;
+    int MessageBoxWithDetails(const CString& text, const CString& caption, UINT type,
+                              const CString& details) override;
 
-    // The box itself, on the GUI thread.
-    static int ShowOnGuiThread(const CString& text, const CString& caption, UINT type);
+    // The box itself, on the GUI thread. A box that names no icon gets the one the
+    // Windows framework gave it: the exclamation mark for OK and OK/Cancel, the
+    // question mark for Yes/No and Yes/No/Cancel.
+    static int ShowOnGuiThread(const CString& text, const CString& caption, UINT type,
+                               const CString& details = CString());
 };
 
 // Installs the Qt prompt for the whole process (after the QApplication exists).

@@ -33,6 +33,12 @@ CString g_title("Odomira");
 
 IUserPrompt::~IUserPrompt() = default;
 
+int IUserPrompt::MessageBoxWithDetails(const CString& text, const CString& caption, UINT type,
+                                       const CString&)
+{
+    return MessageBox(text, caption, type);
+}
+
 IUserPrompt* SetUserPrompt(IUserPrompt* prompt)
 {
     return g_prompt.exchange(prompt);
@@ -64,6 +70,11 @@ int AfxMessageBox(const CString& text, UINT type)
 int AfxMessageBox(UINT stringId, UINT type)
 {
     return AfxMessageBox(LoadStringById(stringId), type);
+}
+
+int AfxMessageBox(const CString& text, UINT type, const CString& details)
+{
+    return GetUserPrompt()->MessageBoxWithDetails(text, AfxGetAppTitle(), type, details);
 }
 
 int WorkerMessageBox(const CString& text, const CString& caption, UINT type)

@@ -13,6 +13,10 @@ public:
     // type carries MB_* button and icon flags; the result is IDOK, IDYES, IDNO, ...
     // May be called from any thread; blocks that thread until the user answers.
     virtual int MessageBox(const CString& text, const CString& caption, UINT type) = 0;
+    // The same with a longer text the user can open (a list of printers, say); a prompt
+    // that has no such place shows the text alone.
+    virtual int MessageBoxWithDetails(const CString& text, const CString& caption, UINT type,
+                                      const CString& details);
 };
 
 // Installs the implementation used from now on (null restores the default, which
@@ -27,5 +31,6 @@ VARKO_EXPORT CString AfxGetAppTitle();
 
 VARKO_EXPORT int AfxMessageBox(const CString& text, UINT type = MB_OK);
 VARKO_EXPORT int AfxMessageBox(UINT stringId, UINT type = MB_OK);
+VARKO_EXPORT int AfxMessageBox(const CString& text, UINT type, const CString& details);
 // A box raised by a worker thread without an owner window (MessageBoxA(NULL, ...)).
 VARKO_EXPORT int WorkerMessageBox(const CString& text, const CString& caption, UINT type);

@@ -42,7 +42,8 @@ TEST_F(AppTest, SaveNeedsPrintersWhileSaveAsWritesTheEmptyFile)
     EXPECT_FALSE(m_files.Calls()[0].open);
     EXPECT_EQ(m_files.Calls()[0].filters,
               (QStringList{"Varko Printer Settings Files (*.vps)", "All Files (*)"}));
-    EXPECT_EQ(m_files.Calls()[0].proposed, "Untitled");
+    EXPECT_EQ(m_files.Calls()[0].proposed, "Untitled.vps")
+        << "the title and the filter's extension";
     // A name typed without an extension gets the document's.
     EXPECT_EQ(Bytes(path + ".vps"), (std::vector<std::uint8_t>{0, 0, 0, 0}));
     EXPECT_EQ(Frame()->windowTitle(), "empty.vps - Odomira");

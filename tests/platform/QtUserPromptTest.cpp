@@ -51,6 +51,8 @@ protected:
                              seenOnGuiThread = box->thread() == qApp->thread() &&
                                                QThread::currentThread() == qApp->thread();
                              seenButtons = box->standardButtons();
+                             seenIcon = box->icon();
+                             seenDetails = box->detailedText();
                              box->button(answer)->click();
                          });
         timer->start();
@@ -60,6 +62,8 @@ protected:
     Qt::TextFormat seenFormat = Qt::AutoText;
     bool seenOnGuiThread = false;
     QMessageBox::StandardButtons seenButtons;
+    QMessageBox::Icon seenIcon = QMessageBox::NoIcon;
+    QString seenDetails;
 
 private:
     IUserPrompt* m_previous = nullptr;
@@ -136,6 +140,30 @@ TEST_F(QtUserPromptTest, OnTheGuiThreadTheBoxRunsInPlaceAndMapsTheButtons)
     AnswerNextBox(QMessageBox::Ok);
     EXPECT_EQ(AfxMessageBox("That port is unavailable.", MB_OK | MB_ICONEXCLAMATION), IDOK);
     EXPECT_EQ(seenButtons, QMessageBox::Ok);
+}
+
+TEST_F(QtUserPromptTest, ABoxWithoutAnIconGetsTheFrameworksAndDetailsGoBehindTheirButton)
+{
+    const struct
+    {
+        UINT type;
+        QMessageBox::StandardButton answer;
+        QMessageBox::Icon icon;
+    } cases[] = {{MB_OK, QMessageBox::Ok, QMessageBox::Warning},
+                 {MB_OKCANCEL, QMessageBox::Ok, QMessageBox::Warning},
+                 {MB_YESNO, QMessageBox::No, QMessageBox::Question},
+                 {MB_YESNOCANCEL, QMessageBox::Cancel, QMessageBox::Question},
+                 {MB_OK | MB_ICONINFORMATION, QMessageBox::Ok, QMessageBox::Information}};
+    for (const auto& c : cases)
+    {
+        AnswerNextBox(c.answer);
+        AfxMessageBox("text", c.type);
+        EXPECT_EQ(seenIcon, c.icon) << c.type;
+    }
+    AnswerNextBox(QMessageBox::Ok);
+    AfxMessageBox("12 printers cannot be reached", MB_OK, "P1\nP2\n");
+    EXPECT_EQ(seenDetails, "P1\nP2\n");
+    EXPECT_EQ(seenText, "12 printers cannot be reached");
 }
 
 TEST_F(QtUserPromptTest, ClosingTheBoxWithoutAButtonIsTheSafeAnswer)

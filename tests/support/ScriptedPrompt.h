@@ -12,6 +12,7 @@ struct PromptRecord
     CString text;
     CString caption;
     UINT type;
+    CString details;
 };
 
 class ScriptedPrompt : public IUserPrompt
@@ -31,7 +32,7 @@ public:
     int MessageBox(const CString& text, const CString& caption, UINT type) override
     {
         std::lock_guard g(m_lock);
-        m_records.push_back({text, caption, type});
+        m_records.push_back({text, caption, type, CString()});
         if (!m_answers.empty())
         {
             int a = m_answers.front();
@@ -40,6 +41,15 @@ public:
         }
         UINT kind = type & MB_TYPEMASK;
         return (kind == MB_YESNO || kind == MB_YESNOCANCEL) ? IDNO : IDOK;
+    }
+
+    int MessageBoxWithDetails(const CString& text, const CString& caption, UINT type,
+                              const CString& details) override
+    {
+        const int answer = MessageBox(text, caption, type);
+        std::lock_guard g(m_lock);
+        m_records.back().details = details;
+        return answer;
     }
 
     std::vector<PromptRecord> Records() const
