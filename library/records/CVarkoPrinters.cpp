@@ -68,7 +68,12 @@ BOOL CVarkoPrinters::IsAlreadyRunning()
 {
     if (!m_hMutex)
         m_hMutex = new CInstanceLock(INSTANCE_LOCK_NAME);
-    return m_hMutex->Acquire() == CInstanceLock::eHeldElsewhere ? TRUE : FALSE;
+    return m_hMutex->Acquire() == CInstanceLock::eAcquired ? FALSE : TRUE;
+}
+
+CString CVarkoPrinters::InstanceLockProblem() const
+{
+    return m_hMutex ? m_hMutex->FailureReason() : CString();
 }
 
 POSITION CVarkoPrinters::GetFirstPrinter() const
