@@ -127,6 +127,10 @@ private:
     UINT IsPrinterInList(CVarkoPrinter* printer);
     void ReconcilePrinterWithList(CWnd* owner, const CRuntimeClass* portClass,
                                   const CString& portName, const CString& printerName);
+    // checked: the outcome of the test opening made already for a new printer.
+    void ReconcilePrinterWithList(CWnd* owner, const CRuntimeClass* portClass,
+                                  const CString& portName, const CString& printerName,
+                                  const DWORD* checked);
     bool AutoDetectUSB(CWnd* owner);
     bool AutoDetectNetwork(CWnd* owner);
 
