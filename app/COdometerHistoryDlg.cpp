@@ -417,7 +417,7 @@ void COdometerHistoryDlg::OnExportCsv()
     // Written beside the target and renamed over it: a failed export leaves any older
     // file of that name as it was.
     QSaveFile file(path);
-    const std::string csv = HistoryCsv({*m_history});
+    const std::string csv = HistoryCsv({*m_history}, ECsvUse::eForSpreadsheet);
     if (!file.open(QIODevice::WriteOnly) ||
         file.write(csv.data(), qint64(csv.size())) != qint64(csv.size()) || !file.commit())
     {

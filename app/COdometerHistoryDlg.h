@@ -3,7 +3,7 @@
 // usage over time with the head changes marked, as a table (newest first), and the
 // forecast of its head's wear. "Head Life..." sets the model's head life, which the
 // forecast needs; "Export CSV..." writes the readings as `odomira-cli history --csv`
-// does.
+// does, except that a field that would start a spreadsheet formula is kept as text.
 //
 // Times are shown in local time; the exported file has them in UTC.
 //

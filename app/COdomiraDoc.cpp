@@ -77,7 +77,10 @@ bool COdomiraDoc::CreatePrinters()
     m_bHoldsInstanceLock = !m_pPrinters->IsAlreadyRunning();
     if (m_bHoldsInstanceLock)
         return true;
-    AfxMessageBox(IDS_ALREADY_RUNNING, MB_OK | MB_ICONEXCLAMATION);
+    if (CString problem = m_pPrinters->InstanceLockProblem(); !problem.IsEmpty())
+        AfxMessageBox(problem, MB_OK | MB_ICONEXCLAMATION);
+    else
+        AfxMessageBox(IDS_ALREADY_RUNNING, MB_OK | MB_ICONEXCLAMATION);
     return false;
 }
 

@@ -54,11 +54,11 @@ std::vector<HistoryRow> HistoryRows(const PrinterHistory& history)
     return rows;
 }
 
-std::string HistoryCsv(const std::vector<PrinterHistory>& histories)
+std::string HistoryCsv(const std::vector<PrinterHistory>& histories, ECsvUse use)
 {
-    std::string out = CsvLine(HistoryHeadings());
+    std::string out = CsvLine(HistoryHeadings(), use);
     for (const PrinterHistory& history : histories)
         for (const HistoryRow& row : HistoryRows(history))
-            out += CsvLine(row.cells);
+            out += CsvLine(row.cells, use);
     return out;
 }

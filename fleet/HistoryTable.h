@@ -4,6 +4,7 @@
 // `odomira-cli history --csv` write the same file from these rows.
 //
 // Threading: none; pure functions.
+#include "CsvText.h"
 #include "OdometerReading.h"
 
 #include <string>
@@ -40,5 +41,6 @@ const std::vector<std::string>& HistoryHeadings();
 // printer's latest ones.
 std::vector<HistoryRow> HistoryRows(const PrinterHistory& history);
 
-// CSV (see CsvText.h) with a header row.
-std::string HistoryCsv(const std::vector<PrinterHistory>& histories);
+// CSV (see CsvText.h) with a header row; for a spreadsheet, formulas are neutralised.
+std::string HistoryCsv(const std::vector<PrinterHistory>& histories,
+                       ECsvUse use = ECsvUse::eForPrograms);

@@ -18,9 +18,11 @@ bool RunConfigureDialog(CVarkoPrinter& printer, EConfigFlags flags)
     return true;
 }
 
-void RunNetworkSearch(CWnd* owner, const NetworkSearchFound& found)
+void RunNetworkSearch(CWnd* owner, const NetworkSearchKnown& known, const NetworkSearchFound& found)
 {
     CSearchNetworkDlg dlg(owner);
+    // Only a printer that would be added is connected to, as adding it would.
+    dlg.CheckAnswerAddresses([&](const CString& address) { return !known(address); });
     if (!dlg.StartDetectThread())
     {
         if (dlg.IsAnotherSearchRunning())
@@ -34,7 +36,8 @@ void RunNetworkSearch(CWnd* owner, const NetworkSearchFound& found)
         {
             const DiscoveryRecord* record = dlg.GetNextResponse(pos);
             if (record)
-                found(record->AddressText(), record->PrinterName());
+                found(record->AddressText(), record->PrinterName(),
+                      dlg.GetCheckResult(record->AddressText()));
         }
     }
 }

@@ -4,6 +4,7 @@
 #include "SysCalls.h"
 
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <fcntl.h>
 #include <string>
@@ -205,20 +206,33 @@ CArchive& CArchive::operator>>(CString& s)
 
 std::vector<std::uint8_t> ReadWholeFile(const CString& path, std::uint64_t maxBytes)
 {
-    int fd = Sys().open(path.GetString(), O_RDONLY | O_CLOEXEC, 0);
+    // Opened without waiting: a FIFO given as the file would otherwise hold the open
+    // until someone writes to it, and a device is no settings file either. Only a
+    // regular file is read.
+    int fd = Sys().open(path.GetString(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0);
     if (fd < 0)
         throw CFileException::FromErrno(errno, path);
     std::vector<std::uint8_t> data;
     struct stat st;
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode))
+    if (::fstat(fd, &st) != 0)
     {
-        if (static_cast<std::uint64_t>(st.st_size) > maxBytes)
-        {
-            Sys().close(fd);
-            throw CFileException::FromErrno(EFBIG, path);
-        }
-        data.reserve(static_cast<std::size_t>(st.st_size));
+        const int err = errno;
+        Sys().close(fd);
+        throw CFileException::FromErrno(err, path);
     }
+    if (!S_ISREG(st.st_mode))
+    {
+        Sys().close(fd);
+        if (S_ISDIR(st.st_mode))
+            throw CFileException::FromErrno(EISDIR, path);
+        throw CFileException(CFileException::invalidFile, 0, path);
+    }
+    if (static_cast<std::uint64_t>(st.st_size) > maxBytes)
+    {
+        Sys().close(fd);
+        throw CFileException::FromErrno(EFBIG, path);
+    }
+    data.reserve(static_cast<std::size_t>(st.st_size));
     std::uint8_t chunk[65536];
     for (;;)
     {
@@ -232,7 +246,7 @@ std::vector<std::uint8_t> ReadWholeFile(const CString& path, std::uint64_t maxBy
         const ssize_t n = r.value;
         if (n == 0)
             break;
-        // A file that grows while it is read, or a device or pipe, is held to the limit too.
+        // A file that grows while it is read is held to the limit too.
         if (data.size() + static_cast<std::size_t>(n) > maxBytes)
         {
             Sys().close(fd);
@@ -266,9 +280,44 @@ void writeAll(int fd, const std::uint8_t* p, std::size_t n, const CString& path,
 }
 } // namespace
 
-void WriteFileAtomically(const CString& path, const std::vector<std::uint8_t>& bytes)
+namespace
+{
+// The file a save replaces: path itself, or, when path is a symbolic link, the file the
+// link leads to (links followed to the end, a relative one from its own folder). The
+// link stays, as editors keep it: a settings file shared through a link goes on getting
+// the changes. A link to a file not made yet leads to where the file is made.
+std::string saveTarget(const CString& path)
 {
     std::string target = path.str();
+    // The system's own limit on links in a row (ELOOP).
+    for (int hops = 0; hops < 40; ++hops)
+    {
+        struct stat st;
+        if (::lstat(target.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
+            return target;
+        std::string next(static_cast<std::size_t>(st.st_size > 0 ? st.st_size : PATH_MAX) + 1,
+                         '\0');
+        const ssize_t n = ::readlink(target.c_str(), next.data(), next.size());
+        if (n < 0 || static_cast<std::size_t>(n) >= next.size())
+            throw CFileException::FromErrno(n < 0 ? errno : ENAMETOOLONG, path);
+        next.resize(static_cast<std::size_t>(n));
+        if (next.empty())
+            throw CFileException::FromErrno(ENOENT, path);
+        if (next.front() != '/')
+        {
+            const std::size_t slash = target.rfind('/');
+            if (slash != std::string::npos)
+                next = target.substr(0, slash + 1) + next;
+        }
+        target = next;
+    }
+    throw CFileException::FromErrno(ELOOP, path);
+}
+} // namespace
+
+void WriteFileAtomically(const CString& path, const std::vector<std::uint8_t>& bytes)
+{
+    std::string target = saveTarget(path);
     // Keep the existing file's permissions; a new file gets the usual 0666 & ~umask.
     mode_t mode;
     struct stat st;

@@ -67,9 +67,11 @@ private:
 
 // Whole-file helpers used to load and save settings files. Both throw CFileException
 // with the errno of the failing call. Reading refuses a file longer than maxBytes
-// (EFBIG, "File too large") before taking memory for it. Saving writes a temporary file
-// in the target's folder, flushes it to disk and renames it over the target, so a failed
-// or interrupted save never damages the existing file.
+// (EFBIG, "File too large") before taking memory for it, and anything but a regular
+// file without waiting on it (a FIFO, a device: invalidFile, "not a regular file").
+// Saving writes a temporary file in the target's folder, flushes it to disk and renames
+// it over the target, so a failed or interrupted save never damages the existing file;
+// a symbolic link is kept, and the file it leads to is the one replaced.
 VARKO_EXPORT std::vector<std::uint8_t> ReadWholeFile(const CString& path,
                                                      std::uint64_t maxBytes = UINT64_MAX);
 VARKO_EXPORT void WriteFileAtomically(const CString& path, const std::vector<std::uint8_t>& bytes);

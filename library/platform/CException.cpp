@@ -126,6 +126,13 @@ bool CFileException::GetErrorMessage(CString& message) const
     case badPath:
         message.Format("%s contains an invalid path.", name);
         break;
+    case invalidFile:
+        if (m_lOsError == 0)
+        {
+            message.Format("%s is not a regular file.", name);
+            break;
+        }
+        [[fallthrough]];
     default:
         if (m_lOsError)
             message.Format("An error occurred while accessing %s: %s.", name,

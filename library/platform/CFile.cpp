@@ -36,8 +36,10 @@ BOOL CFile::Open(const CString& path, UINT openFlags, CFileException* error)
         return fail(CFileException::genericException, 0);
     m_strFileName = path;
     if ((openFlags & 0x3) != modeRead)
-        return fail(CFileException::invalidFile, 0);
-    int fd = Sys().open(path.GetString(), O_RDONLY | O_CLOEXEC, 0);
+        return fail(CFileException::invalidFile, EINVAL);
+    // Without waiting: a FIFO named as the file would hold the open (and the printer's
+    // thread) until someone writes to it.
+    int fd = Sys().open(path.GetString(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0);
     if (fd < 0)
     {
         int err = errno;
@@ -46,10 +48,24 @@ BOOL CFile::Open(const CString& path, UINT openFlags, CFileException* error)
         return FALSE;
     }
     struct stat st;
-    if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode))
+    if (::fstat(fd, &st) != 0)
+    {
+        const int err = errno;
+        Sys().close(fd);
+        if (error)
+            *error = CFileException::FromErrno(err, path);
+        return FALSE;
+    }
+    if (S_ISDIR(st.st_mode))
     {
         Sys().close(fd);
         return fail(CFileException::accessDenied, EISDIR);
+    }
+    if (!S_ISREG(st.st_mode))
+    {
+        // A device or pipe has no length to send and may never end.
+        Sys().close(fd);
+        return fail(CFileException::invalidFile, 0);
     }
     if (openFlags & shareDenyWrite)
     {

@@ -41,7 +41,8 @@ public:
     CFile& operator=(const CFile&) = delete;
 
     // FALSE on failure; the cause goes to error when one is given. Any other mode than
-    // reading is refused (invalidFile).
+    // reading is refused (invalidFile), and so is anything but a regular file (a FIFO
+    // is not waited on).
     BOOL Open(const CString& path, UINT openFlags, CFileException* error = nullptr);
     std::uint64_t GetLength() const;
     // Returns the count read; 0 at the end of the file.

@@ -7,6 +7,8 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <ifaddrs.h>
+#include <net/if.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <unistd.h>
@@ -159,6 +161,24 @@ void CDatagramSocket::Close()
         Sys().close(m_fd);
         m_fd = -1;
     }
+}
+
+std::vector<CString> GetInterfaceBroadcastAddresses()
+{
+    std::vector<CString> found;
+    ifaddrs* list = nullptr;
+    if (::getifaddrs(&list) != 0)
+        return found;
+    for (ifaddrs* a = list; a; a = a->ifa_next)
+        if ((a->ifa_flags & IFF_BROADCAST) && a->ifa_broadaddr &&
+            a->ifa_broadaddr->sa_family == AF_INET)
+        {
+            const auto* in = reinterpret_cast<const sockaddr_in*>(a->ifa_broadaddr);
+            const BYTE* b = reinterpret_cast<const BYTE*>(&in->sin_addr.s_addr);
+            found.push_back(CString::Formatted("%u.%u.%u.%u", b[0], b[1], b[2], b[3]));
+        }
+    ::freeifaddrs(list);
+    return found;
 }
 
 CString GetOwnIPv4Address()

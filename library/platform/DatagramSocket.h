@@ -13,6 +13,7 @@
 #include "WinTypes.h"
 
 #include <cstddef>
+#include <vector>
 
 class VARKO_EXPORT CDatagramSocket
 {
@@ -51,3 +52,5 @@ private:
 // This computer's first IPv4 address as dotted text, looked up from its host name;
 // empty when the name does not resolve to an IPv4 address.
 VARKO_EXPORT CString GetOwnIPv4Address();
+// The broadcast addresses of this computer's IPv4 interfaces, as dotted text.
+std::vector<CString> GetInterfaceBroadcastAddresses();

@@ -9,12 +9,15 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <mutex>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <unistd.h>
 #include <unordered_set>
 #include <vector>
 
@@ -147,8 +150,91 @@ void SetLastErrorWithText(DWORD error, CString text)
     t_lastErrorText = std::move(text);
 }
 
-HANDLE CreateFileA(const char* name, DWORD access, DWORD share, void*, DWORD disposition, DWORD,
-                   HANDLE)
+namespace
+{
+// Majors of the devices the kinds are told apart by (Documentation/admin-guide/devices.txt).
+constexpr unsigned kMajorVirtualConsole = 4; // minors 0-63; serial ttyS from 64 on
+constexpr unsigned kMajorTtyAliases = 5;     // /dev/tty, /dev/console, /dev/ptmx
+constexpr unsigned kMajorLp = 6;
+constexpr unsigned kMajorUsb = 180; // usblp and the other USB class drivers
+constexpr unsigned kFirstSerialMinorOnMajor4 = 64;
+constexpr unsigned kUsblpMinors = 16; // usblp's fixed minors, when the system cannot say
+
+bool isPseudoTerminalSlave(unsigned major)
+{
+    // Unix98 slaves 136-143, and the old BSD-style slaves on major 3.
+    return (major >= 136 && major <= 143) || major == 3;
+}
+bool isPseudoTerminalMaster(unsigned major)
+{
+    return (major >= 128 && major <= 135) || major == 2;
+}
+
+// Whether the system lists the node as a USB printer: /sys/dev/char/M:m leads to
+// .../usbmisc/lpN for usblp; the other USB class drivers share the major.
+bool usbPrinterNode(unsigned major, unsigned minor)
+{
+    char link[64];
+    std::snprintf(link, sizeof link, "/sys/dev/char/%u:%u", major, minor);
+    char target[512];
+    const ssize_t n = ::readlink(link, target, sizeof target - 1);
+    if (n <= 0)
+        return minor < kUsblpMinors;
+    target[n] = 0;
+    const char* leaf = std::strrchr(target, '/');
+    leaf = leaf ? leaf + 1 : target;
+    return std::strstr(target, "/usbmisc/") && std::strncmp(leaf, "lp", 2) == 0;
+}
+
+DeviceIdentity identify(int fd, bool terminal, const CString& path)
+{
+    DeviceIdentity id;
+    struct stat st;
+    if (Sys().fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode))
+        return id;
+    id.characterDevice = true;
+    id.major = major(st.st_rdev);
+    id.minor = minor(st.st_rdev);
+    id.terminal = terminal;
+    pid_t session = 0;
+    // Answered only for this process's own controlling terminal.
+    id.controllingTerminal = terminal && ::ioctl(fd, TIOCGSID, &session) == 0;
+    id.throughOverride = IsDeviceOverrideEntry(path);
+    id.usbPrinterNode = id.major == kMajorUsb && usbPrinterNode(id.major, id.minor);
+    return id;
+}
+} // namespace
+
+bool DeviceFitsKind(const DeviceIdentity& device, EDeviceKind kind)
+{
+    if (!device.characterDevice || device.controllingTerminal ||
+        isPseudoTerminalMaster(device.major))
+        return false;
+    if (isPseudoTerminalSlave(device.major))
+        return device.throughOverride && device.terminal;
+    const bool serial =
+        device.terminal && device.major != kMajorTtyAliases &&
+        !(device.major == kMajorVirtualConsole && device.minor < kFirstSerialMinorOnMajor4);
+    const bool parallel = device.major == kMajorLp && !device.terminal;
+    const bool usb = device.major == kMajorUsb && device.usbPrinterNode && !device.terminal;
+    switch (kind)
+    {
+    case EDeviceKind::eSerialLine:
+        return serial;
+    case EDeviceKind::eParallelPrinter:
+        return parallel;
+    case EDeviceKind::eUsbPrinter:
+        return usb;
+    case EDeviceKind::ePrinterDevice:
+        return serial || parallel || usb;
+    }
+    return false;
+}
+
+namespace
+{
+HANDLE openDevice(const char* name, DWORD access, DWORD share, DWORD disposition,
+                  const EDeviceKind* kind)
 {
     if (!name || !*name || disposition != OPEN_EXISTING)
     {
@@ -187,6 +273,13 @@ HANDLE CreateFileA(const char* name, DWORD access, DWORD share, void*, DWORD dis
 
     struct termios tio;
     bool tty = Sys().tcgetattr(fd, &tio) == 0;
+    if (kind && !DeviceFitsKind(identify(fd, tty, path), *kind))
+    {
+        // Closed before anything was written to it or changed on it.
+        Sys().close(fd);
+        SetLastErrorWithText(ERROR_NOT_SUPPORTED, "Not a printer device of this kind");
+        return INVALID_HANDLE_VALUE;
+    }
     bool locked = false;
     if (share == 0)
     {
@@ -240,6 +333,18 @@ HANDLE CreateFileA(const char* name, DWORD access, DWORD share, void*, DWORD dis
     }
     SetLastError(ERROR_SUCCESS);
     return object;
+}
+} // namespace
+
+HANDLE CreateFileA(const char* name, DWORD access, DWORD share, void*, DWORD disposition, DWORD,
+                   HANDLE)
+{
+    return openDevice(name, access, share, disposition, nullptr);
+}
+
+HANDLE OpenPortDevice(const char* name, DWORD access, DWORD share, EDeviceKind kind)
+{
+    return openDevice(name, access, share, OPEN_EXISTING, &kind);
 }
 
 BOOL CloseHandle(HANDLE handle)
@@ -449,27 +554,6 @@ BOOL FlushFileBuffers(HANDLE handle)
         if (pr.revents & POLLOUT)
             return TRUE;
     }
-}
-
-bool DeviceExists(const char* name)
-{
-    if (!name || !*name)
-        return false;
-    CString path = ResolveDeviceName(CString(name));
-    if (path.IsEmpty())
-        return false;
-    // Nothing but open and close: no lock, no exclusive mode, no line settings, and
-    // O_NONBLOCK so that a line without carrier cannot hold the open up.
-    const SysResult<int> opened = openPath(path, O_RDWR | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (!opened.Failed())
-    {
-        Sys().close(opened.value);
-        return true;
-    }
-    // In use by another program (a driver that allows one opener), or not ours to
-    // open: the port is there all the same.
-    const int err = opened.error;
-    return err == EBUSY || err == EACCES || err == EPERM || err == EAGAIN;
 }
 
 BOOL SetCommTimeouts(HANDLE handle, const COMMTIMEOUTS* timeouts)

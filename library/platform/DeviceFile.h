@@ -117,6 +117,39 @@ HANDLE CreateFileA(const char* name, DWORD access, DWORD share, void* security, 
 // Releases the lock, the exclusive mode of a terminal and the descriptor.
 BOOL CloseHandle(HANDLE handle);
 
+// What a port accepts behind its name. The name comes from a settings file, and a
+// settings file opens on a double-click: it may name the user's own files or terminal.
+// So the kind is checked on the opened descriptor (fstat), before anything is written
+// to it or a line setting changed, never by the name alone.
+enum class EDeviceKind
+{
+    eSerialLine,      // a serial terminal line (not a console, not this session's terminal)
+    eParallelPrinter, // an lp node
+    eUsbPrinter,      // a usblp node
+    ePrinterDevice    // any one of the three (the plain base port)
+};
+
+// The facts about an opened device that decide whether a port may use it.
+struct DeviceIdentity
+{
+    bool characterDevice = false;
+    unsigned major = 0;
+    unsigned minor = 0;
+    bool terminal = false;            // answers terminal requests
+    bool controllingTerminal = false; // the terminal of this program's own session
+    bool throughOverride = false;     // named by an entry of a device-override folder
+    bool usbPrinterNode = false;      // the system lists it as a USB printer (lp) node
+};
+// Whether the device may be used by a port of that kind. A pseudo-terminal passes only
+// when an override-folder entry names it: that is how the simulator and the tests play
+// printers, while a pseudo-terminal named anywhere else is somebody's terminal window.
+bool DeviceFitsKind(const DeviceIdentity& device, EDeviceKind kind);
+
+// CreateFileA for the ports: the same open, but a device that does not fit the kind is
+// closed again untouched and refused (ERROR_NOT_SUPPORTED), so the port reports itself
+// unavailable.
+HANDLE OpenPortDevice(const char* name, DWORD access, DWORD share, EDeviceKind kind);
+
 // Synchronous transfers bounded by the handle's COMMTIMEOUTS, with the Windows rules:
 // a read ends when the buffer is full, when ReadIntervalTimeout passes after a byte
 // (the interval starts at the first byte), or when the total (multiplier * count +
@@ -140,12 +173,6 @@ BOOL ReadFileWithin(HANDLE handle, void* buffer, DWORD count, DWORD* received, D
 // ERROR_TIMEOUT when the device never gets there. A terminal has nothing pending that
 // a close would drop: TRUE at once.
 BOOL FlushFileBuffers(HANDLE handle);
-
-// Whether a device of that name is there, without taking it: a bare non-blocking open
-// and close of what the name resolves to, which changes no setting of the device (no
-// lock, no exclusive mode, no line settings), so a line another program uses is left
-// as it was. True when it opens, or when it is refused as busy or not ours to open.
-bool DeviceExists(const char* name);
 
 BOOL SetCommTimeouts(HANDLE handle, const COMMTIMEOUTS* timeouts);
 BOOL GetCommTimeouts(HANDLE handle, COMMTIMEOUTS* timeouts);

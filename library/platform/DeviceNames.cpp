@@ -122,3 +122,30 @@ CString ResolveDeviceName(const CString& name)
         return CString();
     return name;
 }
+
+bool IsDeviceOverrideEntry(const CString& path)
+{
+    const std::string& p = path.str();
+    for (const CString& dir : DeviceOverrideDirs())
+    {
+        const std::string prefix = dir.str() + "/";
+        if (p.size() <= prefix.size() || p.compare(0, prefix.size(), prefix) != 0)
+            continue;
+        // "COM5" or "usb/lp0", but never "../../dev/pts/0": a folder entry is what the
+        // user (or the simulator) put there, a path that leaves the folder is not.
+        std::size_t start = prefix.size();
+        bool inside = true;
+        while (inside)
+        {
+            std::size_t slash = p.find('/', start);
+            std::string part = p.substr(start, slash == std::string::npos ? slash : slash - start);
+            inside = !part.empty() && part != "." && part != "..";
+            if (slash == std::string::npos)
+                break;
+            start = slash + 1;
+        }
+        if (inside)
+            return true;
+    }
+    return false;
+}

@@ -32,3 +32,6 @@ CString ExistingDeviceOverrideDir();
 CString ResolveDeviceName(const CString& name);
 // The Linux device the fixed rule gives for a short name such as COM3, or empty text.
 CString DefaultDeviceForName(const CString& shortName);
+// Whether a path names an entry inside one of the override folders (COM5, usb/lp0), as
+// ResolveDeviceName gives it, without climbing out of the folder on the way.
+bool IsDeviceOverrideEntry(const CString& path);

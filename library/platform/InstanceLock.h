@@ -1,14 +1,20 @@
 #pragma once
 // The named mutex that keeps two programs built on the printer library from running at
 // once ("VarkoPrinters"). It is an advisory lock (flock) on a file named after the
-// mutex in the private per-user folder /tmp/varko-<uid>, which must be a real folder
-// owned by the user with no access for others (a folder someone else planted is never
-// used). The folder follows from the user id alone, so every process of the user finds
-// the same lock whatever its environment (a desktop session's XDG_RUNTIME_DIR is not
-// there for cron or a service). When VARKO_SETTINGS_ROOT relocates the settings (tests,
-// the demo), the lock moves with them, to $VARKO_SETTINGS_ROOT/run. The kernel drops
-// the lock when the holder ends, however it ends, so a crashed program never blocks
-// the next.
+// mutex in a private per-user folder:
+// - /run/user/<uid> when it exists and is safely the user's (the login manager's
+//   runtime folder);
+// - otherwise /tmp/varko-<uid>, made with mode 0700 when missing.
+// A folder is used only when lstat and, once it is open, fstat agree that it is a real
+// folder (not a link), owned by the user, closed to everyone else; the lock file is
+// opened inside it without following links and must be the user's regular file. When
+// VARKO_SETTINGS_ROOT relocates the settings (tests, the demo), the lock moves with them,
+// to $VARKO_SETTINGS_ROOT/run, checked the same way. The kernel drops the lock when the
+// holder ends, however it ends, so a crashed program never blocks the next.
+//
+// When no folder can be made safe (another user made /tmp/varko-<uid> first, or a link
+// sits there), Acquire fails and FailureReason says why: the caller must refuse to run,
+// since without the lock two programs could drive the printers at once.
 //
 // Like the named mutex it stands in for, a second holder in the same process is
 // refused as well: each CInstanceLock opens the file on its own.
@@ -17,6 +23,8 @@
 #include "CString.h"
 #include "Export.h"
 
+#include <string>
+
 class VARKO_EXPORT CInstanceLock
 {
 public:
@@ -24,7 +32,7 @@ public:
     {
         eAcquired,      // this object now holds the lock
         eHeldElsewhere, // another holder exists (ERROR_ALREADY_EXISTS)
-        eFailed         // no lock file could be made; nothing is held
+        eFailed         // no safe lock file could be made; nothing is held
     };
 
     explicit CInstanceLock(CString name);
@@ -38,9 +46,24 @@ public:
     bool IsHeld() const { return m_held; }
     // The file the lock is taken on; empty when no folder could be used.
     CString LockFilePath() const;
+    // Why the last Acquire failed, in words for the user; empty after any other result.
+    CString FailureReason() const { return m_failure; }
 
 private:
     CString m_name;
     int m_fd = -1;
     bool m_held = false;
+    CString m_failure;
 };
+
+// The folder the lock of a user lives in, by the rule above with the given places for
+// /run/user and /tmp (tests pass folders of their own): its path and an open descriptor
+// of it, or -1 with why in problem. The caller closes the descriptor.
+struct InstanceLockFolder
+{
+    std::string path;
+    int fd = -1;
+    std::string problem;
+};
+InstanceLockFolder OpenInstanceLockFolder(const std::string& runUserBase,
+                                          const std::string& tmpBase);

@@ -36,6 +36,18 @@ long long unacknowledged(int s)
     return Sys().ioctl(s, SIOCOUTQ, &queued) == 0 ? queued : -1;
 }
 
+// The errno of a connection that poll reports failed or ended by the peer, or 0.
+int connectionEnded(int s, short revents)
+{
+    if (!(revents & (POLLERR | POLLHUP | POLLNVAL | POLLRDHUP)))
+        return 0;
+    int soError = 0;
+    socklen_t len = sizeof soError;
+    if (Sys().getsockopt(s, SOL_SOCKET, SO_ERROR, &soError, &len) == 0 && soError != 0)
+        return soError;
+    return (revents & POLLNVAL) ? EBADF : EPIPE;
+}
+
 // The stack holds all it will take: waits until the peer acknowledges some of it (which
 // is progress), at most until stallLimitMs after lastProgress. Room alone is not enough:
 // Linux finds a few kilobytes in a full queue now and then (it merges what is queued,
@@ -51,22 +63,17 @@ int waitForPeer(int s, Clock::time_point& lastProgress, int stallLimitMs)
     {
         if (stalled.Passed())
             return ETIMEDOUT;
-        struct pollfd p = {s, POLLOUT, 0};
+        struct pollfd p = {s, POLLOUT | POLLRDHUP, 0};
         const SysResult<int> pr =
             RetryOnEintr([&] { return PollOrCancel(&p, 1, stalled.PollTimeoutMs()); });
         if (pr.Failed())
             return pr.error;
         if (pr.value == 0)
             continue;
-        // A reset empties the queue: waiting for it to shrink would wait out the limit.
-        if (p.revents & (POLLERR | POLLHUP | POLLNVAL))
-        {
-            int soError = 0;
-            socklen_t len = sizeof soError;
-            if (Sys().getsockopt(s, SOL_SOCKET, SO_ERROR, &soError, &len) == 0 && soError != 0)
-                return soError;
-            return (p.revents & POLLNVAL) ? EBADF : EPIPE;
-        }
+        // A reset empties the queue, and a peer that has ended its side takes nothing
+        // more: waiting for the queue to shrink would wait out the limit.
+        if (int err = connectionEnded(s, p.revents))
+            return err;
         const long long queued = unacknowledged(s);
         if (queuedBefore < 0 || queued < 0 || queued < queuedBefore)
         {
@@ -210,11 +217,14 @@ SOCKET TcpConnect(const CString& host, DWORD port, int limitMs)
     return s;
 }
 
-int TcpSendAll(SOCKET s, const void* buffer, DWORD count, int stallLimitMs, bool moreFollows)
+int TcpSendAll(SOCKET s, const void* buffer, DWORD count, int stallLimitMs, bool moreFollows,
+               DWORD* handed)
 {
+    DWORD ignored = 0;
+    DWORD& sent = handed ? *handed : ignored;
+    sent = 0;
     const int flags = MSG_NOSIGNAL | (moreFollows ? MSG_MORE : 0);
     const auto* bytes = static_cast<const unsigned char*>(buffer);
-    DWORD sent = 0;
     // A download calls this once per piece and the stack nearly always takes the piece
     // at once: the clock is read only when there is a wait to time.
     Clock::time_point lastProgress;
@@ -278,6 +288,48 @@ bool TcpWaitSendQueueEmpty(SOCKET s, int limitMs)
         if (PollOrCancel(nullptr, 0, std::min(10, deadline.PollTimeoutMs())) < 0 &&
             errno == ECANCELED)
             return false;
+    }
+}
+
+void TcpPushPending(SOCKET s)
+{
+    // Turning TCP_NODELAY on (again) pushes the frames held back.
+    int one = 1;
+    Sys().setsockopt(s, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+}
+
+long long TcpUnacknowledged(SOCKET s)
+{
+    return unacknowledged(s);
+}
+
+int TcpWaitAcknowledged(SOCKET s, int stallLimitMs)
+{
+    long long queued = unacknowledged(s);
+    IoDeadline stalled = IoDeadline::After(Clock::now(), stallLimitMs);
+    for (;;)
+    {
+        if (queued == 0)
+            return 0;
+        if (queued < 0)
+            return EINVAL;
+        struct pollfd p = {s, POLLRDHUP, 0};
+        const SysResult<int> pr = RetryOnEintr(
+            [&] { return PollOrCancel(&p, 1, std::min(stalled.PollTimeoutMs(), 10)); });
+        if (pr.Failed())
+            return pr.error;
+        // Acknowledged in full just before the peer ended its side is delivered all the
+        // same: the queue is looked at first.
+        const long long now = unacknowledged(s);
+        if (now == 0)
+            return 0;
+        if (int err = pr.value > 0 ? connectionEnded(s, p.revents) : 0)
+            return err;
+        if (now >= 0 && now < queued)
+            stalled = IoDeadline::After(Clock::now(), stallLimitMs);
+        else if (stalled.Passed())
+            return ETIMEDOUT;
+        queued = now;
     }
 }
 

@@ -49,8 +49,11 @@ SOCKET TcpConnect(const CString& host, DWORD port, int limitMs = TCP_CONNECT_LIM
 // tells the stack that the caller goes on sending (or ends the connection next): it may
 // then hold back a part-filled segment until more bytes come or the sending side is shut
 // down, instead of sending every call's bytes as a segment of their own.
+// A peer that ends its side while it is sent to counts as gone (a raw printer never does
+// that while it expects data), so the send fails instead of waiting out the limit.
+// handed, when given, receives how many bytes the stack took, also when the send fails.
 int TcpSendAll(SOCKET s, const void* buffer, DWORD count, int stallLimitMs,
-               bool moreFollows = false);
+               bool moreFollows = false, DWORD* handed = nullptr);
 // What has already arrived, up to capacity, without waiting: the count, 0 when the
 // peer has closed its side, or SOCKET_ERROR (WSAEWOULDBLOCK when nothing is there).
 int TcpReceiveNow(SOCKET s, void* buffer, DWORD capacity);
@@ -58,6 +61,17 @@ int TcpShutdown(SOCKET s, int how);
 // Waits at most limitMs until the peer has acknowledged everything sent (false when it
 // has not, or the wait was cancelled).
 bool TcpWaitSendQueueEmpty(SOCKET s, int limitMs);
+// Sends at once what the stack holds back for more to follow (MSG_MORE).
+void TcpPushPending(SOCKET s);
+// How many of the bytes handed to the stack the peer has not acknowledged; -1 when the
+// system cannot tell. It stays readable after the connection has failed, so it tells
+// where a dropped connection left off.
+long long TcpUnacknowledged(SOCKET s);
+// Waits until the peer has acknowledged everything sent: 0, or the errno to fail with:
+// ETIMEDOUT when nothing more was acknowledged for stallLimitMs, EPIPE (or the socket's
+// own error) when the peer ended its side or the connection failed first, ECANCELED
+// when the thread's cancel event was set.
+int TcpWaitAcknowledged(SOCKET s, int stallLimitMs);
 // True while the socket still has a peer (the connection was not reset or closed).
 bool TcpIsConnected(SOCKET s);
 // True when the peer has ended its side or the connection has failed, without waiting.

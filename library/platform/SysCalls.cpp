@@ -18,10 +18,10 @@ int realIoctl(int fd, unsigned long request, void* arg)
 }
 
 const SysCalls kReal = {
-    realOpen, ::close, ::read,      ::write,     ::poll,     realIoctl,    ::fsync,      ::rename,
-    ::unlink, ::flock, ::tcgetattr, ::tcsetattr, ::tcflush,  ::socket,     ::connect,    ::bind,
-    ::send,   ::recv,  ::sendto,    ::recvfrom,  ::shutdown, ::setsockopt, ::getsockopt,
-    ::pthread_create,
+    realOpen,     ::close,      ::read,           ::write,     ::poll,      realIoctl,  ::fsync,
+    ::rename,     ::unlink,     ::flock,          ::tcgetattr, ::tcsetattr, ::tcflush,  ::socket,
+    ::connect,    ::bind,       ::send,           ::recv,      ::sendto,    ::recvfrom, ::shutdown,
+    ::setsockopt, ::getsockopt, ::pthread_create, ::fstat,
 };
 
 SysCalls g_current = kReal;

@@ -7,6 +7,7 @@
 #include <poll.h>
 #include <pthread.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/types.h>
 #include <termios.h>
 
@@ -40,6 +41,8 @@ struct SysCalls
     // Worker threads, so tests can see a refused thread start.
     int (*pthread_create)(pthread_t* thread, const pthread_attr_t* attr, void* (*start)(void*),
                           void* arg);
+    // What an opened device is, so tests can play a printer node with an ordinary one.
+    int (*fstat)(int fd, struct stat* st);
 };
 
 // The table in use. Not synchronised: tests change entries before starting the code

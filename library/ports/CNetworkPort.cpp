@@ -3,18 +3,28 @@
 #include "CArchive.h"
 #include "CVarkoPrinterException.h"
 #include "DeviceFile.h"
+#include "ErrorMapping.h"
 #include "Sockets.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <vector>
 
 IMPLEMENT_DYNCREATE(CNetworkPort, CPortBase)
 
 // The connection of an open network port. A reconnect makes a new socket to the same
 // address and port: a Linux socket that has failed cannot be connected again.
+//
+// What the stack has taken is kept (the replay) until the printer has acknowledged it:
+// when a connection drops, the bytes that sat in its buffers went down with it, and
+// they go again, first thing, on a new connection. The bytes of one opening are counted
+// as one stream across its connections: m_handed is how far the stream has been handed
+// to the stack, m_connStart where the current connection took it up.
 class CNetworkPort::CTCPSocket
 {
 public:
@@ -29,6 +39,7 @@ public:
         m_socket = TcpConnect(host, port);
         m_checkPeer = true;
         m_writes = 0;
+        m_connStart = m_handed;
         return m_socket != INVALID_SOCKET;
     }
 
@@ -47,7 +58,7 @@ public:
         {
             if (!SendGathered(SEND_STALL_LIMIT_MS))
                 return SOCKET_ERROR;
-            return SendOrReconnect(buffer, count, m_writes > 1, SEND_STALL_LIMIT_MS);
+            return SendOrResume(buffer, count, m_writes > 1, SEND_STALL_LIMIT_MS);
         }
         if (m_gathered + count > GATHER_BYTES)
         {
@@ -71,7 +82,7 @@ public:
     {
         if (m_gathered == 0)
             return true;
-        int r = SendOrReconnect(m_buffer.get(), m_gathered, moreFollows, stallLimitMs);
+        int r = SendOrResume(m_buffer.get(), m_gathered, moreFollows, stallLimitMs);
         if (r == SOCKET_ERROR)
             return false;
         const auto taken = static_cast<DWORD>(r);
@@ -92,6 +103,47 @@ public:
         if (!SendGathered(SEND_STALL_LIMIT_MS, false))
             return SOCKET_ERROR;
         return TcpReceiveNow(m_socket, buffer, capacity);
+    }
+
+    // Sends what is gathered and waits until the printer has acknowledged every byte,
+    // taking the stream up on a new connection when this one drops. False, with the
+    // last error set, when the printer did not get everything (Lost() tells when the
+    // port knows it never will).
+    bool Deliver(int stallLimitMs)
+    {
+        if (!SendGathered(stallLimitMs, false))
+            return false;
+        if (m_gathered > 0)
+        {
+            // The printer took nothing for the stall limit.
+            SetLastErrorWithText(WSAETIMEDOUT, "The printer takes no more data");
+            return false;
+        }
+        // A piece sent with more to follow may still be held back by the stack, and
+        // it would wait for ever to be acknowledged.
+        if (m_socket != INVALID_SOCKET)
+            TcpPushPending(m_socket);
+        for (;;)
+        {
+            // A connection that could not be made again is tried once more here.
+            if (m_socket == INVALID_SOCKET)
+            {
+                if (!Resume())
+                    return false;
+                continue;
+            }
+            const int err = TcpWaitAcknowledged(m_socket, stallLimitMs);
+            if (err == 0)
+                return true;
+            if (err == ETIMEDOUT || err == ECANCELED)
+            {
+                SetLastErrorWithText(err == ECANCELED ? ERROR_OPERATION_ABORTED : WSAETIMEDOUT,
+                                     ErrnoText(err));
+                return false;
+            }
+            if (!Resume())
+                return false;
+        }
     }
 
     // What is still gathered goes out within limitMs or is given up: a close never
@@ -124,36 +176,140 @@ public:
         m_socket = INVALID_SOCKET;
     }
 
+    // True once bytes the printer never acknowledged cannot be sent again: the job
+    // cannot be complete.
+    bool Lost() const { return m_lost; }
+
     CNetworkPort* m_port;
 
 private:
-    int SendOrReconnect(const void* buffer, DWORD count, bool moreFollows, int stallLimitMs)
+    int SendOrResume(const void* buffer, DWORD count, bool moreFollows, int stallLimitMs)
     {
-        int r = MayHaveLeft() && PeerHasLeft()
-                    ? failDropped()
-                    : TcpSendAll(m_socket, buffer, count, stallLimitMs, moreFollows);
-        // A printer that did not take everything may be about to give up on us.
-        if (r != static_cast<int>(count))
-            m_checkPeer = true;
-        if (r != SOCKET_ERROR)
-            return r;
-        // A stopped job does not connect again.
-        if (WSAGetLastError() == ERROR_OPERATION_ABORTED)
-            return SOCKET_ERROR;
-        if (m_socket != INVALID_SOCKET && TcpIsConnected(m_socket) && !PeerHasLeft())
+        const auto* bytes = static_cast<const unsigned char*>(buffer);
+        DWORD done = 0;
+        for (;;)
         {
-            SetLastErrorWithText(WSAEISCONN, "The connection to the printer is still open");
-            return SOCKET_ERROR;
+            const DWORD want = count - done;
+            DWORD handed = 0;
+            int r = MayHaveLeft() && PeerHasLeft() ? failDropped()
+                                                   : TcpSendAll(m_socket, bytes + done, want,
+                                                                stallLimitMs, moreFollows, &handed);
+            Keep(bytes + done, handed);
+            done += handed;
+            // A printer that did not take everything may be about to give up on us.
+            if (r != static_cast<int>(want))
+                m_checkPeer = true;
+            if (r != SOCKET_ERROR)
+                return static_cast<int>(done);
+            // A stopped job does not connect again.
+            if (WSAGetLastError() == ERROR_OPERATION_ABORTED)
+                return SOCKET_ERROR;
+            if (m_socket != INVALID_SOCKET && TcpIsConnected(m_socket) && !PeerHasLeft())
+            {
+                if (done > 0)
+                    return static_cast<int>(done);
+                SetLastErrorWithText(WSAEISCONN, "The connection to the printer is still open");
+                return SOCKET_ERROR;
+            }
+            if (!Resume())
+                return SOCKET_ERROR;
+            // The rest goes on the new connection, after what was sent again.
+            if (done == count)
+                return static_cast<int>(done);
         }
-        if (!Connect(m_port->PortName(), m_port->m_tcpPort))
-            return SOCKET_ERROR;
-        // The new connection was asked for just now; the next write need not ask
-        // whether the printer has left unless this one did not go through. What is
-        // resent is the new connection's first write, so it goes out as it is.
-        m_writes = 1;
-        r = TcpSendAll(m_socket, buffer, count, stallLimitMs, false);
-        m_checkPeer = r != static_cast<int>(count);
-        return r;
+    }
+
+    // The connection has dropped: takes the stream up on a new connection from the first
+    // byte the printer did not acknowledge, and sends from there to where the stream
+    // had got. False when that cannot be done: when the port cannot tell where the
+    // printer stands, no longer holds the bytes from there, or the printer keeps
+    // dropping connections without acknowledging anything new (all three mark the
+    // stream lost); or when no new connection can be made (the socket error).
+    bool Resume()
+    {
+        for (;;)
+        {
+            const std::uint64_t onConnection = m_handed - m_connStart;
+            const long long unacked = m_socket == INVALID_SOCKET
+                                          ? static_cast<long long>(onConnection)
+                                          : TcpUnacknowledged(m_socket);
+            if (unacked < 0 || static_cast<std::uint64_t>(unacked) > onConnection)
+                return lose("The printer's position in the data is unknown");
+            const std::uint64_t acknowledged = m_handed - static_cast<std::uint64_t>(unacked);
+            if (acknowledged < m_replayStart)
+                return lose("The data the printer lost is no longer held");
+            if (acknowledged > m_resumedAt)
+                m_idleResumes = 0;
+            else if (++m_idleResumes > MAX_IDLE_RESUMES)
+                return lose("The printer drops every connection without taking data");
+            m_resumedAt = acknowledged;
+
+            // The stream goes as far as the replay holds it.
+            const std::uint64_t end = m_replayStart + m_replay.size();
+            m_handed = acknowledged;
+            if (!Connect(m_port->PortName(), m_port->m_tcpPort))
+                return false;
+            // What is sent again is the new connection's first write.
+            m_writes = 1;
+            bool dropped = false;
+            while (m_handed < end && !dropped)
+            {
+                const std::size_t at = static_cast<std::size_t>(m_handed - m_replayStart);
+                const DWORD n = static_cast<DWORD>(
+                    std::min<std::uint64_t>(end - m_handed, std::uint64_t(1) << 30));
+                DWORD handed = 0;
+                const int r = TcpSendAll(m_socket, m_replay.data() + at, n, SEND_STALL_LIMIT_MS,
+                                         false, &handed);
+                m_handed += handed;
+                if (r == SOCKET_ERROR)
+                {
+                    if (WSAGetLastError() == ERROR_OPERATION_ABORTED)
+                        return false;
+                    dropped = true;
+                }
+                else if (static_cast<DWORD>(r) < n)
+                {
+                    // Taken in part and then nothing for the stall limit: what was
+                    // written before cannot be given back to the caller.
+                    return lose("The printer takes no more data");
+                }
+            }
+            if (!dropped)
+                return true;
+        }
+    }
+
+    // The bytes just handed to the stack, kept until the printer has acknowledged them.
+    void Keep(const unsigned char* bytes, DWORD count)
+    {
+        if (count == 0)
+            return;
+        m_replay.insert(m_replay.end(), bytes, bytes + count);
+        m_handed += count;
+        if (m_replay.size() < m_trimAt)
+            return;
+        // Now and then, what the printer has acknowledged is let go. The front is cut
+        // only when it is at least half the buffer, so each byte is moved at most once
+        // on average; the buffer stays within about twice what the stack holds.
+        const long long unacked = TcpUnacknowledged(m_socket);
+        if (unacked >= 0 && static_cast<std::uint64_t>(unacked) <= m_handed - m_connStart)
+        {
+            const std::uint64_t acknowledged = m_handed - static_cast<std::uint64_t>(unacked);
+            const auto done = static_cast<std::size_t>(acknowledged - m_replayStart);
+            if (done >= m_replay.size() / 2)
+            {
+                m_replay.erase(m_replay.begin(), m_replay.begin() + static_cast<long>(done));
+                m_replayStart = acknowledged;
+            }
+        }
+        m_trimAt = m_replay.size() + REPLAY_CHECK_BYTES;
+    }
+
+    bool lose(const char* why)
+    {
+        m_lost = true;
+        SetLastErrorWithText(WSAETIMEDOUT, why);
+        return false;
     }
 
     // A raw printer never ends its side while it expects data: if it has, or the
@@ -181,12 +337,27 @@ private:
         return SOCKET_ERROR;
     }
 
+    // Resumes that found nothing newly acknowledged allowed in a row: a printer that is
+    // restarting may drop a connection once more before it takes data again.
+    static constexpr int MAX_IDLE_RESUMES = 1;
+    // How much is kept between looks at what the printer has acknowledged.
+    static constexpr std::size_t REPLAY_CHECK_BYTES = 256 * 1024;
+
     SOCKET m_socket = INVALID_SOCKET;
     bool m_checkPeer = true;
     unsigned m_writes = 0;                     // of this connection
     std::unique_ptr<unsigned char[]> m_buffer; // gathered pieces, allocated on first use
     DWORD m_gathered = 0;
     std::chrono::steady_clock::time_point m_lastSend;
+
+    std::vector<unsigned char> m_replay; // the stream from m_replayStart to m_handed
+    std::uint64_t m_replayStart = 0;
+    std::uint64_t m_handed = 0;
+    std::uint64_t m_connStart = 0;
+    std::size_t m_trimAt = REPLAY_CHECK_BYTES;
+    std::uint64_t m_resumedAt = 0; // where the last resume took the stream up
+    int m_idleResumes = 0;
+    bool m_lost = false;
 };
 
 CNetworkPort::CNetworkPort() : m_tcpPort(9100), m_socket(nullptr) {}
@@ -269,12 +440,36 @@ void CNetworkPort::Write(const void* buffer, DWORD count, DWORD& written)
     if (r == SOCKET_ERROR)
     {
         written = 0;
-        DWORD error = WSAGetLastError();
-        if (error == WSAEISCONN)
-            return;
-        ThrowPortError(error);
+        ThrowSendError();
     }
     written = static_cast<DWORD>(r);
+}
+
+void CNetworkPort::WaitUntilDelivered()
+{
+    if (!m_socket)
+        throw CVarkoPrinterException(CVarkoPrinterException::ePortUnavailable);
+    if (m_socket->Deliver(SEND_STALL_LIMIT_MS))
+        return;
+    // A printer that stopped acknowledging has not got the job either, nor has one
+    // that is still connected but took nothing.
+    const DWORD error = WSAGetLastError();
+    if (error == WSAETIMEDOUT || error == WSAEISCONN)
+        throw CVarkoPrinterException(CVarkoPrinterException::eTimeout);
+    ThrowSendError();
+}
+
+void CNetworkPort::ThrowSendError()
+{
+    DWORD error = WSAGetLastError();
+    // Bytes the printer never acknowledged and that cannot be sent again: the job
+    // cannot be complete, whatever the socket said.
+    if (m_socket->Lost())
+        throw CVarkoPrinterException(CVarkoPrinterException::eTimeout);
+    // Still connected, nothing taken: the write reports 0 bytes and no error.
+    if (error == WSAEISCONN)
+        return;
+    ThrowPortError(error);
 }
 
 void CNetworkPort::Read(void* buffer, DWORD capacity, DWORD& received)

@@ -5,18 +5,27 @@
 // platform). The first write of a connection (a command) is handed to the stack as it is.
 // Later writes (a download's pieces) are gathered and handed over GATHER_BYTES at a time;
 // Read and Close send what is gathered first, and the stack may hold the last part-filled
-// segment back until Close ends the data. When sending fails because the printer dropped
-// the connection, it connects once more to the same address and sends what it was sending
-// again. Whether the printer has ended its side is asked before the first write of a
-// connection, after a write it did not take in full and after a pause of PEER_CHECK_IDLE_MS
-// between writes; writes that follow each other closely learn of a dropped connection from
-// the stack. A printer that takes nothing for SEND_STALL_LIMIT_MS while the connection
-// stays up ends the write without an error, reporting how much of the write was taken (0
-// when none), so the caller offers only the rest again. Read never waits. Close sends the
-// end of the data, discards what the printer sent, waits briefly for the printer to
-// acknowledge the data (CLOSE_ACK_LIMIT_MS) and releases the connection; it never throws.
-// Each wait ends at once when the thread's cancel event is set (a stopped download): a
-// write then throws 995 and does not connect again.
+// segment back until Close ends the data.
+//
+// Whatever the stack takes is kept until the printer has acknowledged it. When the
+// printer drops the connection, what sat in the dead connection's buffers would be lost:
+// the port connects again to the same address and sends again from the first byte the
+// printer had not acknowledged, then goes on. It does that after every drop that followed
+// some progress; it gives up with code 12 when it cannot tell where the printer stands, no
+// longer holds the bytes from there, or the printer keeps dropping connections without
+// taking anything. WaitUntilDelivered ends a download: it returns only once every byte
+// has been acknowledged.
+//
+// Whether the printer has ended its side is asked before the first write of a
+// connection, after a write it did not take in full and after a pause of
+// PEER_CHECK_IDLE_MS between writes; writes that follow each other closely learn of a
+// dropped connection from the stack. A printer that takes nothing for SEND_STALL_LIMIT_MS
+// while the connection stays up ends the write without an error, reporting how much of
+// the write was taken (0 when none), so the caller offers only the rest again. Read never
+// waits. Close sends the end of the data, discards what the printer sent, waits briefly
+// for the printer to acknowledge the data (CLOSE_ACK_LIMIT_MS) and releases the
+// connection; it never throws. Each wait ends at once when the thread's cancel event is
+// set (a stopped download): a write then throws 995 and does not connect again.
 //
 // Threading: as CPortBase, one thread at a time; the socket is created, used and
 // destroyed by the thread that opened the port.
@@ -36,6 +45,10 @@ public:
     void Close() override;
     void Write(const void* buffer, DWORD count, DWORD& written) override;
     void Read(void* buffer, DWORD capacity, DWORD& received) override;
+    // Returns when the printer has acknowledged every byte written since Open; code 12
+    // when it has not within SEND_STALL_LIMIT_MS of its last progress, or when bytes it
+    // lost cannot be sent again.
+    void WaitUntilDelivered() override;
     bool IsOpen() const override;
     void CopyFrom(const CPortBase* other) override;
     virtual void CopySettings(const CNetworkPort* other);
@@ -56,4 +69,9 @@ public:
 
 protected:
     CTCPSocket* m_socket;
+
+private:
+    // Throws what the failed send left as the last error (code 12 when bytes are lost);
+    // returns for a connection that is up but took nothing.
+    void ThrowSendError();
 };

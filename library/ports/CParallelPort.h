@@ -28,5 +28,7 @@ public:
     static constexpr DWORD WRITE_STALL_LIMIT_MS = 30000;
 
 protected:
+    EDeviceKind DeviceKind() const override { return EDeviceKind::eParallelPrinter; }
+
     CString m_portName;
 };

@@ -49,8 +49,7 @@ void CPortBase::Open()
 {
     if (m_handle != INVALID_HANDLE_VALUE)
         return;
-    m_handle = CreateFileA(m_name.GetString(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                           OPEN_EXISTING, 0, nullptr);
+    m_handle = OpenPortDevice(m_name.GetString(), GENERIC_READ | GENERIC_WRITE, 0, DeviceKind());
     if (m_handle == INVALID_HANDLE_VALUE)
         throw CVarkoPrinterException(CVarkoPrinterException::ePortUnavailable);
 }

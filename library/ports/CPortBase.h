@@ -6,6 +6,7 @@
 // queries and reports, the printer's worker thread during a download). No locks.
 #include "CObject.h"
 #include "CString.h"
+#include "DeviceFile.h"
 #include "WinTypes.h"
 
 class CArchive;
@@ -35,6 +36,10 @@ public:
     virtual void Write(const void* buffer, DWORD count, DWORD& written);
     // received is 0 when nothing arrived within the port's read time-out.
     virtual void Read(void* buffer, DWORD capacity, DWORD& received);
+    // Ends a download: returns once the device has everything written since Open, and
+    // throws when it does not (code 12 when it never will). Ports whose writes return
+    // only when the device has the data have nothing to wait for.
+    virtual void WaitUntilDelivered() {}
     // other is always a port of the same concrete class; the target ends up closed.
     virtual void CopyFrom(const CPortBase* other);
     virtual bool IsOpen() const;
@@ -48,6 +53,9 @@ public:
     CString DeviceName() const { return m_name; }
 
 protected:
+    // The devices Open accepts behind the name (DeviceFile.h): the plain port takes any
+    // printer line, the concrete ports their own kind only.
+    virtual EDeviceKind DeviceKind() const { return EDeviceKind::ePrinterDevice; }
     // Clears the device's error state and throws the error of the call that just failed.
     [[noreturn]] void ThrowLastDeviceError();
     // Waits, within the handle's write limit, until the device has completed what was

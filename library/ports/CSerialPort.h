@@ -28,6 +28,8 @@ public:
     static bool IsAcceptedBaudRate(int baudRate);
 
 protected:
+    EDeviceKind DeviceKind() const override { return EDeviceKind::eSerialLine; }
+
     CString m_portName;
     int m_baudRate;
     int m_dataBits;

@@ -28,9 +28,8 @@ void CUSBPort::Open()
     // Callers open a closed port; one that is already open is kept rather than leaked.
     if (m_handle != INVALID_HANDLE_VALUE)
         return;
-    m_handle = CreateFileA(m_name.GetString(), GENERIC_READ | GENERIC_WRITE,
-                           FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                           FILE_FLAG_OVERLAPPED, nullptr);
+    m_handle = OpenPortDevice(m_name.GetString(), GENERIC_READ | GENERIC_WRITE,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE, DeviceKind());
     if (m_handle == INVALID_HANDLE_VALUE)
         throw CVarkoPrinterException(CVarkoPrinterException::ePortUnavailable);
     SetWriteStallLimit(m_handle, WRITE_STALL_LIMIT_MS);

@@ -42,4 +42,7 @@ public:
     static constexpr DWORD READ_WAIT_MS = 3000;
     static constexpr DWORD WRITE_STALL_LIMIT_MS = 30000;
     static constexpr DWORD DEVICE_ID_BUFFER = 80;
+
+protected:
+    EDeviceKind DeviceKind() const override { return EDeviceKind::eUsbPrinter; }
 };

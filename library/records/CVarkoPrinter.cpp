@@ -92,15 +92,17 @@ void CVarkoPrinter::Serialize(CArchive& ar)
     DWORD calibrate = 0;
     ar >> className >> calibrate;
     m_bCalibrate = calibrate == 1;
-    if (const CRuntimeClass* cls = portClassNamed(className))
-    {
-        SetPort(static_cast<CPortBase*>(cls->CreateObject()));
-        m_pPort->Serialize(ar);
-    }
+    // A class name that is none of the four cannot be a port this program wrote: the
+    // file is damaged, and its port fields cannot even be told from the next printer.
+    const CRuntimeClass* cls = portClassNamed(className);
+    if (!cls)
+        throw CArchiveException(CArchiveException::badClass, ar.GetFileName());
+    SetPort(static_cast<CPortBase*>(cls->CreateObject()));
+    m_pPort->Serialize(ar);
 }
 
 bool CVarkoPrinter::AttachPort(const CRuntimeClass* portClass, const CString& portName,
-                               const CString& printerName)
+                               const CString& printerName, const DWORD* checked)
 {
     CObject* created = portClass ? portClass->CreateObject() : nullptr;
     auto* port = dynamic_cast<CPortBase*>(created);
@@ -113,6 +115,12 @@ bool CVarkoPrinter::AttachPort(const CRuntimeClass* portClass, const CString& po
         m_strName = printerName;
     SetPort(port);
     m_pPort->SetPortName(portName);
+    if (checked)
+    {
+        if (*checked != 0)
+            throw CVarkoPrinterException(*checked);
+        return true;
+    }
     try
     {
         m_pPort->Open();

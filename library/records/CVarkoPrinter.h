@@ -34,8 +34,10 @@ public:
     void Serialize(CArchive& ar) override;
 
     // Gives a detected printer its port and opens it once as a test.
+    // checked, when given, is the outcome of a test opening made already (0: it opened;
+    // otherwise the code it failed with), and the port is not opened again.
     bool AttachPort(const CRuntimeClass* portClass, const CString& portName,
-                    const CString& printerName);
+                    const CString& printerName, const DWORD* checked = nullptr);
 
     // Port failures are swallowed: a test page to a printer that is off fails quietly.
     void PrintTestPageRLX();

@@ -68,7 +68,12 @@ BOOL CVarkoPrinters::IsAlreadyRunning()
 {
     if (!m_hMutex)
         m_hMutex = new CInstanceLock(INSTANCE_LOCK_NAME);
-    return m_hMutex->Acquire() == CInstanceLock::eHeldElsewhere ? TRUE : FALSE;
+    return m_hMutex->Acquire() == CInstanceLock::eAcquired ? FALSE : TRUE;
+}
+
+CString CVarkoPrinters::InstanceLockProblem() const
+{
+    return m_hMutex ? m_hMutex->FailureReason() : CString();
 }
 
 POSITION CVarkoPrinters::GetFirstPrinter() const
@@ -268,6 +273,13 @@ void CVarkoPrinters::DeletePrinter(CVarkoPrinterData* data)
 void CVarkoPrinters::ReconcilePrinterWithList(CWnd* owner, const CRuntimeClass* portClass,
                                               const CString& portName, const CString& printerName)
 {
+    ReconcilePrinterWithList(owner, portClass, portName, printerName, nullptr);
+}
+
+void CVarkoPrinters::ReconcilePrinterWithList(CWnd* owner, const CRuntimeClass* portClass,
+                                              const CString& portName, const CString& printerName,
+                                              const DWORD* checked)
+{
     CVarkoPrinter* found = nullptr;
     for (CObject* object : m_printers.Values())
         if (CVarkoPrinter* p = Live(object); p && p->Port().CompareNoCase(portName) == 0)
@@ -296,7 +308,7 @@ void CVarkoPrinters::ReconcilePrinterWithList(CWnd* owner, const CRuntimeClass* 
     try
     {
         printer = new CVarkoPrinter(owner);
-        printer->AttachPort(portClass, portName, printerName);
+        printer->AttachPort(portClass, portName, printerName, checked);
         printer->StartThread();
         m_bModified = TRUE;
         InsertPrinter(printer); // a taken name becomes "Name (2)"
@@ -353,9 +365,21 @@ bool CVarkoPrinters::AutoDetectUSB(CWnd* owner)
 
 bool CVarkoPrinters::AutoDetectNetwork(CWnd* owner)
 {
+    // The search makes the test connections of the printers it would add, side by side
+    // and within its bounds; reconciling then connects to nobody.
+    auto known = [&](const CString& address)
+    {
+        for (CObject* object : m_printers.Values())
+            if (CVarkoPrinter* p = Live(object); p && p->Port().CompareNoCase(address) == 0)
+                return true;
+        return false;
+    };
     if (NetworkSearchRunner search = GetNetworkSearchRunner())
-        search(owner, [&](const CString& address, const CString& name)
-               { ReconcilePrinterWithList(owner, RUNTIME_CLASS(CNetworkPort), address, name); });
+        search(owner, known,
+               [&](const CString& address, const CString& name, DWORD checked) {
+                   ReconcilePrinterWithList(owner, RUNTIME_CLASS(CNetworkPort), address, name,
+                                            &checked);
+               });
     return false;
 }
 

@@ -43,9 +43,14 @@ public:
     CVarkoPrinters(const CVarkoPrinters&) = delete;
     CVarkoPrinters& operator=(const CVarkoPrinters&) = delete;
 
-    // Takes the lock "VarkoPrinters"; TRUE exactly when another holder has it (another
-    // program, or another collection of this one). The lock is kept until destruction.
+    // Takes the lock "VarkoPrinters"; TRUE when another holder has it (another program,
+    // or another collection of this one), and also when no safe lock can be made at all
+    // (InstanceLockProblem says why): running unlocked could let two programs drive the
+    // printers at once. The lock is kept until destruction.
     BOOL IsAlreadyRunning();
+    // Why the lock could not be made, for the message that refuses to run; empty when
+    // it was taken or another program holds it.
+    CString InstanceLockProblem() const;
 
     POSITION GetFirstPrinter() const;
     CVarkoPrinterData* GetNextPrinter(POSITION& pos) const;
@@ -122,6 +127,10 @@ private:
     UINT IsPrinterInList(CVarkoPrinter* printer);
     void ReconcilePrinterWithList(CWnd* owner, const CRuntimeClass* portClass,
                                   const CString& portName, const CString& printerName);
+    // checked: the outcome of the test opening made already for a new printer.
+    void ReconcilePrinterWithList(CWnd* owner, const CRuntimeClass* portClass,
+                                  const CString& portName, const CString& printerName,
+                                  const DWORD* checked);
     bool AutoDetectUSB(CWnd* owner);
     bool AutoDetectNetwork(CWnd* owner);
 

@@ -5,6 +5,7 @@
 //
 // Threading: the user-interface thread.
 #include "CString.h"
+#include "WinTypes.h"
 
 #include <functional>
 
@@ -17,9 +18,16 @@ enum EConfigFlags : unsigned;
 using ConfigureDialogRunner = bool (*)(CVarkoPrinter& printer, EConfigFlags flags);
 
 // Runs the network search on behalf of owner and hands each answer the user accepted
-// (address text, printer name) to found, in the order of the answers.
-using NetworkSearchFound = std::function<void(const CString& address, const CString& name)>;
-using NetworkSearchRunner = void (*)(CWnd* owner, const NetworkSearchFound& found);
+// (address text, printer name) to found, in the order of the answers. Before that, an
+// address for which known is false (a printer that would be added) has had its test
+// connection, within the search's own bounds; found gets its outcome: 0 when it took
+// the connection, otherwise the library's code for why not. Known addresses are not
+// connected to and get 0.
+using NetworkSearchKnown = std::function<bool(const CString& address)>;
+using NetworkSearchFound =
+    std::function<void(const CString& address, const CString& name, DWORD checked)>;
+using NetworkSearchRunner = void (*)(CWnd* owner, const NetworkSearchKnown& known,
+                                     const NetworkSearchFound& found);
 
 // Each returns the previous seam.
 ConfigureDialogRunner SetConfigureDialogRunner(ConfigureDialogRunner runner);

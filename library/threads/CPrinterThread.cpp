@@ -168,6 +168,10 @@ void CPrinterThread::Transfer(const CPrinterJobLink::Lease& lease, bool& holdsPo
         if (IsCancelled())
             break;
     }
+    // Done only when the printer has every byte: a network printer may still drop the
+    // connection with the last pieces in its buffers.
+    if (!IsCancelled())
+        port->WaitUntilDelivered();
 }
 
 void CPrinterThread::OnStartJob(WPARAM wParam, LPARAM)

@@ -1,10 +1,12 @@
 #include "CSearchNetworkDlg.h"
 
+#include "CConnectChecks.h"
 #include "CDetectPrintersThread.h"
 #include "InstanceLock.h"
 #include "WaitHandles.h"
 
 #include <algorithm>
+#include <set>
 
 namespace
 {
@@ -129,6 +131,7 @@ CSearchNetworkDlg::~CSearchNetworkDlg()
 {
     // No message may reach a dialog that is being destroyed.
     DetachHandle();
+    m_checks.reset(); // cancels what still runs
     if (m_pThread)
     {
         // The thread deletes itself when its loop ends; only its handle and id are used.
@@ -182,6 +185,8 @@ void CSearchNetworkDlg::OnInitDialog()
 
 void CSearchNetworkDlg::OnCancel()
 {
+    if (m_bChecking)
+        EndChecks();
     EndDialog(IDCANCEL);
     PostThreadMessage(m_nThreadID, WM_DETECT_CANCEL, reinterpret_cast<WPARAM>(GetSafeHwnd()), 0);
     if (m_pHost)
@@ -190,6 +195,14 @@ void CSearchNetworkDlg::OnCancel()
 
 void CSearchNetworkDlg::OnTimer(UINT id)
 {
+    if (id == CHECK_TIMER_ID)
+    {
+        // The bound of the test connections: what has not answered by now counts as a
+        // printer that did not answer in time.
+        EndChecks();
+        EndDialog(IDOK);
+        return;
+    }
     if (id != DETECT_TIMER_ID)
         return;
     if (m_pHost)
@@ -221,6 +234,14 @@ void CSearchNetworkDlg::DispatchPosted(UINT message, WPARAM wParam, LPARAM lPara
         if (m_pHost)
             m_pHost->SetTimer(static_cast<UINT>(wParam), static_cast<UINT>(lParam));
         break;
+    case WM_SEARCH_CHECKS_DONE:
+        // A cancel or the bound may have ended the step already.
+        if (m_bChecking)
+        {
+            EndChecks();
+            EndDialog(IDOK);
+        }
+        break;
     default:
         break;
     }
@@ -228,7 +249,51 @@ void CSearchNetworkDlg::DispatchPosted(UINT message, WPARAM wParam, LPARAM lPara
 
 void CSearchNetworkDlg::OnDetectDone()
 {
-    EndDialog(IDOK);
+    if (!StartChecks())
+        EndDialog(IDOK);
+}
+
+void CSearchNetworkDlg::CheckAnswerAddresses(std::function<bool(const CString& address)> wanted)
+{
+    m_checkWanted = std::move(wanted);
+}
+
+bool CSearchNetworkDlg::StartChecks()
+{
+    if (!m_checkWanted || m_checks || !m_pHost)
+        return false;
+    std::vector<CString> addresses;
+    std::set<CString> seen;
+    POSITION pos = GetFirstResponse();
+    while (pos)
+        if (const DiscoveryRecord* r = GetNextResponse(pos))
+        {
+            CString address = r->AddressText();
+            if (seen.insert(address).second && m_checkWanted(address))
+                addresses.push_back(address);
+        }
+    if (addresses.empty())
+        return false;
+    m_checks = std::make_unique<CConnectChecks>();
+    m_bChecking = true;
+    // The bound runs from the start of the step, whatever the connections do.
+    m_pHost->SetTimer(CHECK_TIMER_ID, CHECK_TIME_MS);
+    m_checks->Start(addresses, [this] { OnPostedMessage(WM_SEARCH_CHECKS_DONE, 0, 0); });
+    return true;
+}
+
+void CSearchNetworkDlg::EndChecks()
+{
+    if (m_pHost)
+        m_pHost->KillTimer(CHECK_TIMER_ID);
+    // The outcomes stay for the caller; only the connections still running end.
+    m_bChecking = false;
+    m_checks->Cancel();
+}
+
+DWORD CSearchNetworkDlg::GetCheckResult(const CString& address) const
+{
+    return m_checks ? m_checks->Result(address) : 0;
 }
 
 void CSearchNetworkDlg::EndDialog(int result)

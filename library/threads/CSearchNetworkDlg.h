@@ -6,6 +6,11 @@
 // not be sent ends it with IDOK at once, by the thread's word. The caller then reads the
 // answers; destroying the dialog stops the thread.
 //
+// A caller that will add the printers found asks for their test connections
+// (CheckAnswerAddresses): then, once the search window is over, the window stays up
+// while the addresses are connected to side by side (CConnectChecks), at most
+// CHECK_TIME_MS more, and Cancel ends that step at once as it ends the search.
+//
 // The search logic lives here, apart from any widget: what shows the window and runs
 // its modal loop is a host (ISearchDialogHost). The windowed program installs a Qt
 // host (CSearchNetworkWidget); without one, a console host runs the same search with a
@@ -29,6 +34,7 @@
 #include <mutex>
 #include <vector>
 
+class CConnectChecks;
 class CDetectPrintersThread;
 class CInstanceLock;
 class CSearchNetworkDlg;
@@ -101,6 +107,10 @@ public:
     // request is out. The dialog stops the timer itself (when it fires, or on Cancel),
     // and its tick ends the search and the dialog directly on that thread.
     static constexpr UINT WM_SEARCH_SET_TIMER = ::WM_SEARCH_SET_TIMER;
+    // The test connections: their bound, its timer, and the word that all are done.
+    static constexpr UINT CHECK_TIMER_ID = DETECT_TIMER_ID + 1;
+    static constexpr UINT CHECK_TIME_MS = 5000;
+    static constexpr UINT WM_SEARCH_CHECKS_DONE = ::WM_SEARCH_SET_TIMER + 1;
     static constexpr const char* CAPTION = "Please Wait";
     static constexpr const char* MESSAGE = "Searching Local Network and USB...";
     static constexpr const char* CANCEL_TEXT = "Cancel";
@@ -118,6 +128,14 @@ public:
     // IDOK when the search ran its course, IDCANCEL when the user cancelled.
     int DoModal();
 
+    // Before DoModal: after the search, connect once to every address of an answer for
+    // which wanted is true (each address once), as the port of a new printer would.
+    void CheckAnswerAddresses(std::function<bool(const CString& address)> wanted);
+    // The outcome for an answer's address: 0 when it took the connection, otherwise the
+    // library's code for why not (12 when it did not answer within the bound); 0 for
+    // addresses that were not to be checked.
+    DWORD GetCheckResult(const CString& address) const;
+
     // The answers of the search, in order of arrival; valid until the dialog is gone.
     int GetResponseCount() const;
     POSITION GetFirstResponse() const;
@@ -133,6 +151,9 @@ public:
 private:
     void OnPostedMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
     void OnDetectDone();
+    // Starts the test connections; false when there is nothing to check.
+    bool StartChecks();
+    void EndChecks();
     void EndDialog(int result);
 
     // Held from StartDetectThread until the dialog is gone: one search per user and
@@ -145,4 +166,7 @@ private:
     CWnd* m_pParent;
     std::mutex m_hostLock; // OnPostedMessage reads m_pHost from the discovery thread
     ISearchDialogHost* m_pHost;
+    std::function<bool(const CString&)> m_checkWanted;
+    std::unique_ptr<CConnectChecks> m_checks;
+    bool m_bChecking = false; // the test connections run
 };

@@ -60,6 +60,8 @@ void CUDPSocket::Create()
     // A name that does not resolve leaves the own address empty: then no sender is
     // taken for this computer, and our own request is still dropped by its signature.
     m_ownAddress = GetOwnIPv4Address();
+    m_broadcasts = GetInterfaceBroadcastAddresses();
+    m_broadcasts.push_back(BroadcastAddress());
     if (!m_socket.Create(m_port))
         m_lastError = winSockError(m_socket.LastErrno());
     if (!m_socket.EnableBroadcast())
@@ -112,8 +114,14 @@ void CUDPSocket::OnReceive(int errorCode)
         if (CheckDiscoveryDatagram(buffer, length, sender, m_ownAddress) !=
             EDiscoveryVerdict::eAccepted)
             return;
-        if (auto record = MakeDiscoveryRecord(buffer, length); record && m_pOwner)
-            m_pOwner->AddResponse(record.release());
+        auto record = MakeDiscoveryRecord(buffer, length);
+        if (!record || !m_pOwner)
+            return;
+        const CString claimed = record->AddressText();
+        for (const CString& broadcast : m_broadcasts)
+            if (claimed == broadcast)
+                return;
+        m_pOwner->AddResponse(record.release());
     }
     catch (const std::bad_alloc&)
     {

@@ -14,6 +14,8 @@
 #include "DiscoveryPacket.h"
 #include "WinTypes.h"
 
+#include <vector>
+
 class CDetectPrintersThread;
 
 class CUDPSocket
@@ -48,6 +50,9 @@ public:
 private:
     UINT m_port;
     CString m_ownAddress;
+    // Addresses no answer may claim: where the request went, and each interface's
+    // broadcast address.
+    std::vector<CString> m_broadcasts;
     CDetectPrintersThread* m_pOwner;
     CDatagramSocket m_socket;
     DWORD m_lastError;

@@ -53,7 +53,14 @@ EDiscoveryVerdict CheckDiscoveryDatagram(const BYTE* data, std::size_t length,
         return EDiscoveryVerdict::eBadSignature;
     if (length < DiscoveryRecord::MIN_DATAGRAM)
         return EDiscoveryVerdict::eTooShort;
+    if (!IsUnicastIPv4(data + DiscoveryRecord::ADDRESS_OFFSET))
+        return EDiscoveryVerdict::eNotUnicast;
     return EDiscoveryVerdict::eAccepted;
+}
+
+bool IsUnicastIPv4(const BYTE address[4])
+{
+    return address[0] != 0 && address[0] < 224;
 }
 
 std::unique_ptr<DiscoveryRecord> MakeDiscoveryRecord(const BYTE* data, std::size_t length)

@@ -67,10 +67,18 @@ enum class EDiscoveryVerdict
     eFromSelf,     // our own address: we hear our own broadcast
     eFromNowhere,  // sender 0.0.0.0
     eBadSignature, // not an answer (our own request looks like this)
-    eTooShort      // no complete address
+    eTooShort,     // no complete address
+    eNotUnicast    // the address claimed is no printer's: this network, multicast, broadcast
 };
 
-// The checks an answer must pass before it becomes a record. ownAddress may be empty
+// Whether an address (network order) can be one host's: not in 0.0.0.0/8, not multicast
+// (224.0.0.0/4), not reserved or the limited broadcast (240.0.0.0/4). A test connection
+// is made to whatever address an answer claims, so an answer that claims anything else
+// is a forgery or a mistake.
+bool IsUnicastIPv4(const BYTE address[4]);
+
+// The checks an answer must pass before it becomes a record (the claimed address among
+// them; a subnet's own broadcast address is known only to the socket). ownAddress may be empty
 // when this computer's name does not resolve: then no sender is taken for ourselves
 // (our own request is still dropped by its signature).
 EDiscoveryVerdict CheckDiscoveryDatagram(const BYTE* data, std::size_t length,

@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
@@ -20,6 +21,7 @@
 #include <sched.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
+#include <thread>
 #include <unistd.h>
 
 namespace
@@ -135,6 +137,80 @@ TEST(CliDetect, CtrlCCancelsTheSearchAndAddsNothing)
     EXPECT_NE(r.err.find("Search cancelled."), std::string::npos) << r.err;
     EXPECT_NE(r.out.find("no new printers found"), std::string::npos);
     EXPECT_FALSE(cli.Run({"detect", "--help"}).out.empty());
+}
+
+namespace
+{
+// Printers whose connections are never accepted nor refused (each connect waits until it
+// gives up), plus one real printer and answers that claim addresses no printer has.
+std::string HostileFleet(std::string& real)
+{
+    std::string fleet;
+    for (int i = 1; i <= 4; ++i)
+        fleet += "[Tarpit " + std::to_string(i) +
+                 "]\nkind = network\naddress = " + SimulatorProcess::UniqueLoopback() +
+                 "\nfault = tarpit\n";
+    for (const char* claim : {"224.0.0.1", "255.255.255.255", "127.255.255.255", "0.1.2.3"})
+        fleet += std::string("[Claims ") + claim +
+                 "]\nkind = network\naddress = " + SimulatorProcess::UniqueLoopback() +
+                 "\nfault = discovery claim " + claim + "\n";
+    real = SimulatorProcess::UniqueLoopback();
+    return fleet + "[Real]\nkind = network\naddress = " + real + "\n";
+}
+
+long long SecondsSince(std::chrono::steady_clock::time_point start)
+{
+    return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() -
+                                                            start)
+        .count();
+}
+} // namespace
+
+// Answers come from anyone on the network: a handful that lead nowhere must not hold the
+// search (and the lock) for a connect time-out each, and an answer that claims a
+// broadcast or multicast address is no printer.
+TEST(CliDetect, AnswersThatLeadNowhereCostSecondsAndNonUnicastClaimsAreDropped)
+{
+    ENTER_PRIVATE_LOOPBACK();
+    std::string real;
+    SimulatorProcess sim(HostileFleet(real), WithDiscovery());
+    CliRunner cli;
+    std::string file = cli.File("fleet.vps");
+    const auto start = std::chrono::steady_clock::now();
+    CliResult r = cli.Run({"detect", file, "--broadcast", "127.255.255.255", "--no-usb"}, 110000);
+    const long long took = SecondsSince(start);
+    EXPECT_EQ(r.status, 0) << r.err;
+    // The 10-second search, then at most 5 seconds of test connections, side by side.
+    EXPECT_LE(took, 18) << r.err;
+    EXPECT_NE(r.out.find("added Real (" + real + ")"), std::string::npos) << r.out;
+    auto doc = json::Parse(cli.Run({"show", file, "--json"}).out);
+    ASSERT_EQ(doc["printers"].Size(), 1u) << r.out;
+    EXPECT_EQ(doc["printers"][0]["port"]["address"].Str(), real);
+    EXPECT_EQ(r.err.find("224.0.0.1"), std::string::npos) << r.err;
+}
+
+TEST(CliDetect, CtrlCDuringTheConnectionTestsEndsThemAtOnce)
+{
+    ENTER_PRIVATE_LOOPBACK();
+    std::string real;
+    SimulatorProcess sim(HostileFleet(real), WithDiscovery());
+    CliRunner cli;
+    std::string file = cli.File("fleet.vps");
+    const auto start = std::chrono::steady_clock::now();
+    pid_t pid = cli.Start({"detect", file, "--broadcast", "127.255.255.255", "--no-usb"});
+    ASSERT_TRUE(SimulatorProcess::WaitFor(
+        [&] { return cli.ErrSoFar().find("Searching") != std::string::npos; }, 10000));
+    // The search window is over after ten seconds; the test connections then wait on
+    // printers that never answer.
+    while (SecondsSince(start) < 12)
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    const auto interrupted = std::chrono::steady_clock::now();
+    ::kill(pid, SIGINT);
+    CliResult r = cli.Wait(20000);
+    EXPECT_LE(SecondsSince(interrupted), 2) << r.err;
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("Search cancelled."), std::string::npos) << r.err;
+    EXPECT_NE(r.out.find("no new printers found"), std::string::npos) << r.out;
 }
 
 TEST(CliDetect, RefusesABroadcastAddressThatIsNotIPv4)

@@ -2,6 +2,7 @@
 // must come out as valid JSON, as CSV a spreadsheet reads back cell for cell, and as
 // terminal text that cannot carry escape sequences.
 #include "CsvReader.h"
+#include "CsvText.h"
 #include "Json.h"
 #include "Table.h"
 #include "TextEscaping.h"
@@ -92,14 +93,68 @@ TEST(Table, CsvCellsReadBackExactly)
 {
     Table t({"Printer Name", "Serial Number"});
     t.AddRow({"Lobby, east", "say \"hi\""});
-    t.AddRow({"two\nlines", " padded "});
+    t.AddRow({"two words", " padded "});
     t.AddRow({"plain"}); // a short row gets empty cells
     auto rows = ReadCsv(t.RenderCsv());
     ASSERT_EQ(rows.size(), 4u);
     EXPECT_EQ(rows[0], (std::vector<std::string>{"Printer Name", "Serial Number"}));
     EXPECT_EQ(rows[1], (std::vector<std::string>{"Lobby, east", "say \"hi\""}));
-    EXPECT_EQ(rows[2], (std::vector<std::string>{"two\nlines", " padded "}));
+    EXPECT_EQ(rows[2], (std::vector<std::string>{"two words", " padded "}));
     EXPECT_EQ(rows[3], (std::vector<std::string>{"plain", ""}));
+}
+
+// A program reads the CSV, so the text stays as it came, except that no control
+// character reaches the file raw (a spreadsheet or a terminal showing the file would act
+// on it); formulas are the window's export's concern.
+TEST(Table, CsvCarriesNoRawControlCharacters)
+{
+    Table t({"Printer Name", "Serial Number"});
+    t.AddRow({"evil\x1b]0;pwned\x07", "two\r\nlines\x7f"});
+    t.AddRow({"=HYPERLINK(\"http://x\")", "\xc2\x9b"
+                                          "c1 \x9b"});
+    const std::string csv = t.RenderCsv();
+    for (std::size_t i = 0; i < csv.size(); ++i)
+    {
+        unsigned char c = static_cast<unsigned char>(csv[i]);
+        EXPECT_FALSE((c < 0x20 && c != '\n') || c == 0x7f) << "byte " << i << " of " << csv;
+    }
+    EXPECT_EQ(csv.find("\xc2\x9b"), std::string::npos);
+    auto rows = ReadCsv(csv);
+    ASSERT_EQ(rows.size(), 3u);
+    EXPECT_EQ(rows[1],
+              (std::vector<std::string>{"evil\\x1b]0;pwned\\x07", "two\\x0d\\x0alines\\x7f"}));
+    EXPECT_EQ(rows[2],
+              (std::vector<std::string>{"=HYPERLINK(\"http://x\")", "\\xc2\\x9bc1 \\x9b"}));
+}
+
+TEST(CsvText, ForASpreadsheetNoFieldStartsAFormula)
+{
+    struct Case
+    {
+        const char* text;
+        const char* field;
+    };
+    const Case cases[] = {
+        {"=HYPERLINK(\"http://x\",\"y\")", "\"'=HYPERLINK(\"\"http://x\"\",\"\"y\"\")\""},
+        {"+cmd|' /C calc'!A0", "'+cmd|' /C calc'!A0"},
+        {"-2+3", "'-2+3"},
+        {"@SUM(A1)", "'@SUM(A1)"},
+        {"-5", "-5"},
+        {"+12.5", "+12.5"},
+        {"1,234", "\"1,234\""},
+        {"Dock", "Dock"},
+        {"", ""},
+        {"\t=1+1", "\\x09=1+1"},
+    };
+    for (const Case& c : cases)
+    {
+        EXPECT_EQ(CsvField(c.text, ECsvUse::eForSpreadsheet), c.field) << c.text;
+        // For programs the text stays as it is (controls aside).
+        if (c.text[0] != '\t')
+        {
+            EXPECT_EQ(ReadCsv(CsvLine({c.text}))[0][0], c.text);
+        }
+    }
 }
 
 TEST(Table, TextColumnsAlignAndCarryNoControlCharacters)
@@ -137,6 +192,18 @@ TEST(TerminalSafe, EscapesControlsAndShowsWindowsTextAsLatin1)
     EXPECT_EQ(TerminalSafe("\x9b"), "\\x9b");
     EXPECT_EQ(TerminalSafe("\xc2\x9b"), "\\xc2\\x9b");
     EXPECT_EQ(TerminalSafe("\xc2\xa9"), "\xc2\xa9");
+    // Bidirectional controls would show a name reversed or reorder a whole line.
+    EXPECT_EQ(TerminalSafe("\xe2\x80\xae"
+                           "evil"),
+              "\\u202eevil");
+    EXPECT_EQ(TerminalSafe("a\xe2\x81\xa6"
+                           "b\xe2\x81\xa9"
+                           "c"),
+              "a\\u2066b\\u2069c");
+    EXPECT_EQ(TerminalSafe("\xe2\x80\x8f"
+                           "\xd8\x9c"),
+              "\\u200f\\u061c");
+    EXPECT_EQ(TerminalSafe("\xe2\x80\x94"), "\xe2\x80\x94"); // an em dash is text
 }
 
 TEST(OneLine, JoinsTheLibraryTimeOutMessage)

@@ -41,9 +41,10 @@ TEST_F(StoreTest, CsvRowsReadBackWithTheirChangesAndAwkwardNames)
     const auto rows = ReadCsv(HistoryCsv({h}));
     ASSERT_EQ(rows.size(), 4u);
     EXPECT_EQ(rows[0], HistoryHeadings());
-    EXPECT_EQ(rows[1], (std::vector<std::string>{first.name, "S,\"1\"", "RX400", "COM3",
-                                                 "2024-03-01T00:00:00Z", "2024-03-01T00:00:00Z",
-                                                 "500", "900", "in", ""}));
+    // The line break of the name reaches the file as \x0a, never raw.
+    EXPECT_EQ(rows[1], (std::vector<std::string>{"Dock, \"north\"\\x0aline", "S,\"1\"", "RX400",
+                                                 "COM3", "2024-03-01T00:00:00Z",
+                                                 "2024-03-01T00:00:00Z", "500", "900", "in", ""}));
     EXPECT_EQ(rows[2][6], "4");
     EXPECT_EQ(rows[2][9], "lower_value");
     EXPECT_EQ(rows[3][4], "2024-03-01T02:00:00Z");

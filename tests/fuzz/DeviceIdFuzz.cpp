@@ -16,11 +16,22 @@
 #include <cstring>
 #include <string>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 
 namespace
 {
 const std::uint8_t* g_answer = nullptr;
 std::size_t g_answerSize = 0;
+
+// /dev/null stands for the usblp node the port opens.
+int FakeFstat(int fd, struct stat* st)
+{
+    const int r = RealSysCalls().fstat(fd, st);
+    if (r == 0 && S_ISCHR(st->st_mode))
+        st->st_rdev = makedev(180, 0);
+    return r;
+}
 
 // The usblp driver copies its answer into the caller's buffer, as long as fits.
 int FakeIoctl(int, unsigned long request, void* arg)
@@ -74,6 +85,7 @@ void CheckAnswer(const std::uint8_t* answer, std::size_t size)
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
     Sys().ioctl = &FakeIoctl;
+    Sys().fstat = &FakeFstat;
     return 0;
 }
 

@@ -5,12 +5,14 @@
 // with the searching thread.
 //
 // What must hold: a datagram is kept exactly when it carries the answer signature, is
-// long enough for an address and comes from neither this computer nor 0.0.0.0; a kept
+// long enough for an address, comes from neither this computer nor 0.0.0.0, and claims
+// an address one host can have (unicast, and none of the broadcast addresses); a kept
 // record holds the datagram's bytes (cut at 432, zero-filled after a short one); its
 // address and name read from their offsets, the name without a 0 byte and never past
 // the record; handling one datagram takes no more heap than one record.
 #include "CDetectPrintersThread.h"
 #include "CUDPSocket.h"
+#include "DatagramSocket.h"
 #include "DiscoveryPacket.h"
 #include "FuzzSupport.h"
 #include "SysCalls.h"
@@ -76,13 +78,31 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_REQUIRE(fuzz::HeapWatch::PeakBytes() <= 4096);
 
     const std::string sender = FormatIPv4(g_sender).str();
-    const bool wanted = received >= DiscoveryRecord::MIN_DATAGRAM && sender != kOwnAddress &&
+    const bool answer = received >= DiscoveryRecord::MIN_DATAGRAM && sender != kOwnAddress &&
                         sender != "0.0.0.0" && g_datagram[0] == 0x3A && g_datagram[1] == 0x2C &&
                         g_datagram[2] == 0x2E;
+    bool claimsHost = false;
+    if (answer)
+    {
+        const std::uint8_t* c = g_datagram + DiscoveryRecord::ADDRESS_OFFSET;
+        claimsHost = c[0] != 0 && c[0] < 224;
+        static const std::vector<CString> broadcasts = []
+        {
+            std::vector<CString> b = GetInterfaceBroadcastAddresses();
+            b.push_back(CUDPSocket::BroadcastAddress());
+            return b;
+        }();
+        for (const CString& b : broadcasts)
+            claimsHost = claimsHost && FormatIPv4(c) != b;
+    }
+    const bool wanted = answer && claimsHost;
     FUZZ_REQUIRE(d.thread.GetResponseCount() == (wanted ? 1 : 0));
-    FUZZ_REQUIRE(
-        (CheckDiscoveryDatagram(g_datagram, received, CString(sender), CString(kOwnAddress)) ==
-         EDiscoveryVerdict::eAccepted) == wanted);
+    const EDiscoveryVerdict verdict =
+        CheckDiscoveryDatagram(g_datagram, received, CString(sender), CString(kOwnAddress));
+    // The subnets' broadcast addresses are the socket's to know, not the datagram's.
+    FUZZ_REQUIRE((verdict == EDiscoveryVerdict::eAccepted) ==
+                 (answer && g_datagram[DiscoveryRecord::ADDRESS_OFFSET] != 0 &&
+                  g_datagram[DiscoveryRecord::ADDRESS_OFFSET] < 224));
     if (!wanted)
         return 0;
 

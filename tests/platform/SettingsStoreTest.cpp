@@ -382,6 +382,65 @@ protected:
     bool m_hadSaved = false;
 };
 
+// The lock's folder: the user's runtime folder when it is safely theirs, else a private
+// folder in the temporary one; a folder another user made, or a link, is never used.
+TEST(InstanceLockFolderRule, TakesOnlyAFolderThatIsSafelyTheUsers)
+{
+    namespace fs = std::filesystem;
+    const fs::path base = fs::path(std::getenv("VARKO_SETTINGS_ROOT")) / "lock-rule";
+    fs::remove_all(base);
+    const fs::path run = base / "run-user", tmp = base / "tmp";
+    fs::create_directories(run);
+    fs::create_directories(tmp);
+    const std::string uid = std::to_string(::getuid());
+    auto open = [&] { return OpenInstanceLockFolder(run.string(), tmp.string()); };
+    auto closed = [](InstanceLockFolder f)
+    {
+        if (f.fd >= 0)
+            ::close(f.fd);
+        return f;
+    };
+
+    // No runtime folder: a private one is made in the temporary folder.
+    InstanceLockFolder f = closed(open());
+    EXPECT_EQ(f.path, (tmp / ("varko-" + uid)).string()) << f.problem;
+    EXPECT_GE(f.fd, 0);
+    struct stat st;
+    ASSERT_EQ(::lstat(f.path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+
+    // The user's runtime folder wins when it is there.
+    ASSERT_EQ(::mkdir((run / uid).c_str(), 0700), 0);
+    f = closed(open());
+    EXPECT_EQ(f.path, (run / uid).string());
+
+    // A runtime folder open to others is passed over; a link in the temporary folder's
+    // place refuses.
+    ASSERT_EQ(::chmod((run / uid).c_str(), 0777), 0);
+    fs::remove(tmp / ("varko-" + uid));
+    fs::create_directory_symlink(run / uid, tmp / ("varko-" + uid));
+    f = closed(open());
+    EXPECT_LT(f.fd, 0);
+    EXPECT_NE(f.problem.find("symbolic link"), std::string::npos) << f.problem;
+    fs::remove(tmp / ("varko-" + uid));
+
+    // A folder of that name with open permissions is not used either.
+    ASSERT_EQ(::mkdir((tmp / ("varko-" + uid)).c_str(), 0755), 0);
+    f = closed(open());
+    EXPECT_LT(f.fd, 0);
+    EXPECT_NE(f.problem.find("open to other users"), std::string::npos) << f.problem;
+    fs::remove(tmp / ("varko-" + uid));
+    if (::geteuid() == 0)
+    {
+        ASSERT_EQ(::mkdir((tmp / ("varko-" + uid)).c_str(), 0700), 0);
+        ASSERT_EQ(::chown((tmp / ("varko-" + uid)).c_str(), 65534, 65534), 0);
+        f = closed(open());
+        EXPECT_LT(f.fd, 0);
+        EXPECT_NE(f.problem.find("belongs to another user"), std::string::npos) << f.problem;
+    }
+    fs::remove_all(base);
+}
+
 TEST_F(InstanceLockTest, SecondHolderIsRefusedUntilTheFirstLetsGo)
 {
     CInstanceLock first("VarkoPrinters");
@@ -432,12 +491,19 @@ TEST_F(InstanceLockTest, HeldAcrossProcessesWhateverTheirEnvironmentAndDroppedWh
     ::close(ready[1]);
 }
 
-TEST_F(InstanceLockTest, OutsideARelocatedRootTheFolderFollowsTheUserIdAlone)
+TEST_F(InstanceLockTest, OutsideARelocatedRootTheFolderIgnoresTheEnvironment)
 {
     std::string run = m_root + "/xdg-run";
     fs::create_directories(run);
     unsetenv("VARKO_SETTINGS_ROOT");
-    std::string expected = "/tmp/varko-" + std::to_string(::getuid());
+    // The login manager's runtime folder of the user when it is safely theirs; else the
+    // private folder in /tmp. Never what XDG_RUNTIME_DIR says.
+    const std::string uid = std::to_string(::getuid());
+    std::string expected = "/tmp/varko-" + uid;
+    struct stat runtime;
+    if (::lstat(("/run/user/" + uid).c_str(), &runtime) == 0 && S_ISDIR(runtime.st_mode) &&
+        runtime.st_uid == ::getuid() && (runtime.st_mode & 077) == 0)
+        expected = "/run/user/" + uid;
     for (const char* xdg : {run.c_str(), static_cast<const char*>(nullptr)})
     {
         if (xdg)

@@ -1,6 +1,7 @@
 // Ports on real device files: pseudo-terminals published in the private device folder
 // stand in for serial, parallel and USB printers. Failures of the system calls are
 // injected through the seam.
+#include "CArchive.h"
 #include "CNetworkPort.h"
 #include "CParallelPort.h"
 #include "CSerialPort.h"
@@ -13,6 +14,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <fstream>
+#include <memory>
+#include <sstream>
 #include <sys/wait.h>
 #include <thread>
 
@@ -194,6 +198,151 @@ TEST(PortErrors, OpeningAMissingDeviceGivesCode7AndLeavesThePortClosed)
     EXPECT_FALSE(usb.IsOpen());
     EXPECT_EQ(CodeOf([&] { usb.DeviceModel(); }), 7u);
     EXPECT_FALSE(usb.IsOpen());
+}
+
+namespace
+{
+// A port as a settings file gives it: the stored device path is whatever the file says.
+template <typename Port> std::unique_ptr<Port> PortLoadedWithDevice(const std::string& device)
+{
+    CArchive out(CArchive::store);
+    out << CString(device);
+    if constexpr (std::is_same_v<Port, CSerialPort>)
+        out << LONG(9600) << LONG(8) << LONG(0) << LONG(0) << LONG(2) << CString("COM1");
+    if constexpr (std::is_same_v<Port, CParallelPort>)
+        out << CString("LPT1");
+    CArchive in(out.Buffer());
+    auto port = std::make_unique<Port>();
+    port->Serialize(in);
+    return port;
+}
+
+std::string FileText(const std::filesystem::path& path)
+{
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+} // namespace
+
+// A settings file opens on a double-click, so the device names in it are untrusted: no
+// port may write to the user's files or terminal, whatever it is told to open.
+TEST(PortDeviceKinds, FilesAndTerminalsAreRefusedWithoutBeingTouched)
+{
+    const auto notes = DeviceDir() / "notes.txt";
+    std::ofstream(notes) << "precious\n";
+    Publish("COM5", notes.string());
+    Publish("LPT3", notes.string());
+    const std::string usbLink = Publish("usb/lp7", notes.string());
+    Pty terminal; // named directly, not through the device folder: somebody's terminal window
+    struct termios before;
+    ASSERT_EQ(::tcgetattr(terminal.Master(), &before), 0);
+
+    std::vector<std::pair<std::string, std::unique_ptr<CPortBase>>> ports;
+    auto serial = std::make_unique<CSerialPort>();
+    serial->SetPortName("COM5");
+    ports.emplace_back("serial link to a file", std::move(serial));
+    ports.emplace_back("serial terminal", PortLoadedWithDevice<CSerialPort>(terminal.SlavePath()));
+    auto parallel = std::make_unique<CParallelPort>();
+    parallel->SetPortName("LPT3");
+    ports.emplace_back("parallel link to a file", std::move(parallel));
+    ports.emplace_back("parallel file", PortLoadedWithDevice<CParallelPort>(notes.string()));
+    ports.emplace_back("usb file", PortLoadedWithDevice<CUSBPort>(notes.string()));
+    ports.emplace_back("usb link to a file", PortLoadedWithDevice<CUSBPort>(usbLink));
+    ports.emplace_back("usb terminal", PortLoadedWithDevice<CUSBPort>(terminal.SlavePath()));
+    ports.emplace_back("usb /dev/null", PortLoadedWithDevice<CUSBPort>("/dev/null"));
+    ports.emplace_back("plain file", PortLoadedWithDevice<CPortBase>(notes.string()));
+    ports.emplace_back("plain terminal", PortLoadedWithDevice<CPortBase>(terminal.SlavePath()));
+
+    for (auto& [what, port] : ports)
+    {
+        EXPECT_EQ(CodeOf([&] { port->Open(); }), 7u) << what;
+        EXPECT_FALSE(port->IsOpen()) << what;
+        port->Close();
+    }
+    auto* usb = static_cast<CUSBPort*>(ports[4].second.get());
+    EXPECT_EQ(CodeOf([&] { usb->DeviceModel(); }), 7u);
+
+    EXPECT_EQ(FileText(notes), "precious\n");
+    EXPECT_EQ(terminal.Received(50), "");
+    struct termios after;
+    ASSERT_EQ(::tcgetattr(terminal.Master(), &after), 0);
+    EXPECT_EQ(after.c_lflag, before.c_lflag);
+    EXPECT_EQ(after.c_oflag, before.c_oflag);
+
+    // The same terminal published in the device folder is a printer the user set up.
+    Publish("COM6", terminal.SlavePath());
+    CSerialPort published;
+    published.SetPortName("COM6");
+    EXPECT_EQ(CodeOf([&] { published.Open(); }), 0u);
+    published.Close();
+    for (const char* name : {"COM5", "COM6", "LPT3", "usb/lp7"})
+        Unpublish(name);
+}
+
+TEST(PortDeviceKinds, EachKindTakesOnlyItsOwnDevices)
+{
+    enum Fits
+    {
+        no = 0,
+        serial = 1,
+        parallel = 2,
+        usb = 4
+    };
+    struct Case
+    {
+        const char* what;
+        DeviceIdentity device;
+        int fits;
+    };
+    auto chr = [](unsigned major, unsigned minor, bool terminal)
+    {
+        DeviceIdentity d;
+        d.characterDevice = true;
+        d.major = major;
+        d.minor = minor;
+        d.terminal = terminal;
+        return d;
+    };
+    auto with = [](DeviceIdentity d, auto change)
+    {
+        change(d);
+        return d;
+    };
+    const Case cases[] = {
+        {"regular file", DeviceIdentity{}, no},
+        {"/dev/ttyS0", chr(4, 64, true), serial},
+        {"/dev/tty1 (a console)", chr(4, 1, true), no},
+        {"/dev/tty", chr(5, 0, true), no},
+        {"/dev/console", chr(5, 1, true), no},
+        {"/dev/ptmx", chr(5, 2, true), no},
+        {"/dev/ttyUSB0", chr(188, 0, true), serial},
+        {"/dev/ttyACM0", chr(166, 0, true), serial},
+        {"this session's terminal",
+         with(chr(188, 0, true), [](DeviceIdentity& d) { d.controllingTerminal = true; }), no},
+        {"/dev/pts/3", chr(136, 3, true), no},
+        {"/dev/pts/3 in the device folder",
+         with(chr(136, 3, true), [](DeviceIdentity& d) { d.throughOverride = true; }),
+         serial | parallel | usb},
+        {"a pty master in the device folder",
+         with(chr(128, 3, true), [](DeviceIdentity& d) { d.throughOverride = true; }), no},
+        {"/dev/lp0", chr(6, 0, false), parallel},
+        {"/dev/usb/lp0",
+         with(chr(180, 0, false), [](DeviceIdentity& d) { d.usbPrinterNode = true; }), usb},
+        {"/dev/usb/hiddev0", chr(180, 96, false), no},
+        {"/dev/null", chr(1, 3, false), no},
+    };
+    for (const Case& c : cases)
+    {
+        EXPECT_EQ(DeviceFitsKind(c.device, EDeviceKind::eSerialLine), (c.fits & serial) != 0)
+            << c.what;
+        EXPECT_EQ(DeviceFitsKind(c.device, EDeviceKind::eParallelPrinter), (c.fits & parallel) != 0)
+            << c.what;
+        EXPECT_EQ(DeviceFitsKind(c.device, EDeviceKind::eUsbPrinter), (c.fits & usb) != 0)
+            << c.what;
+        EXPECT_EQ(DeviceFitsKind(c.device, EDeviceKind::ePrinterDevice), c.fits != no) << c.what;
+    }
 }
 
 TEST_F(SerialOnPty, ASecondOpenOfTheSameLineFailsInThisProcessAndInAnother)

@@ -226,7 +226,8 @@ TEST_F(SerialLine, ASpeedTheDeviceDoesNotTakeFailsWithCode10)
     port.Close();
 }
 
-TEST(SerialLineOnAFile, ADeviceThatIsNoSerialLineFailsWithCode10)
+// A file is no serial line: refused before the line is programmed (or anything written).
+TEST(SerialLineOnAFile, ADeviceThatIsNoSerialLineIsUnavailable)
 {
     auto file = DeviceDir() / "not-a-line";
     {
@@ -236,7 +237,7 @@ TEST(SerialLineOnAFile, ADeviceThatIsNoSerialLineFailsWithCode10)
     Publish("COM3", file.string());
     CSerialPort port;
     port.SetPortName("COM3");
-    EXPECT_EQ(CodeOf([&] { port.Open(); }), 10u);
+    EXPECT_EQ(CodeOf([&] { port.Open(); }), 7u);
     port.Close();
     EXPECT_FALSE(port.IsOpen());
     Unpublish("COM3");

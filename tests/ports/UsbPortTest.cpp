@@ -211,8 +211,10 @@ int loggingClose(int fd)
     return RealSysCalls().close(fd);
 }
 
-template <typename Port> void ExpectWriteWaitsForTheTransfer(Port& port, DWORD limit)
+template <typename Port>
+void ExpectWriteWaitsForTheTransfer(Port& port, DWORD limit, unsigned printerMajor)
 {
+    NullAsPrinterNode node(printerMajor);
     ScopedSysCall w(&SysCalls::write, loggingWrite);
     ScopedSysCall p(&SysCalls::poll, completionPoll);
     ScopedSysCall c(&SysCalls::close, loggingClose);
@@ -245,7 +247,7 @@ TEST(UsbTransfer, AWriteReturnsOnlyWhenTheDriverHasCompletedTheLastPiece)
 {
     CUSBPort port;
     port.SetPortName("/dev/null");
-    ExpectWriteWaitsForTheTransfer(port, CUSBPort::WRITE_STALL_LIMIT_MS);
+    ExpectWriteWaitsForTheTransfer(port, CUSBPort::WRITE_STALL_LIMIT_MS, 180);
 }
 
 TEST(UsbTransfer, TheParallelPortWaitsTheSameWayBeforeItCloses)
@@ -253,6 +255,6 @@ TEST(UsbTransfer, TheParallelPortWaitsTheSameWayBeforeItCloses)
     Publish("LPT1", "/dev/null");
     CParallelPort port;
     port.SetPortName("LPT1");
-    ExpectWriteWaitsForTheTransfer(port, CParallelPort::WRITE_STALL_LIMIT_MS);
+    ExpectWriteWaitsForTheTransfer(port, CParallelPort::WRITE_STALL_LIMIT_MS, 6);
     Unpublish("LPT1");
 }

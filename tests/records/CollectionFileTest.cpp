@@ -19,12 +19,17 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <string>
+#include <sys/stat.h>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -291,24 +296,96 @@ TEST_F(CollectionFile, TruncatedOrCorruptFilesFailClearlyAndChangeNothing)
     EXPECT_EQ(c.GetPrinterCount(), 0);
 }
 
-TEST_F(CollectionFile, UnknownPortClassStopsTheLoadWithCodeSeven)
+TEST_F(CollectionFile, AnUnknownPortClassIsADamagedFileNotAMissingPort)
 {
     FileBuilder f;
     f.u32(2);
     f.record("First", "", "", "CNetworkPort", 0).str("10.0.0.1").u32(9100);
-    f.record("Second", "", "", "CSerialport", 0); // other letter case: no port, no fields
+    f.record("Second", "", "", "CSerialport", 0); // other letter case: no such port
     CVarkoPrinters c;
     try
     {
         load(c, f.b);
         ADD_FAILURE() << "loaded a printer without a port";
     }
+    catch (const CArchiveException& e)
+    {
+        EXPECT_EQ(e.m_cause, CArchiveException::badClass);
+        CString text;
+        e.GetErrorMessage(text);
+        EXPECT_NE(text.Find("Unexpected file format"), -1) << text.str();
+    }
     catch (const CVarkoPrinterException& e)
     {
-        EXPECT_EQ(e.GetErrorCode(), 7u);
+        ADD_FAILURE() << "reported as a port problem, code " << e.GetErrorCode();
     }
     // The archive-level load keeps what it read before, as the document expects.
     EXPECT_EQ(names(c), (std::vector<std::string>{"First"}));
+}
+
+TEST_F(CollectionFile, AFifoOrDeviceAsTheSettingsFileIsRefusedAtOnce)
+{
+    const std::string fifo = m_dir + "/fleet.vps";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    for (const std::string& path : {fifo, std::string("/dev/null")})
+    {
+        auto loading = std::async(std::launch::async,
+                                  [&]
+                                  {
+                                      CVarkoPrinters c;
+                                      try
+                                      {
+                                          c.LoadFromFile(path.c_str(), nullptr);
+                                      }
+                                      catch (const CFileException& e)
+                                      {
+                                          return std::string(e.GetReportText(0).str());
+                                      }
+                                      catch (const CException&)
+                                      {
+                                          return std::string("another error");
+                                      }
+                                      return std::string("loaded");
+                                  });
+        if (loading.wait_for(std::chrono::seconds(5)) != std::future_status::ready)
+        {
+            ADD_FAILURE() << path << ": the load still waits for a writer";
+            // Let the stuck reader go, so the test can end.
+            int writer = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+            ::close(writer);
+        }
+        const std::string outcome = loading.get();
+        EXPECT_NE(outcome.find("not a regular file"), std::string::npos) << path << ": " << outcome;
+    }
+}
+
+TEST_F(CollectionFile, ASaveThroughALinkKeepsTheLinkAndWritesWhereItPoints)
+{
+    fs::create_directories(m_dir + "/shared");
+    const std::string target = m_dir + "/shared/fleet.vps";
+    const std::string link = m_dir + "/mine.vps";
+    CVarkoPrinters c;
+    load(c, networkExample());
+    c.SaveToFile(target.c_str());
+    fs::create_symlink("shared/fleet.vps", link);
+    // A link to a file not made yet: the save makes the file, as an editor does.
+    const std::string later = m_dir + "/later.vps";
+    fs::create_symlink("shared/new.vps", later);
+
+    load(c, fourKinds());
+    c.SaveToFile(link.c_str());
+    c.SaveToFile(later.c_str());
+
+    EXPECT_TRUE(fs::is_symlink(link));
+    EXPECT_TRUE(fs::is_symlink(later));
+    EXPECT_EQ(ReadWholeFile(target.c_str()), save(c));
+    EXPECT_EQ(ReadWholeFile((m_dir + "/shared/new.vps").c_str()), save(c));
+    std::vector<std::string> left;
+    for (const auto& entry : fs::recursive_directory_iterator(m_dir))
+        left.push_back(entry.path().lexically_relative(m_dir).string());
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(left, (std::vector<std::string>{"later.vps", "mine.vps", "shared", "shared/fleet.vps",
+                                              "shared/new.vps"}));
 }
 
 TEST_F(CollectionFile, AFailedSaveKeepsTheOldFile)
@@ -467,6 +544,26 @@ TEST_F(CollectionFile, SingleInstanceLockIsHeldByOneCollection)
     }
     CVarkoPrinters later;
     EXPECT_FALSE(later.IsAlreadyRunning()) << "the lock goes with its collection";
+}
+
+// Another user (or a link) in the lock's place must not let two programs run at once.
+TEST_F(CollectionFile, ALockFolderThatIsNotSafelyOursRefusesToRun)
+{
+    const std::string run = std::string(std::getenv("VARKO_SETTINGS_ROOT")) + "/run";
+    fs::create_directories(m_dir + "/elsewhere");
+    fs::create_directory_symlink(m_dir + "/elsewhere", run);
+    {
+        CVarkoPrinters c;
+        EXPECT_TRUE(c.IsAlreadyRunning()) << "a link in the lock's place";
+    }
+    fs::remove(run);
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "making another user's folder needs root";
+    ASSERT_EQ(::mkdir(run.c_str(), 0700), 0);
+    ASSERT_EQ(::chown(run.c_str(), 65534, 65534), 0);
+    CVarkoPrinters c;
+    EXPECT_TRUE(c.IsAlreadyRunning()) << "another user's folder";
+    fs::remove(run);
 }
 } // namespace
 

@@ -5,6 +5,7 @@
 #include "CUSBPort.h"
 #include "CVarkoPrinter.h"
 #include "CVarkoPrinterException.h"
+#include "PortTestSupport.h"
 #include "ScriptedPort.h"
 #include "ScriptedPrompt.h"
 
@@ -128,7 +129,7 @@ TEST(LivePrinterRecord, StoresThePortTagCalibrateFlagAndPortFields)
     EXPECT_FALSE(loaded.GetPort()->IsOpen());
 }
 
-TEST(LivePrinterRecord, OnlyOneMeansCalibrateAndUnknownTagsGiveNoPort)
+TEST(LivePrinterRecord, OnlyOneMeansCalibrateAndUnknownTagsAreADamagedFile)
 {
     auto record = [](const char* tag, std::uint8_t flag)
     {
@@ -146,13 +147,11 @@ TEST(LivePrinterRecord, OnlyOneMeansCalibrateAndUnknownTagsGiveNoPort)
         EXPECT_FALSE(p.m_bCalibrate) << int(flag);
         EXPECT_EQ(p.Port(), "LPT1");
     }
-    // Another spelling is not one of the four kinds: no port, and its fields stay unread.
+    // Another spelling is not one of the four kinds: a damaged file, not a missing port.
     CVarkoPrinter odd;
     CArchive in(record("CSerialport", 1));
-    odd.Serialize(in);
+    EXPECT_THROW(odd.Serialize(in), CArchiveException);
     EXPECT_EQ(odd.GetPort(), nullptr);
-    EXPECT_TRUE(odd.m_bCalibrate);
-    EXPECT_EQ(in.Remaining(), 14u);
 }
 
 TEST(LivePrinterCopy, WorkingCopyHasTheSettingsAndItsOwnNumber)
@@ -197,6 +196,7 @@ TEST(AttachPort, NamesThePrinterAndTestsThePortOnce)
     std::filesystem::create_directories(dir);
     std::filesystem::remove(dir + "/LPT1");
     std::filesystem::create_symlink("/dev/null", dir + "/LPT1");
+    porttest::NullAsPrinterNode lp(6);
 
     CVarkoPrinter p;
     EXPECT_TRUE(p.AttachPort(RUNTIME_CLASS(CParallelPort), "LPT1", ""));

@@ -3,6 +3,7 @@
 // device-override folder every test binary gets through VARKO_DEVICE_DIR.
 #include "CString.h"
 #include "CVarkoPrinterException.h"
+#include "SysCalls.h"
 
 #include <gtest/gtest.h>
 
@@ -15,6 +16,8 @@
 #include <poll.h>
 #include <stdexcept>
 #include <string>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -131,6 +134,32 @@ private:
     int m_master = -1;
     int m_slaveKeeper = -1;
     std::string m_slave;
+};
+
+// /dev/null dressed as the printer node a port takes (major 180 for usblp, 6 for lp):
+// a device that takes every byte and is not a terminal, for tests of the write paths.
+class NullAsPrinterNode
+{
+public:
+    explicit NullAsPrinterNode(unsigned major) : m_fstat(&SysCalls::fstat, Fstat)
+    {
+        Major() = major;
+    }
+
+private:
+    static unsigned& Major()
+    {
+        static unsigned major = 0;
+        return major;
+    }
+    static int Fstat(int fd, struct stat* st)
+    {
+        const int r = RealSysCalls().fstat(fd, st);
+        if (r == 0 && S_ISCHR(st->st_mode) && st->st_rdev == makedev(1, 3))
+            st->st_rdev = makedev(Major(), 0);
+        return r;
+    }
+    ScopedSysCall<int (*)(int, struct stat*)> m_fstat;
 };
 
 inline long long MsSince(std::chrono::steady_clock::time_point t)

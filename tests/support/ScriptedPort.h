@@ -147,6 +147,9 @@ public:
         if (hook)
             hook(m_written.size());
     }
+    // The scripted device has each write in full as soon as Write returns, whatever
+    // kind of port it plays.
+    void WaitUntilDelivered() override {}
     void Read(void* buffer, DWORD capacity, DWORD& received) override
     {
         std::lock_guard g(m_lock);

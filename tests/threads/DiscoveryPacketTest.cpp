@@ -71,6 +71,30 @@ TEST(DiscoveryPacket, FiltersDropOwnRequestsSelfAndNowhere)
               EDiscoveryVerdict::eBadSignature);
 }
 
+TEST(DiscoveryPacket, AnswersClaimingAnAddressNoHostHasAreDropped)
+{
+    struct Case
+    {
+        std::initializer_list<BYTE> address;
+        bool unicast;
+    };
+    const Case cases[] = {
+        {{10, 0, 0, 5}, true},        {{127, 0, 0, 2}, true},        {{192, 168, 1, 255}, true},
+        {{223, 255, 255, 254}, true}, {{1, 0, 0, 0}, true},          {{0, 0, 0, 0}, false},
+        {{0, 1, 2, 3}, false},        {{224, 0, 0, 1}, false},       {{239, 255, 255, 250}, false},
+        {{240, 0, 0, 1}, false},      {{255, 255, 255, 255}, false},
+    };
+    for (const Case& c : cases)
+    {
+        auto d = Answer(c.address, "P");
+        const BYTE* a = &d[DiscoveryRecord::ADDRESS_OFFSET];
+        EXPECT_EQ(IsUnicastIPv4(a), c.unicast) << FormatIPv4(a).str();
+        EXPECT_EQ(CheckDiscoveryDatagram(d.data(), d.size(), "127.0.0.2", "127.0.0.1"),
+                  c.unicast ? EDiscoveryVerdict::eAccepted : EDiscoveryVerdict::eNotUnicast)
+            << FormatIPv4(a).str();
+    }
+}
+
 TEST(DiscoveryPacket, UnresolvedOwnAddressStillAcceptsAnswers)
 {
     auto d = Answer({10, 0, 0, 5}, "P");

@@ -7,13 +7,16 @@
 #include "RecordingWindow.h"
 #include "ScriptedPrompt.h"
 #include "SimulatorProcess.h"
+#include "SysCalls.h"
 #include "ThreadTestSupport.h"
 
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
 #include <fstream>
+#include <linux/sockios.h>
 #include <memory>
+#include <sys/ioctl.h>
 
 using namespace std::chrono_literals;
 
@@ -158,6 +161,64 @@ TEST_F(SimDownload, PrinterThatDropsTheConnectionAndRefusesTheRetryFailsWithTheT
     EXPECT_EQ(boxes[1].type, MB_ICONINFORMATION);
     EXPECT_EQ(sim.State("Drop").Counter("connections"), 1u);
     EXPECT_LT(sim.State("Drop").labelBytes, content.size());
+    EXPECT_EQ(p.DownloadFile().str(), path) << "a failed download can be sent again";
+}
+
+// A printer that drops the connection every 256 KiB and keeps what its stack had
+// acknowledged: what sat in each dead connection's buffers must go again, from the first
+// byte the printer did not acknowledge, or the job is reported done with most of it lost.
+TEST_F(SimDownload, APrinterThatDropsEveryQuarterMebibyteGetsTheWholeFileOnce)
+{
+    std::string address = SimulatorProcess::UniqueLoopback();
+    SimulatorProcess sim("[Flaky]\nkind = network\naddress = " + address +
+                         "\nfault = drop 262144 keep 0\n");
+    std::string content = LabelData(4 << 20);
+    CVarkoPrinter& p = AddNetwork(sim.Device("Flaky"));
+    p.DownloadFile(WriteFile("flaky.lbl", content).c_str());
+    p.StartDownload(1);
+    ASSERT_TRUE(Ended(p, eDownloadSucceeded, 90s)) << prompt.Texts().size() << " boxes";
+    // Acknowledged means the printer's stack has it; the printer reads it a moment later.
+    SimulatorProcess::WaitFor([&] { return sim.State("Flaky").labelBytes >= content.size(); },
+                              5000);
+    SimPrinterState state = sim.State("Flaky");
+    EXPECT_EQ(state.labelBytes, content.size());
+    EXPECT_EQ(state.labelCrc32, SimulatorProcess::Crc32(content)) << "bytes lost or sent twice";
+    // Each connection took its 256 KiB and whatever else it had acknowledged by then.
+    EXPECT_GE(state.Counter("connections"), 4u);
+    EXPECT_TRUE(prompt.Records().empty());
+}
+
+// Done means the printer has every byte: when the port cannot tell where a dropped
+// connection left off (the system will not say how much was acknowledged), it cannot
+// send the rest again, and the job fails with the time-out (code 12) instead of
+// reporting success.
+int noQueueSizes(int fd, unsigned long request, void* arg)
+{
+    if (request == SIOCOUTQ)
+    {
+        errno = EINVAL;
+        return -1;
+    }
+    return RealSysCalls().ioctl(fd, request, arg);
+}
+
+TEST_F(SimDownload, ADropThatCannotBeResumedFailsTheJobWithTheTimeOut)
+{
+    std::string address = SimulatorProcess::UniqueLoopback();
+    SimulatorProcess sim("[Flaky]\nkind = network\naddress = " + address +
+                         "\nfault = drop 262144 keep 0\n");
+    std::string content = LabelData(1 << 20);
+    std::string path = WriteFile("flaky.lbl", content);
+    CVarkoPrinter& p = AddNetwork(sim.Device("Flaky"));
+    ScopedSysCall ioctl(&SysCalls::ioctl, noQueueSizes);
+    p.DownloadFile(path.c_str());
+    p.StartDownload(1);
+    ASSERT_TRUE(Ended(p, eDownloadFailed, 60s)) << prompt.Texts().size() << " boxes";
+    auto boxes = prompt.Records();
+    ASSERT_EQ(boxes.size(), 2u);
+    EXPECT_NE(boxes[0].text.Find("timed out"), -1) << boxes[0].text.str();
+    EXPECT_EQ(boxes[1].text.str(), "Printer Connection Error");
+    EXPECT_LT(sim.State("Flaky").labelBytes, content.size());
     EXPECT_EQ(p.DownloadFile().str(), path) << "a failed download can be sent again";
 }
 

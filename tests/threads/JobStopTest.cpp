@@ -8,6 +8,7 @@
 #include "CUSBPort.h"
 #include "CVarkoPrinter.h"
 #include "LoopbackListener.h"
+#include "PortTestSupport.h"
 #include "RecordingWindow.h"
 #include "ScriptedPort.h"
 #include "ScriptedPrompt.h"
@@ -155,7 +156,7 @@ TEST_F(JobStop, AUsbWriteTheDeviceDoesNotTakeEndsAtOnce)
     ASSERT_EQ(::grantpt(master), 0);
     ASSERT_EQ(::unlockpt(master), 0);
     auto* port = new CUSBPort;
-    port->SetPortName(::ptsname(master));
+    port->SetPortName(porttest::Publish("usb/stuck", ::ptsname(master)).c_str());
     StartJob(port, dir.MakeFile("big.prn", 4 << 20));
     ASSERT_TRUE(g_longWait.Lock(10000)) << "the write never had to wait";
     EXPECT_LT(Stop(), 2s);

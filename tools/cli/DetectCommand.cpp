@@ -65,7 +65,19 @@ private:
             }
             int elapsed =
                 static_cast<int>(duration_cast<seconds>(steady_clock::now() - start).count());
-            if (elapsed != shown && !cancelled)
+            if (elapsed >= total && !cancelled)
+            {
+                // The search window is over; the printers found are tried now.
+                if (shown < total)
+                {
+                    shown = total;
+                    std::lock_guard g(ConsolePrompt::OutputLock());
+                    if (m_terminal)
+                        std::fprintf(m_err, "\r\033[KTrying the printers found (Ctrl+C cancels)");
+                    std::fflush(m_err);
+                }
+            }
+            else if (elapsed != shown && !cancelled)
             {
                 shown = elapsed;
                 std::lock_guard g(ConsolePrompt::OutputLock());
@@ -176,6 +188,9 @@ int RunDetect(CommandContext& c)
         [&] { return std::make_unique<CountdownSearchHost>(c.io.Err(), terminal); });
     struct sigaction sa = {}, old;
     sa.sa_handler = OnDetectInterrupt;
+    // The first Ctrl+C cancels; should anything still hold the program up, the second
+    // ends it as usual.
+    sa.sa_flags = SA_RESETHAND;
     sigemptyset(&sa.sa_mask);
     g_interrupted = 0;
     sigaction(SIGINT, &sa, &old);

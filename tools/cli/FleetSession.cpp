@@ -27,6 +27,11 @@ bool FleetSession::Open(const std::string& path, OpenMode mode, bool takeLock, C
         m_printers = std::make_unique<CVarkoPrinters>();
         if (takeLock && m_printers->IsAlreadyRunning())
         {
+            if (CString problem = m_printers->InstanceLockProblem(); !problem.IsEmpty())
+            {
+                m_io.Error(problem.str());
+                return false;
+            }
             m_io.Error("another program that uses the printers is running (it holds the "
                        "lock \"" +
                        std::string(CVarkoPrinters::INSTANCE_LOCK_NAME) +

@@ -14,6 +14,24 @@ std::string Hex2(unsigned char c, const char* prefix)
     std::snprintf(buf, sizeof buf, "%s%02x", prefix, c);
     return buf;
 }
+
+// The code point of the UTF-8 sequence of n bytes at text[i] (well formed).
+unsigned CodePoint(std::string_view text, std::size_t i, std::size_t n)
+{
+    unsigned c = static_cast<unsigned char>(text[i]);
+    if (n == 1)
+        return c;
+    unsigned cp = c & (0xFFu >> (n + 1));
+    for (std::size_t k = 1; k < n; ++k)
+        cp = (cp << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3Fu);
+    return cp;
+}
+
+bool IsBidiControl(unsigned cp)
+{
+    return (cp >= 0x202A && cp <= 0x202E) || (cp >= 0x2066 && cp <= 0x2069) || cp == 0x200E ||
+           cp == 0x200F || cp == 0x061C;
+}
 } // namespace
 
 std::string TerminalSafe(std::string_view text)
@@ -40,7 +58,14 @@ std::string TerminalSafe(std::string_view text)
         bool c1 = n == 2 && c == 0xC2 && static_cast<unsigned char>(text[i + 1]) < 0xA0;
         if (n != 0 && !c1)
         {
-            out.append(text.substr(i, n));
+            if (unsigned cp = CodePoint(text, i, n); IsBidiControl(cp))
+            {
+                char buf[12];
+                std::snprintf(buf, sizeof buf, "\\u%04x", cp);
+                out += buf;
+            }
+            else
+                out.append(text.substr(i, n));
             i += n;
             continue;
         }

@@ -12,7 +12,9 @@ namespace cli
 {
 
 // Text for a terminal or a log line: control characters (escape sequences included)
-// become \xHH, line breaks become blanks, so one record stays on one line.
+// become \xHH, line breaks become blanks, so one record stays on one line. Unicode's
+// bidirectional controls (U+202A-U+202E, U+2066-U+2069, U+200E, U+200F, U+061C) become
+// \uHHHH: shown, they would turn a name around or reorder the rest of the line.
 std::string TerminalSafe(std::string_view text);
 
 // A library message as one line: its line breaks (the time-out message has three)

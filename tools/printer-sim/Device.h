@@ -43,6 +43,7 @@ struct Device
 
     // Network (NetTransport, DiscoveryTransport).
     int listenFd = -1;
+    int tarpitFd = -1; // the connection that fills a tarpit's backlog
     int connFd = -1;
     std::uint64_t connBytes = 0;
     std::uint64_t connId = 0;

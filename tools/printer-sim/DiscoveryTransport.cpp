@@ -117,7 +117,8 @@ void DiscoveryTransport::Answer(Device& d, const sockaddr_in& to)
     record[1] = 0x2C;
     record[2] = 0x2E;
     in_addr addr{};
-    ::inet_pton(AF_INET, d.Cfg().address.c_str(), &addr);
+    ::inet_pton(AF_INET, (f.discoveryClaim.empty() ? d.Cfg().address : f.discoveryClaim).c_str(),
+                &addr);
     std::memcpy(&record[72], &addr, 4);
     std::string name = d.Name().substr(0, RECORD_SIZE - 84 - 1);
     std::memcpy(&record[84], name.data(), name.size());

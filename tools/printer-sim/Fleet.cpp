@@ -1,5 +1,7 @@
 #include "Fleet.h"
 
+#include <arpa/inet.h>
+
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
@@ -187,6 +189,20 @@ const char* KindName(Kind kind)
     return "?";
 }
 
+const char* DropModeName(DropMode mode)
+{
+    switch (mode)
+    {
+    case DropMode::Reset:
+        return "reset";
+    case DropMode::Keep:
+        return "keep";
+    case DropMode::Close:
+        break;
+    }
+    return "close";
+}
+
 bool IsBidirectional(Kind kind)
 {
     return kind == Kind::Serial || kind == Kind::Usb;
@@ -202,8 +218,7 @@ std::string Faults::Describe() const
     if (splitParts > 1)
         parts.push_back("split " + std::to_string(splitParts) + " " + std::to_string(splitGapMs));
     if (dropAfter >= 0)
-        parts.push_back("drop " + std::to_string(dropAfter) + " " +
-                        (dropMode == DropMode::Reset ? "reset" : "close") + " " +
+        parts.push_back("drop " + std::to_string(dropAfter) + " " + DropModeName(dropMode) + " " +
                         std::to_string(dropTimes));
     if (stallAfter >= 0)
         parts.push_back("stall " + std::to_string(stallAfter) + " " + std::to_string(stallMs));
@@ -220,6 +235,10 @@ std::string Faults::Describe() const
             d += " " + std::to_string(discoveryLength);
         parts.push_back(d);
     }
+    if (!discoveryClaim.empty())
+        parts.push_back("discovery claim " + discoveryClaim);
+    if (tarpit)
+        parts.push_back("tarpit");
     std::string out;
     for (const auto& s : parts)
         out += (out.empty() ? "" : "; ") + s;
@@ -272,19 +291,22 @@ std::string ApplyFault(Faults& f, const std::string& text)
             f.dropAfter = -1;
             return "";
         }
+        const char* usage = "usage: drop BYTES [close|reset|keep] [TIMES]";
         if (!arg(1, 0, BIG, -1, a))
-            return "usage: drop BYTES [close|reset] [TIMES]";
+            return usage;
         f.dropAfter = a;
         f.dropMode = DropMode::Close;
         if (w.size() > 2)
         {
             if (w[2] == "reset")
                 f.dropMode = DropMode::Reset;
+            else if (w[2] == "keep")
+                f.dropMode = DropMode::Keep;
             else if (w[2] != "close")
-                return "usage: drop BYTES [close|reset] [TIMES]";
+                return usage;
         }
         if (!arg(3, 0, 1000000, 0, c))
-            return "usage: drop BYTES [close|reset] [TIMES]";
+            return usage;
         f.dropTimes = static_cast<int>(c);
     }
     else if (mode == "stall")
@@ -347,9 +369,23 @@ std::string ApplyFault(Faults& f, const std::string& text)
             f.discovery = DiscoveryMode::NoNul;
         else if (m == "badsig")
             f.discovery = DiscoveryMode::BadSignature;
+        else if (m == "claim")
+        {
+            // Any IPv4 address: broadcast, multicast or another machine's, as a forged
+            // answer would carry. "claim off" answers with the printer's own again.
+            in_addr parsed{};
+            if (w.size() > 2 && w[2] == "off")
+                f.discoveryClaim.clear();
+            else if (w.size() > 2 && ::inet_pton(AF_INET, w[2].c_str(), &parsed) == 1)
+                f.discoveryClaim = w[2];
+            else
+                return "usage: discovery claim IPV4_ADDRESS|off";
+        }
         else
             return "unknown discovery mode '" + m + "'";
     }
+    else if (mode == "tarpit")
+        f.tarpit = !(w.size() > 1 && w[1] == "off");
     else
         return "unknown fault '" + mode + "'";
     return "";

@@ -36,8 +36,11 @@ enum class DiscoveryMode
 enum class DropMode
 {
     Close, // orderly close (FIN)
-    Reset  // abortive close (RST)
+    Reset, // abortive close (RST)
+    Keep   // stops taking data but keeps all its TCP stack acknowledged, then closes
 };
+
+const char* DropModeName(DropMode mode);
 
 struct Faults
 {
@@ -55,6 +58,8 @@ struct Faults
     int xoffMs = 0;               // ...and XON this long after
     DiscoveryMode discovery = DiscoveryMode::Normal;
     int discoveryLength = 0;
+    std::string discoveryClaim; // the address the answer claims instead of the printer's own
+    bool tarpit = false;        // network: connections are never accepted and never refused
 
     // The faults as a fault command line would set them, "" when there are none.
     std::string Describe() const;

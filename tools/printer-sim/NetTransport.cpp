@@ -14,6 +14,7 @@ NetTransport::~NetTransport()
     for (Device* d : m_devices)
     {
         CloseFd(d->listenFd);
+        CloseFd(d->tarpitFd);
         CloseFd(d->connFd);
     }
 }
@@ -28,7 +29,7 @@ void NetTransport::AddFds(PollSet& set)
 {
     for (Device* d : m_devices)
     {
-        if (d->listenFd >= 0 && d->connFd < 0)
+        if (d->listenFd >= 0 && d->connFd < 0 && d->tarpitFd < 0)
             set.Add(d->listenFd, POLLIN, [this, d](short) { OnAccept(*d); });
         if (d->connFd >= 0)
             set.Add(d->connFd, d->readable ? POLLIN : 0,
@@ -59,9 +60,31 @@ std::string NetTransport::Start(Device& d)
         CloseFd(d.listenFd);
         return e;
     }
-    if (::listen(d.listenFd, 8) != 0)
+    const bool tarpit = d.Cfg().faults.tarpit;
+    if (::listen(d.listenFd, tarpit ? 0 : 8) != 0)
     {
         std::string e = Errno("listen");
+        CloseFd(d.listenFd);
+        return e;
+    }
+    if (tarpit)
+        return FillBacklog(d, a);
+    return "";
+}
+
+// A tarpit takes one connection of its own into a backlog of one and never accepts it:
+// the stack then ignores every later connection request instead of refusing it, so a
+// client's connect waits until it gives up, as with a host that has vanished.
+std::string NetTransport::FillBacklog(Device& d, const sockaddr_in& address)
+{
+    d.tarpitFd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (d.tarpitFd < 0)
+        return Errno("socket");
+    if (::connect(d.tarpitFd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 &&
+        errno != EINPROGRESS)
+    {
+        std::string e = Errno("connect to the tarpit");
+        CloseFd(d.tarpitFd);
         CloseFd(d.listenFd);
         return e;
     }
@@ -79,6 +102,7 @@ void NetTransport::Stop(Device& d, bool reset)
         }
         CloseConnection(d, "power-off");
     }
+    CloseFd(d.tarpitFd);
     CloseFd(d.listenFd);
 }
 
@@ -143,13 +167,35 @@ void NetTransport::DropConnection(Device& d)
     m_log.Write(m_log.Begin("drop", d.Name())
                     .Add("connection", d.connId)
                     .Add("after", d.connBytes)
-                    .Add("mode", f.dropMode == DropMode::Reset ? "reset" : "close"));
+                    .Add("mode", DropModeName(f.dropMode)));
     if (f.dropMode == DropMode::Reset)
     {
         linger l{1, 0};
         ::setsockopt(d.connFd, SOL_SOCKET, SO_LINGER, &l, sizeof l);
     }
+    if (f.dropMode == DropMode::Keep)
+        KeepAcknowledged(d);
     CloseConnection(d, "drop");
+}
+
+// A printer that goes away with its buffer intact: what its TCP stack acknowledged is
+// what the sender may count as delivered, so all of that is taken, and nothing after.
+// Shutting both directions first makes the stack answer any later data with a reset
+// instead of acknowledging it; the queue, all acknowledged, is then read to its end.
+void NetTransport::KeepAcknowledged(Device& d)
+{
+    ::shutdown(d.connFd, SHUT_RDWR);
+    char buf[READ_CHUNK];
+    for (;;)
+    {
+        ssize_t n = ::recv(d.connFd, buf, sizeof buf, 0);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        d.connBytes += static_cast<std::uint64_t>(n);
+        m_host.Received(d, buf, static_cast<std::size_t>(n), Clock::now());
+    }
 }
 
 void NetTransport::CloseConnection(Device& d, const char* why)

@@ -5,6 +5,8 @@
 // Threading: single-threaded, like the loop.
 #include "Transport.h"
 
+#include <netinet/in.h>
+
 namespace printersim
 {
 
@@ -27,6 +29,8 @@ private:
     void OnAccept(Device& d);
     void OnReadable(Device& d);
     void DropConnection(Device& d);
+    void KeepAcknowledged(Device& d);
+    std::string FillBacklog(Device& d, const sockaddr_in& address);
     void CloseConnection(Device& d, const char* why);
 
     TransportHost& m_host;
