@@ -10,6 +10,7 @@
 
 #include <QComboBox>
 #include <QDesktopServices>
+#include <QDir>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -252,6 +253,19 @@ TEST_F(AppTest, HelpOpensTheManualOrSaysWhereItLooked)
     ASSERT_EQ(catcher.urls.size(), 1u);
     EXPECT_EQ(catcher.urls[0], QUrl::fromLocalFile(QString::fromStdString(manual + "/index.html")));
     EXPECT_TRUE(Messages().empty());
+}
+
+TEST(MainFrameManual, TheInstalledManualComesFirstAndNeedsNoDocumentationFolder)
+{
+    // Minimal systems drop /usr/share/doc; the package only links the manual from there.
+    ::unsetenv("ODOMIRA_MANUAL_DIR");
+    const QStringList locations = CMainFrame::ManualLocations();
+    const QDir programDir(QCoreApplication::applicationDirPath());
+    ASSERT_FALSE(locations.isEmpty());
+    EXPECT_EQ(locations.front(),
+              QDir::cleanPath(programDir.filePath("../share/odomira/manual/index.html")));
+    for (const QString& location : locations)
+        EXPECT_FALSE(location.contains("/share/doc/")) << location.toStdString();
 }
 
 TEST_F(AppTest, OptionsSelectsTheStoredUnitsIgnoringCaseAndStoresTheExactText)
