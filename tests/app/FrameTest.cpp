@@ -386,6 +386,20 @@ TEST(ModuleVersion, ReadsTheNoteAndFindsNothingInOtherFiles)
     EXPECT_EQ(version.ShortVersionText(), "2.00");
     version.dwFileVersionMS = (3u << 16) | 7;
     EXPECT_EQ(version.ShortVersionText(), "3.07");
+    // --version numbers the release as the package does.
+    const struct
+    {
+        DWORD ms, ls;
+        const char* release;
+    } kReleases[] = {{(1u << 16) | 0, 0, "1.0.0"},
+                     {(3u << 16) | 7, (12u << 16) | 0, "3.7.12"},
+                     {(2u << 16) | 1, (0u << 16) | 4, "2.1.0.4"}};
+    for (const auto& r : kReleases)
+    {
+        version.dwFileVersionMS = r.ms;
+        version.dwFileVersionLS = r.ls;
+        EXPECT_EQ(version.ReleaseVersionText(), r.release);
+    }
 
     // Another program, a text file, a missing file: no version.
     for (const char* path : {"/bin/true", "/etc/hostname", "/no/such/file"})
