@@ -27,7 +27,9 @@ if(_odomira_buildflags STREQUAL "AUTO")
     endif()
 endif()
 
+set(ODOMIRA_HARDENED 0)
 if(_odomira_buildflags)
+    set(ODOMIRA_HARDENED 1)
     if(NOT ODOMIRA_DPKG_BUILDFLAGS)
         message(FATAL_ERROR "ODOMIRA_DEBIAN_BUILDFLAGS is ON, but dpkg-buildflags is missing: "
                             "install the Debian package dpkg-dev (scripts/setup does)")

@@ -9,9 +9,6 @@
 #     * A note, continued on lines
 #       indented by four spaces.
 
-set(ODOMIRA_NEWS_FILE ${CMAKE_CURRENT_SOURCE_DIR}/NEWS)
-set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${ODOMIRA_NEWS_FILE})
-
 # Days since 1970-01-01 of a proleptic Gregorian date (the civil-from-days inverse as
 # published by H. Hinnant), since CMake has no date arithmetic of its own.
 function(_odomira_days_since_epoch year month day out)
@@ -144,6 +141,12 @@ function(odomira_appstream_releases out)
     set(${out} "${xml}" PARENT_SCOPE)
 endfunction()
 
+# A script (cmake -P) includes this file for its functions alone.
+if(CMAKE_SCRIPT_MODE_FILE)
+    return()
+endif()
+set(ODOMIRA_NEWS_FILE ${CMAKE_CURRENT_SOURCE_DIR}/NEWS)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${ODOMIRA_NEWS_FILE})
 odomira_read_news(${ODOMIRA_NEWS_FILE})
 if(NOT ODOMIRA_NEWS_VERSIONS)
     message(FATAL_ERROR "NEWS: no entry \"Odomira VERSION (YYYY-MM-DD)\"")

@@ -4,7 +4,8 @@
 #
 # Environment (set by CMakeLists.txt): ODOMIRA_SOURCE_DIR, ODOMIRA_BUILD_DIR,
 # ODOMIRA_VERSION, ODOMIRA_RELEASE_DATE, ODOMIRA_APP_ID (AppStream), ODOMIRA_DESKTOP_ID,
-# ODOMIRA_ICON_SIZES, ODOMIRA_HAS_APP (1 when the windowed program is built).
+# ODOMIRA_ICON_SIZES, ODOMIRA_HAS_APP (1 when the windowed program is built),
+# ODOMIRA_HARDENED (1 when built with Debian's hardening flags).
 set -euo pipefail
 
 : "${ODOMIRA_SOURCE_DIR:?}" "${ODOMIRA_BUILD_DIR:?}" "${ODOMIRA_VERSION:?}"

@@ -63,6 +63,14 @@ if grep -qE '^[EW]: ' "$lintian_out" || ((lintian_status != 0)); then
 else
     pass "lintian: no error and no warning ($(grep -cE '^[IPX]: ' "$lintian_out") other tags)"
 fi
+# Infos that say the package is not built or laid out as Debian's own are: how the
+# binaries are stripped, the manual's registration, and (in a build with Debian's
+# flags; sanitizer builds have none) the hardening.
+unwanted='binary-has-unneeded-section|possible-documentation-but-no-doc-base-registration'
+[[ ${ODOMIRA_HARDENED:-0} == 1 ]] && unwanted+='|hardening-[a-z-]*'
+if grep -E "^I: [^ ]+ ($unwanted)( |\$)" "$lintian_out" >&2; then
+    fail "lintian reports the infos above"
+fi
 
 # The contents lists.
 contents() { dpkg-deb -c "$1" | awk '{ print $6 }' | sed 's:^\./:/:; s:/$::'; }
