@@ -262,8 +262,9 @@ TEST(MainFrameManual, TheInstalledManualComesFirstAndNeedsNoDocumentationFolder)
     const QStringList locations = CMainFrame::ManualLocations();
     const QDir programDir(QCoreApplication::applicationDirPath());
     ASSERT_FALSE(locations.isEmpty());
-    EXPECT_EQ(locations.front(),
-              QDir::cleanPath(programDir.filePath("../share/odomira/manual/index.html")));
+    EXPECT_EQ(
+        locations.front().toStdString(),
+        QDir::cleanPath(programDir.filePath("../share/odomira/manual/index.html")).toStdString());
     for (const QString& location : locations)
         EXPECT_FALSE(location.contains("/share/doc/")) << location.toStdString();
 }

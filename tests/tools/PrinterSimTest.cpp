@@ -3,7 +3,6 @@
 // the bytes of every answer, the odometer arithmetic, what the log records.
 #include "SimClient.h"
 #include "SimulatorProcess.h"
-#include "ThreadTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -11,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <poll.h>
 #include <signal.h>
 #include <sys/ioctl.h>
@@ -336,9 +336,20 @@ TEST(PrinterSim, HelpDescribesTheOptions)
 
 TEST(PrinterSim, WithoutAFolderGivenItsLinksGoToAPrivateTemporaryOne)
 {
-    ScratchDir scratch;
-    const std::string home = scratch.Path("home");
-    const std::string tmp = scratch.Path("tmp");
+    char pattern[] = "/tmp/odomira-sim-home-XXXXXX";
+    ASSERT_NE(::mkdtemp(pattern), nullptr);
+    const std::string scratch = pattern;
+    struct Remove
+    {
+        std::string path;
+        ~Remove()
+        {
+            std::error_code ignored;
+            std::filesystem::remove_all(path, ignored);
+        }
+    } removeScratch{scratch};
+    const std::string home = scratch + "/home";
+    const std::string tmp = scratch + "/tmp";
     ASSERT_EQ(::mkdir(home.c_str(), 0700), 0);
     ASSERT_EQ(::mkdir(tmp.c_str(), 0700), 0);
     const std::string program =
