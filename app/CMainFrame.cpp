@@ -484,10 +484,13 @@ QStringList CMainFrame::ManualLocations()
     const QString override = qEnvironmentVariable("ODOMIRA_MANUAL_DIR");
     if (!override.isEmpty())
         return {QDir(override).filePath(QStringLiteral("index.html"))};
+    // The installed manual is the program's own data, which minimal systems keep when
+    // they drop /usr/share/doc (where the package only links to it); the build tree
+    // has it beside the program.
     const QDir programDir(QCoreApplication::applicationDirPath());
-    return {QDir::cleanPath(programDir.filePath(QStringLiteral("manual/index.html"))),
-            QDir::cleanPath(
-                programDir.filePath(QStringLiteral("../share/doc/odomira/manual/index.html")))};
+    return {
+        QDir::cleanPath(programDir.filePath(QStringLiteral("../share/odomira/manual/index.html"))),
+        QDir::cleanPath(programDir.filePath(QStringLiteral("manual/index.html")))};
 }
 
 void CMainFrame::OnHelpContents()

@@ -173,15 +173,34 @@ CString CModuleVersion::FullVersionText() const
                               dwFileVersionLS >> 16, dwFileVersionLS & 0xFFFF);
 }
 
-CString CModuleVersion::OwnVersionText()
+CString CModuleVersion::ReleaseVersionText() const
+{
+    CString text = CString::Formatted("%u.%u.%u", dwFileVersionMS >> 16, dwFileVersionMS & 0xFFFF,
+                                      dwFileVersionLS >> 16);
+    if (dwFileVersionLS & 0xFFFF)
+        text += CString::Formatted(".%u", dwFileVersionLS & 0xFFFF);
+    return text;
+}
+
+namespace
+{
+bool LoadOwnVersion(CModuleVersion& version)
 {
     // The kernel's link to the running program's file, whatever it was started as.
     std::vector<char> path(4096, '\0');
     const ssize_t n = ::readlink("/proc/self/exe", path.data(), path.size() - 1);
-    if (n <= 0)
-        return CString();
+    return n > 0 && version.LoadVersionInfo(CString(path.data(), static_cast<int>(n)));
+}
+} // namespace
+
+CString CModuleVersion::OwnVersionText()
+{
     CModuleVersion version;
-    if (!version.LoadVersionInfo(CString(path.data(), static_cast<int>(n))))
-        return CString();
-    return version.ShortVersionText();
+    return LoadOwnVersion(version) ? version.ShortVersionText() : CString();
+}
+
+CString CModuleVersion::OwnReleaseVersionText()
+{
+    CModuleVersion version;
+    return LoadOwnVersion(version) ? version.ReleaseVersionText() : CString();
 }

@@ -45,8 +45,13 @@ public:
     CString ShortVersionText() const;
     // All four parts, "2.0.0.0".
     CString FullVersionText() const;
+    // The version as releases are numbered: "2.0.0", with a fourth part only when it is
+    // not 0.
+    CString ReleaseVersionText() const;
     // The running program's version as the About box shows it; empty without one.
     static CString OwnVersionText();
+    // The running program's release version (--version); empty without one.
+    static CString OwnReleaseVersionText();
 
     struct Translation
     {

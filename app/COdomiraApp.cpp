@@ -95,7 +95,9 @@ int COdomiraApp::Main(int argc, char** argv)
         return 0;
     case EarlyAction::version:
     {
-        const CString version = CModuleVersion::OwnVersionText();
+        // Numbered as the package and the manual pages number the release; the About box
+        // keeps the short form.
+        const CString version = CModuleVersion::OwnReleaseVersionText();
         std::printf("odomira %s\n", version.IsEmpty() ? "(unknown version)" : version.GetString());
         return 0;
     }

@@ -10,6 +10,7 @@
 #include "Resource.h"
 
 #include <QComboBox>
+#include <QDir>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -277,6 +278,20 @@ TEST_F(AppTest, HelpOpensTheManualOrSaysWhereItLookedOrThatNoBrowserOpenedIt)
     EXPECT_TRUE(Messages().empty());
 }
 
+TEST(MainFrameManual, TheInstalledManualComesFirstAndNeedsNoDocumentationFolder)
+{
+    // Minimal systems drop /usr/share/doc; the package only links the manual from there.
+    ::unsetenv("ODOMIRA_MANUAL_DIR");
+    const QStringList locations = CMainFrame::ManualLocations();
+    const QDir programDir(QCoreApplication::applicationDirPath());
+    ASSERT_FALSE(locations.isEmpty());
+    EXPECT_EQ(
+        locations.front().toStdString(),
+        QDir::cleanPath(programDir.filePath("../share/odomira/manual/index.html")).toStdString());
+    for (const QString& location : locations)
+        EXPECT_FALSE(location.contains("/share/doc/")) << location.toStdString();
+}
+
 TEST_F(AppTest, OptionsSelectsTheStoredUnitsIgnoringCaseAndStoresTheExactText)
 {
     WriteUnits(HKEY_LOCAL_MACHINE, "millimeters");
@@ -395,6 +410,20 @@ TEST(ModuleVersion, ReadsTheNoteAndFindsNothingInOtherFiles)
     EXPECT_EQ(version.ShortVersionText(), "2.00");
     version.dwFileVersionMS = (3u << 16) | 7;
     EXPECT_EQ(version.ShortVersionText(), "3.07");
+    // --version numbers the release as the package does.
+    const struct
+    {
+        DWORD ms, ls;
+        const char* release;
+    } kReleases[] = {{(1u << 16) | 0, 0, "1.0.0"},
+                     {(3u << 16) | 7, (12u << 16) | 0, "3.7.12"},
+                     {(2u << 16) | 1, (0u << 16) | 4, "2.1.0.4"}};
+    for (const auto& r : kReleases)
+    {
+        version.dwFileVersionMS = r.ms;
+        version.dwFileVersionLS = r.ls;
+        EXPECT_EQ(version.ReleaseVersionText(), r.release);
+    }
 
     // Another program, a text file, a missing file: no version.
     for (const char* path : {"/bin/true", "/etc/hostname", "/no/such/file"})

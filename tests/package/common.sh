@@ -2,20 +2,22 @@
 # report a failed check without stopping at the first one, and an install of the build
 # into a temporary DESTDIR.
 #
-# Environment (set by CMakeLists.txt): ODOMIRA_BUILD_DIR, ODOMIRA_VERSION,
-# ODOMIRA_APP_ID (AppStream), ODOMIRA_DESKTOP_ID, ODOMIRA_ICON_SIZES, ODOMIRA_HAS_APP (1
-# when the windowed program is built).
+# Environment (set by CMakeLists.txt): ODOMIRA_SOURCE_DIR, ODOMIRA_BUILD_DIR,
+# ODOMIRA_VERSION, ODOMIRA_RELEASE_DATE, ODOMIRA_APP_ID (AppStream), ODOMIRA_DESKTOP_ID,
+# ODOMIRA_ICON_SIZES, ODOMIRA_HAS_APP (1 when the windowed program is built),
+# ODOMIRA_HARDENED (1 when built with Debian's hardening flags).
 set -euo pipefail
 
-: "${ODOMIRA_BUILD_DIR:?}" "${ODOMIRA_VERSION:?}" "${ODOMIRA_APP_ID:?}" "${ODOMIRA_DESKTOP_ID:?}"
+: "${ODOMIRA_SOURCE_DIR:?}" "${ODOMIRA_BUILD_DIR:?}" "${ODOMIRA_VERSION:?}"
+: "${ODOMIRA_RELEASE_DATE:?}" "${ODOMIRA_APP_ID:?}" "${ODOMIRA_DESKTOP_ID:?}"
 : "${ODOMIRA_ICON_SIZES:?}" "${ODOMIRA_HAS_APP:?}"
 
-# What the package holds, and what the windowed program looks for beside itself.
+# What the packages hold, and what the windowed program looks for beside itself.
 programs=(odomira-cli odomira-printer-sim)
 if [[ $ODOMIRA_HAS_APP == 1 ]]; then
     programs+=(odomira)
 fi
-manual_from_bin=../share/doc/odomira/manual/index.html
+manual_from_bin=../share/odomira/manual/index.html
 mime_type=application/x-varko-printer-settings
 
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/odomira-package.XXXXXX")
@@ -98,10 +100,7 @@ check_program_runs() {
     done
     check_version "$bin/odomira-cli" "odomira-cli $ODOMIRA_VERSION"
     if [[ $ODOMIRA_HAS_APP == 1 ]]; then
-        # The program shows its version as major.minor with two digits, as the About box.
-        local major minor
-        IFS=. read -r major minor _ <<<"$ODOMIRA_VERSION"
-        check_version "$bin/odomira" "$(printf 'odomira %d.%02d' "$major" "$minor")"
+        check_version "$bin/odomira" "odomira $ODOMIRA_VERSION"
     else
         echo "SKIPPED: odomira --version: the windowed program is not part of this build yet"
     fi
@@ -112,7 +111,7 @@ check_version() {
     local program=$1 expected=$2 out
     if ! out=$(env -u LD_LIBRARY_PATH QT_QPA_PLATFORM=offscreen "$program" --version 2>&1 </dev/null); then
         fail "$(basename "$program") --version failed: $out"
-    elif [[ $out != *"$expected"* ]]; then
+    elif [[ $out != "$expected" ]]; then
         fail "$(basename "$program") --version printed '$out', expected '$expected'"
     else
         pass "$(basename "$program") --version: $out"

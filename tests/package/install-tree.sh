@@ -23,6 +23,7 @@ elif ! broken=$(/usr/bin/python3 "$(dirname "$0")/local-links.py" "$(dirname "$m
 else
     pass "manual at bin/$manual_from_bin, $(ls "$(dirname "$manual")"/*.html | wc -l) pages, no broken links"
 fi
+[[ -f $share/doc/odomira/manual/index.html ]] || fail "the documentation folder does not lead to the manual"
 
 # Desktop entry: valid, starts the program with the file, and claims the file type.
 desktop=$share/applications/$ODOMIRA_DESKTOP_ID.desktop

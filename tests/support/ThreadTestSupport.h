@@ -11,6 +11,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <mutex>
 #include <string>
@@ -25,9 +26,16 @@ public:
     {
         char pattern[] = "/tmp/odomira-threads-XXXXXX";
         char* d = ::mkdtemp(pattern);
+        m_made = d != nullptr;
         m_path = d ? d : "/tmp";
     }
-    ~ScratchDir() { std::system(("rm -rf '" + m_path + "'").c_str()); }
+    ~ScratchDir()
+    {
+        // Never /tmp itself, where a failed mkdtemp leaves the path.
+        std::error_code ignored;
+        if (m_made)
+            std::filesystem::remove_all(m_path, ignored);
+    }
     std::string Path(const std::string& name) const { return m_path + "/" + name; }
 
     // A file of size bytes whose content differs at every offset that matters, so a
@@ -51,6 +59,7 @@ public:
 
 private:
     std::string m_path;
+    bool m_made = false;
 };
 
 // Thread messages a worker sent to the stand-in; lives in the test, because the thread

@@ -10,6 +10,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <poll.h>
+#include <signal.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -329,4 +332,72 @@ TEST(PrinterSim, HelpDescribesTheOptions)
     for (const char* option : {"--fleet", "--printer", "--log", "--control", "--discovery-bind",
                                "--allow-non-loopback", "--device-dir"})
         EXPECT_NE(text.find(option), std::string::npos) << option;
+}
+
+TEST(PrinterSim, WithoutAFolderGivenItsLinksGoToAPrivateTemporaryOne)
+{
+    char pattern[] = "/tmp/odomira-sim-home-XXXXXX";
+    ASSERT_NE(::mkdtemp(pattern), nullptr);
+    const std::string scratch = pattern;
+    struct Remove
+    {
+        std::string path;
+        ~Remove()
+        {
+            std::error_code ignored;
+            std::filesystem::remove_all(path, ignored);
+        }
+    } removeScratch{scratch};
+    const std::string home = scratch + "/home";
+    const std::string tmp = scratch + "/tmp";
+    ASSERT_EQ(::mkdir(home.c_str(), 0700), 0);
+    ASSERT_EQ(::mkdir(tmp.c_str(), 0700), 0);
+    const std::string program =
+        std::string(std::getenv("ODOMIRA_BIN_DIR")) + "/odomira-printer-sim";
+    int out[2];
+    ASSERT_EQ(::pipe(out), 0);
+    pid_t pid = ::fork();
+    if (pid == 0)
+    {
+        ::dup2(out[1], 1);
+        ::close(out[0]);
+        ::unsetenv("VARKO_DEVICE_DIR");
+        ::unsetenv("XDG_CONFIG_HOME");
+        ::setenv("HOME", home.c_str(), 1);
+        ::setenv("TMPDIR", tmp.c_str(), 1);
+        ::execl(program.c_str(), program.c_str(), "--no-discovery", "--printer",
+                "name=P,kind=serial,com=3", static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    ::close(out[1]);
+    std::string text;
+    pollfd p = {out[0], POLLIN, 0};
+    while (text.find("READY\n") == std::string::npos && ::poll(&p, 1, 10000) > 0)
+    {
+        char buf[512];
+        const ssize_t n = ::read(out[0], buf, sizeof buf);
+        if (n <= 0)
+            break;
+        text.append(buf, static_cast<std::size_t>(n));
+    }
+    const std::string prefix = tmp + "/odomira-printer-sim.";
+    const std::size_t at = text.find(prefix);
+    const std::string dir = at == std::string::npos
+                                ? std::string()
+                                : text.substr(at, text.find('/', at + prefix.size()) - at);
+    struct stat st = {};
+    const bool made = !dir.empty() && ::lstat(dir.c_str(), &st) == 0;
+    const bool linked = made && Exists(dir + "/COM3");
+    ::kill(pid, SIGTERM);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    ::close(out[0]);
+
+    ASSERT_TRUE(made) << text;
+    EXPECT_TRUE(S_ISDIR(st.st_mode));
+    EXPECT_EQ(st.st_mode & 0777, 0700u) << "others must not reach the devices";
+    EXPECT_TRUE(linked) << text;
+    EXPECT_FALSE(Exists(home + "/.config")) << "the user's own device folder was touched";
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_FALSE(Exists(dir)) << "the private folder outlived the simulator";
 }

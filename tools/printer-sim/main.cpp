@@ -25,9 +25,9 @@ Options:
   --fleet FILE             printers from a fleet file (see README.md)
   --printer DESC           one more printer, e.g. "name=P1,kind=serial,com=3"
                            (same keys as the fleet file; \, for a comma)
-  --device-dir DIR         override folder (default: $VARKO_DEVICE_DIR, else
-                           ${XDG_CONFIG_HOME:-$HOME/.config}/Varko Technologies
-                           Corporation/devices)
+  --device-dir DIR         override folder (default: $VARKO_DEVICE_DIR, else a
+                           new private folder in ${TMPDIR:-/tmp}, named on
+                           standard error and removed on exit)
   --log FILE               JSON-lines record of everything received and sent
   --control PATH           Unix-domain control socket (state, set, fault, power)
   --no-discovery           do not answer discovery requests
@@ -39,18 +39,30 @@ Options:
   --help                   this text
 )";
 
-std::string DefaultDeviceDir()
+// The folder the programs under test are pointed at; empty when nobody chose one.
+std::string ChosenDeviceDir()
 {
     if (const char* d = std::getenv("VARKO_DEVICE_DIR"); d && *d)
         return d;
-    std::string base;
-    if (const char* x = std::getenv("XDG_CONFIG_HOME"); x && *x)
-        base = x;
-    else if (const char* h = std::getenv("HOME"); h && *h)
-        base = std::string(h) + "/.config";
-    else
-        base = ".config";
-    return base + "/Varko Technologies Corporation/devices";
+    return {};
+}
+
+// Never the user's own device folder by default: a link there named COM1 would stand in
+// for the real port in every program the user runs, and outlive a killed simulator.
+std::string MakePrivateDeviceDir()
+{
+    const char* tmp = std::getenv("TMPDIR");
+    std::string path = std::string(tmp && *tmp ? tmp : "/tmp") + "/odomira-printer-sim.XXXXXX";
+    if (!::mkdtemp(path.data()))
+        return {};
+    return path;
+}
+
+void RemovePrivateDeviceDir(const std::string& path)
+{
+    // Only empty folders go: whatever someone else put there stays.
+    ::rmdir((path + "/usb").c_str());
+    ::rmdir(path.c_str());
 }
 
 int Fail(const std::string& message)
@@ -65,7 +77,7 @@ int main(int argc, char** argv)
 {
     printersim::Fleet fleet;
     printersim::SimulatorOptions options;
-    options.deviceDir = DefaultDeviceDir();
+    options.deviceDir = ChosenDeviceDir();
     bool anyFleet = false;
 
     for (int i = 1; i < argc; ++i)
@@ -146,6 +158,16 @@ int main(int argc, char** argv)
     }
     if (!anyFleet)
         return Fail("no printers: give --fleet FILE or --printer DESC (see --help)");
+    std::string privateDir;
+    if (options.deviceDir.empty())
+    {
+        privateDir = MakePrivateDeviceDir();
+        if (privateDir.empty())
+            return Fail("cannot create a private device folder (give --device-dir DIR)");
+        options.deviceDir = privateDir;
+        std::cerr << "odomira-printer-sim: device folder " << privateDir
+                  << " (point the programs at it with VARKO_DEVICE_DIR)\n";
+    }
 
     // Signals arrive through a descriptor so the loop stops between two events, never
     // inside one, and the links are removed on the way out.
@@ -162,10 +184,11 @@ int main(int argc, char** argv)
 
     printersim::Simulator sim(std::move(fleet), options);
     std::string error = sim.Start(std::cout);
-    if (!error.empty())
-        return Fail(error);
-    sim.Run(stopFd);
+    if (error.empty())
+        sim.Run(stopFd);
     sim.Cleanup();
     close(stopFd);
-    return 0;
+    if (!privateDir.empty())
+        RemovePrivateDeviceDir(privateDir);
+    return error.empty() ? 0 : Fail(error);
 }
