@@ -251,8 +251,8 @@ std::string ToolHelp()
         n.resize(20, ' ');
         h += "  " + n + c.summary + "\n";
     }
-    h += "\nOptions of every command: -h (--help), -q (--quiet: results only). Commands\n"
-         "that talk to printers also take --wait-lock SECONDS.\n"
+    h += "\nOptions of every command: -h (--help), -q (--quiet: results only). -j is\n"
+         "--json. Commands that talk to printers also take --wait-lock SECONDS.\n"
          "\nExit status: 0 success, 1 a printer or the file failed or the results could not\n"
          "be written, 2 bad usage, 75 another program held the lock (try again later).\n"
          "Results go to standard output; errors, questions and progress to standard error.\n";
