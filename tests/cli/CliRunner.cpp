@@ -148,7 +148,8 @@ pid_t CliRunner::StartWithInput(const std::vector<std::string>& args, int inputF
     if (pid == 0)
     {
         int in = inputFd >= 0 ? inputFd : ::open("/dev/null", O_RDONLY);
-        int out = outputFd >= 0 ? outputFd : ::open(m_outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        int out = outputFd >= 0 ? outputFd
+                                : ::open(m_outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         int err = ::open(m_errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         if (in < 0 || out < 0 || err < 0)
             ::_exit(126);

@@ -170,9 +170,8 @@ TEST_F(CliScript, ResultsThatCannotBeWrittenAreAFailure)
 {
     const int full = ::open("/dev/full", O_WRONLY | O_CLOEXEC);
     ASSERT_GE(full, 0);
-    for (const auto& args : std::vector<std::vector<std::string>>{{"show", file},
-                                                                  {"list", file, "Dock", "-j"},
-                                                                  {"--help"}})
+    for (const auto& args : std::vector<std::vector<std::string>>{
+             {"show", file}, {"list", file, "Dock", "-j"}, {"--help"}})
     {
         CliResult r = cli.RunWithStdout(args, full, false);
         EXPECT_EQ(r.status, 1) << args[0];

@@ -53,8 +53,8 @@ TEST(CommandLine, DoubleDashEndsOptionsSoNamesMayStartWithDashes)
 
 TEST(CommandLine, ShortFormsAreTheLongOnesAndUnknownLettersAreRefused)
 {
-    const OptionSpec specs[] = {{"json", false, 'j'}, {"quiet", false, 'q'}, {"max", true, 'm'},
-                                {"csv", false}};
+    const OptionSpec specs[] = {
+        {"json", false, 'j'}, {"quiet", false, 'q'}, {"max", true, 'm'}, {"csv", false}};
     struct Case
     {
         std::vector<std::string> words;

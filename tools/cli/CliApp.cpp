@@ -41,7 +41,7 @@ struct CommandInfo
 
 const char* const COMMON_OPTIONS_HELP =
     "\n  -h, --help           this help\n"
-    "  -q, --quiet          results only: standard error carries errors, nothing else\n";
+    "  -q, --quiet          results only: no progress or notes on standard error\n";
 const char* const WAIT_LOCK_HELP =
     "  --wait-lock SECONDS  wait up to SECONDS for another program to release the lock\n"
     "                       (exit status 75 when it still holds it)\n";
@@ -111,7 +111,13 @@ const std::vector<CommandInfo>& Commands()
          "lines default to 9600 8N1 with hardware flow control; network printers to TCP\n"
          "port 9100. The file is written to a temporary file and renamed over the old\n"
          "one, so a failure never damages it.\n"},
-        {"remove", RunRemove, Lock::taken, {}, "remove FILE NAME...", "remove printers from the file", ""},
+        {"remove",
+         RunRemove,
+         Lock::taken,
+         {},
+         "remove FILE NAME...",
+         "remove printers from the file",
+         ""},
         {"detect",
          RunDetect,
          Lock::taken,

@@ -11,8 +11,7 @@ namespace cli
 void CliIo::Write(const std::string& text) const
 {
     errno = 0;
-    if (std::fwrite(text.data(), 1, text.size(), m_out) != text.size() ||
-        std::fflush(m_out) != 0)
+    if (std::fwrite(text.data(), 1, text.size(), m_out) != text.size() || std::fflush(m_out) != 0)
         OutputFailed(errno);
 }
 

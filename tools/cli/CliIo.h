@@ -34,7 +34,8 @@ public:
     std::FILE* Err() const { return m_err; }
     bool ErrIsTerminal() const { return m_errIsTerminal; }
 
-    // --quiet: standard error carries errors only (no progress, notes or countdowns).
+    // --quiet: no progress, notes or countdowns on standard error; errors and the
+    // library's questions still go there.
     void SetQuiet(bool quiet) { m_quiet = quiet; }
     bool Quiet() const { return m_quiet; }
 

@@ -75,7 +75,8 @@ bool FleetSession::TakeLock()
                       CVarkoPrinters::INSTANCE_LOCK_NAME + "\"...");
             told = true;
         }
-        std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(RETRY, until - now));
+        std::this_thread::sleep_for(
+            std::min<std::chrono::steady_clock::duration>(RETRY, until - now));
     }
     return true;
 }

@@ -60,10 +60,7 @@ public:
     void Fail(const std::string& printer, const CException& e) { Fail(printer, MessageOf(e)); }
     void MarkFailed() { m_failed = true; }
     bool Failed() const { return m_failed; }
-    int ExitStatus() const
-    {
-        return m_lockHeld ? eExitLockHeld : m_failed ? eExitFailed : eExitOk;
-    }
+    int ExitStatus() const { return m_lockHeld ? eExitLockHeld : m_failed ? eExitFailed : eExitOk; }
     const CliIo& Io() const { return m_io; }
 
 private:

@@ -145,16 +145,15 @@ std::string RenderCsv(const std::vector<Row>& rows, EDisplayUnits units)
 {
     // Fixed names whatever the units, so a script finds its column by name; the cells
     // hold values only, and the state says why one is empty.
-    Table t({"name", "model", "port", "serial_number", "total_usage", "head_usage", "units",
-             "state"});
+    Table t(
+        {"name", "model", "port", "serial_number", "total_usage", "head_usage", "units", "state"});
     for (const auto& r : rows)
     {
         const bool odometers = r.odometerState == CellState::ok;
         t.AddRow({r.name, r.model, r.port,
                   r.serialState == CellState::ok ? r.serial : std::string(),
                   odometers ? Number(r.total) : std::string(),
-                  odometers ? Number(r.head) : std::string(), UnitsKey(units),
-                  StateKey(r.state)});
+                  odometers ? Number(r.head) : std::string(), UnitsKey(units), StateKey(r.state)});
     }
     return t.RenderCsv();
 }

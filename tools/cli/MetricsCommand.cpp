@@ -151,8 +151,8 @@ int RunMetrics(CommandContext& c)
     const auto total = out.AddGauge("odomira_total_usage_meters",
                                     "Total usage at the latest reading: what the printer has "
                                     "printed.");
-    const auto headLife = out.AddGauge("odomira_head_life_meters",
-                                       "The head life set for the printer's model.");
+    const auto headLife =
+        out.AddGauge("odomira_head_life_meters", "The head life set for the printer's model.");
     const auto remaining = out.AddGauge(
         "odomira_head_remaining_seconds",
         "Time until the head reaches its head life at the measured wear; negative once past.");
@@ -175,7 +175,8 @@ int RunMetrics(CommandContext& c)
                     serial = stored->serial;
                     model = stored->model;
                 }
-            e.labels = {{"name", s.name.str()}, {"serial", serial}, {"model", model}, {"port", port}};
+            e.labels = {
+                {"name", s.name.str()}, {"serial", serial}, {"model", model}, {"port", port}};
         }
 
         const auto fillStart = LatestFillStart(entries);
