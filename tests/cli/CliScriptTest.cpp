@@ -85,9 +85,12 @@ TEST_F(CliScript, APrinterThatNeverAnswersIsAFailureNamedOnStandardError)
     const std::string row = r.out.substr(r.out.find("\nOffice") + 1);
     EXPECT_TRUE(std::regex_search(row, std::regex("USB +Not Set +N/A +N/A\n$"))) << r.out;
 
-    // Monitoring sees it as read before, but not at the fleet's latest reading.
+    // Monitoring sees it as read before, but not at the fleet's latest reading; it asks
+    // no printer for that.
+    const auto asked = sim.State("Dock").Counter("bytes_received");
     r = cli.Run({"metrics", file});
     ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(sim.State("Dock").Counter("bytes_received"), asked);
     auto has = [&](const std::string& pattern)
     { return std::regex_search(r.out, std::regex(pattern)); };
     EXPECT_TRUE(has("\nodomira_printer_answered\\{name=\"Office\",[^\n]*\\} 0\n")) << r.out;
@@ -142,6 +145,7 @@ TEST_F(CliScript, AHeldLockIsTryAgainLaterAndWaitLockWaitsForIt)
     EXPECT_EQ(cli.Run({"remove", file, "Line"}).status, 75);
     EXPECT_EQ(cli.Run({"reset-head", file, "Dock", "--yes"}).status, 75);
     EXPECT_EQ(cli.Run({"show", file}).status, 0) << "needs no lock";
+    EXPECT_EQ(cli.Run({"metrics", file}).status, 0) << "needs no lock";
 
     auto start = steady_clock::now();
     r = cli.Run({"list", file, "--wait-lock", "1", "-q"});

@@ -109,7 +109,8 @@ Row RowOf(const CPrinterAnswers& a)
         r.state = r.serialState = r.odometerState = CellState::noAnswer;
         r.error = NO_ANSWER;
     }
-    else if (!a.bidirectional)
+    else if (r.serialState == CellState::notAvailable ||
+             r.odometerState == CellState::notAvailable)
         r.state = CellState::notAvailable;
     return r;
 }

@@ -25,10 +25,14 @@ namespace
 {
 constexpr double METRES_PER_INCH = 0.0254;
 constexpr double SECONDS_PER_DAY = 86400;
-// The readings of one fill are stamped as each printer answers: a fleet of silent
-// serial printers spreads them over a few times the 15 s such a printer takes, never
-// over half a minute between two answers. Fills come at least a minute apart.
-constexpr UtcMillis SAME_FILL_GAP_MS = 30 * 1000;
+// The history does not say which fill a reading came from, only when it was taken.
+// odomira-cli stamps a fill's readings together once every printer has answered; the
+// window stamps each as it comes in, and with sixteen printers asked at a time the
+// answers follow each other closely unless sixteen silent printers hold every turn at
+// once. A printer that gives up takes 9 s (USB) or 15 s (serial) before the readings
+// of its fill are stamped, so a run right after one that it answered still stands
+// apart.
+constexpr UtcMillis SAME_FILL_GAP_MS = 5 * 1000;
 
 struct Entry
 {
