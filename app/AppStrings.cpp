@@ -106,8 +106,9 @@ const StringTableEntry kAppStrings[] = {
     {IDS_ASKING_PRINTERS, "Asking printers: %d of %d"},
     {IDS_STOPPING_FILL, "Stopping: waiting for %d printer(s) to answer"},
     {IDS_STOP_FILL, "Stop asking the printers (Esc)"},
-    {IDS_HISTORY_UNAVAILABLE, "%s\n\nThe printer list works as before, but its odometer "
-                              "readings are not kept until this is put right."},
+    {IDS_HISTORY_UNAVAILABLE, "%s\n\nThe printer list works as before. Its odometer "
+                              "readings are kept meanwhile and written to the history "
+                              "once this is put right."},
     {IDS_HISTORY_EXPORT_FAILED, "Could not write the file\n%s\n\n%s"},
     {IDS_HEAD_LIFE_INVALID, "Enter the head life as a number above 0, or leave the field "
                             "empty if it is not known."},

@@ -1,6 +1,6 @@
 #include "CHeadLifeDlg.h"
 
-#include "OdometerReading.h"
+#include "HistoryUnits.h"
 #include "OkCancelRow.h"
 #include "QtText.h"
 #include "Resource.h"
@@ -13,14 +13,6 @@
 #include <QPushButton>
 
 #include <cmath>
-
-namespace
-{
-OdometerUnit UnitOf(EDisplayUnits units)
-{
-    return units == eUnitsMillimeters ? OdometerUnit::millimeters : OdometerUnit::inches;
-}
-} // namespace
 
 CHeadLifeDlg::CHeadLifeDlg(const CString& model, std::optional<double> headLifeInches,
                            EDisplayUnits units, QWidget* parent)
@@ -63,7 +55,7 @@ CHeadLifeDlg::~CHeadLifeDlg() = default;
 
 bool CHeadLifeDlg::DoDataExchange(bool bSaveAndValidate)
 {
-    const OdometerUnit unit = UnitOf(m_units);
+    const OdometerUnit unit = HistoryUnitOf(m_units);
     if (!bSaveAndValidate)
     {
         m_valueEdit->setText(m_headLifeInches

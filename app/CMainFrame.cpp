@@ -2,9 +2,11 @@
 
 #include "AppIcons.h"
 #include "AppStrings.h"
+#include "CFillController.h"
 #include "CLockKeyState.h"
 #include "COdomiraDoc.h"
 #include "COdomiraView.h"
+#include "CPrinterCommands.h"
 #include "CommandTable.h"
 #include "QtText.h"
 #include "Resource.h"
@@ -71,28 +73,44 @@ bool CMainFrame::Create()
     CreateAccelerators();
 
     m_pView = new COdomiraView(m_doc, this);
-    m_pView->SetFrame(this);
+    m_pCommands = std::make_unique<CPrinterCommands>(m_doc, *m_pView);
     m_doc.AddView(m_pView);
     setCentralWidget(m_pView);
-    connect(m_pView, &COdomiraView::commandStateChanged, this,
+    auto scheduleUpdate = [this]
+    {
+        if (m_bUpdatePending)
+            return;
+        m_bUpdatePending = true;
+        QTimer::singleShot(0, this,
+                           [this]
+                           {
+                               m_bUpdatePending = false;
+                               UpdateCommandUI();
+                           });
+    };
+    connect(m_pView, &COdomiraView::commandStateChanged, this, scheduleUpdate);
+    connect(m_pView, &COdomiraView::contextMenuRequested, this, &CMainFrame::TrackPopupMenu);
+    connect(m_pView, &COdomiraView::modifyRequested, this,
             [this]
             {
-                if (m_bUpdatePending)
-                    return;
-                m_bUpdatePending = true;
-                QTimer::singleShot(0, this,
-                                   [this]
-                                   {
-                                       m_bUpdatePending = false;
-                                       UpdateCommandUI();
-                                   });
+                if (!IsBusy())
+                    m_pCommands->OnPrinterModify();
             });
-    connect(m_pView, &COdomiraView::fillProgress, this, &CMainFrame::OnFillProgress);
+    CFillController& fill = m_doc.Fill();
+    connect(&fill, &CFillController::stateChanged, this, scheduleUpdate);
+    connect(&fill, &CFillController::progress, this, &CMainFrame::OnFillProgress);
+    connect(&fill, &CFillController::waitsEnded, this,
+            [this]
+            {
+                // A close asked for while the list waited is carried out now, once.
+                if (std::exchange(m_bCloseAfterWait, false))
+                    close();
+            });
     // Esc stops a fill; it is no command of the table, so it runs whatever is enabled.
     auto* stop = new QShortcut(QKeySequence(Qt::Key_Escape), this);
     stop->setObjectName(QStringLiteral("accel:Esc"));
     stop->setContext(Qt::WindowShortcut);
-    connect(stop, &QShortcut::activated, m_pView, &COdomiraView::CancelFill);
+    connect(stop, &QShortcut::activated, &fill, &CFillController::Cancel);
     m_doc.SetTitleListener([this] { OnUpdateFrameTitle(); });
     OnUpdateFrameTitle();
     return true;
@@ -164,7 +182,7 @@ bool CMainFrame::CreateStatusBar()
     m_stopFill->setStatusTip(ToQString(LoadStringById(IDS_STOP_FILL)));
     m_stopFill->setAutoRaise(true);
     m_stopFill->setVisible(false);
-    connect(m_stopFill, &QToolButton::clicked, this, [this] { m_pView->CancelFill(); });
+    connect(m_stopFill, &QToolButton::clicked, this, [this] { m_doc.Fill().Cancel(); });
     bar->addWidget(m_stopFill);
     static const struct
     {
@@ -255,9 +273,18 @@ QAction* CMainFrame::CommandAction(UINT id) const
     return it == m_actions.end() ? nullptr : it->second;
 }
 
+bool CMainFrame::IsBusy() const
+{
+    // A command waits for the printers, or a step of the document does: anything else
+    // could use a printer the fill still holds, or change what the waiting one relies on.
+    return m_doc.Fill().IsStopping();
+}
+
 bool CMainFrame::IsCommandEnabled(UINT id, int* check)
 {
-    CCmdTarget* route[] = {m_pView, &m_doc, this, &m_app};
+    if (IsBusy())
+        return false;
+    CCmdTarget* route[] = {m_pView, m_pCommands.get(), &m_doc, this, &m_app};
     CCmdUI state(id);
     bool answered = false;
     for (CCmdTarget* target : route)
@@ -276,13 +303,9 @@ bool CMainFrame::IsCommandEnabled(UINT id, int* check)
 
 bool CMainFrame::ExecuteCommand(UINT id)
 {
-    // While the list waits for stopped printers to finish answering, nothing runs: a
-    // command could otherwise use a printer the fill still holds.
-    if (m_pView && m_pView->IsStopping())
-        return false;
     if (!IsCommandEnabled(id))
         return false;
-    CCmdTarget* route[] = {m_pView, &m_doc, this, &m_app};
+    CCmdTarget* route[] = {m_pView, m_pCommands.get(), &m_doc, this, &m_app};
     bool ran = false;
     for (CCmdTarget* target : route)
         if (target && target->RunCommand(id))
@@ -447,14 +470,16 @@ void CMainFrame::UpdateIndicators()
 
 void CMainFrame::closeEvent(QCloseEvent* event)
 {
-    // Closed while the list waits for stopped printers: the waiting code still uses the
-    // printers, so the window closes once it is done.
-    if (m_pView && m_pView->IsStopping())
+    // Asked while the list waits (a save, an open, this very close): whoever waits
+    // still uses the printers, so the window closes once they are done, and only once.
+    if (m_doc.Fill().IsWaiting())
     {
+        m_bCloseAfterWait = true;
         event->ignore();
-        QTimer::singleShot(100, this, &QWidget::close);
         return;
     }
+    CFillController::CWait wait(m_doc.Fill(), true);
+    m_bCloseAfterWait = false;
     // A minimized window counts as visible; only a hidden one keeps the stored position.
     if (isVisible())
         GetApplicationSettings().m_windowPlacement = GetWindowPlacement();

@@ -1,9 +1,9 @@
 #pragma once
 // The main window: menu bar, toolbar, status bar and the printer list as its client. It
 // builds every menu, button and key from the command table and routes each command to
-// the view, the document, itself and the application, in that order, after asking the
-// same route whether the command is enabled: a disabled command never runs, whatever
-// raised it (menu, toolbar, context menu or key).
+// the view, the printer commands, the document, itself and the application, in that
+// order, after asking the same route whether the command is enabled: a disabled command
+// never runs, whatever raised it (menu, toolbar, context menu or key).
 //
 // Threading: user-interface thread only.
 #include "CCmdTarget.h"
@@ -12,9 +12,11 @@
 #include <QMainWindow>
 
 #include <map>
+#include <memory>
 
 class COdomiraDoc;
 class COdomiraView;
+class CPrinterCommands;
 class QLabel;
 class QMenu;
 class QToolBar;
@@ -34,6 +36,9 @@ public:
     COdomiraView* GetActiveView() const { return m_pView; }
     COdomiraDoc& GetDocument() const { return m_doc; }
 
+    // True while a command or a step of the document waits for the printers: then no
+    // command is enabled, whatever raised it.
+    bool IsBusy() const;
     // Runs the command if the route says it is enabled; false when it did not run.
     bool ExecuteCommand(UINT id);
     // What the route says of a command; a command that no target handles is disabled.
@@ -77,10 +82,12 @@ private:
     COdomiraDoc& m_doc;
     CCmdTarget& m_app;
     COdomiraView* m_pView = nullptr;
+    std::unique_ptr<CPrinterCommands> m_pCommands;
     QToolBar* m_wndToolBar = nullptr;
     QLabel* m_idle = nullptr;
     QToolButton* m_stopFill = nullptr;
     std::map<UINT, QAction*> m_actions;
     std::map<UINT, QLabel*> m_indicators;
     bool m_bUpdatePending = false;
+    bool m_bCloseAfterWait = false;
 };

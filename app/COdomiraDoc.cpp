@@ -1,7 +1,7 @@
 #include "COdomiraDoc.h"
 
 #include "CArchive.h"
-#include "COdomiraView.h"
+#include "CFillController.h"
 #include "COptionsDlg.h"
 #include "CRecentFileList.h"
 #include "CVarkoPrinterException.h"
@@ -33,7 +33,8 @@ CString DisplayName(const CString& path)
 }
 } // namespace
 
-COdomiraDoc::COdomiraDoc(CRecentFileList* recentFiles) : m_pRecentFiles(recentFiles)
+COdomiraDoc::COdomiraDoc(CRecentFileList* recentFiles)
+    : m_pFill(std::make_unique<CFillController>()), m_pRecentFiles(recentFiles)
 {
     OnCommand(ID_PRINTER_ADD, [this] { OnPrinterAdd(); });
     OnCommand(ID_PRINTER_AUTODETECT, [this] { OnPrinterAutodetect(); });
@@ -43,25 +44,35 @@ COdomiraDoc::COdomiraDoc(CRecentFileList* recentFiles) : m_pRecentFiles(recentFi
     OnCommand(ID_FILE_SAVE_AS, [this] { DoSave(CString()); });
 }
 
-COdomiraDoc::~COdomiraDoc() = default;
-
-void COdomiraDoc::ReleasePrinters(bool cancel)
+COdomiraDoc::~COdomiraDoc()
 {
-    // The list's fill asks printers on threads of its own; they must be done with the
-    // records before one of them is changed, saved or deleted.
-    if (!m_pView)
-        return;
-    if (cancel)
-        m_pView->StopFill();
-    else
-        m_pView->WaitForFill();
+    // The fill's threads use the records: they end before the collection goes.
+    m_pFill.reset();
+}
+
+CWnd* COdomiraDoc::GetFirstView() const
+{
+    return m_pView;
+}
+
+bool COdomiraDoc::HoldsPrinter(const CVarkoPrinterData* printer) const
+{
+    if (!printer || !m_pPrinters)
+        return false;
+    for (POSITION pos = m_pPrinters->GetFirstPrinter(); pos;)
+        if (m_pPrinters->GetNextPrinter(pos) == printer)
+            return true;
+    return false;
 }
 
 bool COdomiraDoc::CreatePrinters()
 {
-    ReleasePrinters();
+    // The list's fill asks printers on threads of its own; they must be done with the
+    // records before the collection goes.
+    CFillController::CWait wait(*m_pFill, true);
     // The old collection goes first: it holds the instance lock the new one must take.
     m_pPrinters.reset();
+    ++m_nGeneration;
     m_pPrinters = std::make_unique<CVarkoPrinters>();
     m_bHoldsInstanceLock = !m_pPrinters->IsAlreadyRunning();
     if (m_bHoldsInstanceLock)
@@ -78,6 +89,8 @@ void COdomiraDoc::SetDefaultTitle()
 
 bool COdomiraDoc::OnNewDocument()
 {
+    // Held to the end, so a box shown on the way cannot let a close in between.
+    CFillController::CWait wait(*m_pFill, true);
     m_strPathName.Empty();
     SetModifiedFlag(false);
     if (CreatePrinters())
@@ -90,6 +103,7 @@ bool COdomiraDoc::OnNewDocument()
 
 bool COdomiraDoc::OnOpenDocument(const CString& path)
 {
+    CFillController::CWait wait(*m_pFill, true);
     // While another program holds the printers, the file is not opened: the message
     // asks the user to close that program first.
     if (!CreatePrinters())
@@ -129,8 +143,12 @@ bool COdomiraDoc::ReadFile(const CString& path)
 
 bool COdomiraDoc::OnSaveDocument(const CString& path)
 {
-    // Saving reads every record; the fill may go on to its end first.
-    ReleasePrinters(false);
+    // Saving reads every record; the fill may go on to its end first. The list may
+    // have gone while it did (a close that could not wait is not carried out in the
+    // wait, but the check costs nothing).
+    CFillController::CWait wait(*m_pFill, false);
+    if (!m_pPrinters)
+        return false;
     bool saved = false;
     {
         CWaitCursor wait;
@@ -161,8 +179,9 @@ bool COdomiraDoc::OnSaveDocument(const CString& path)
 
 void COdomiraDoc::OnCloseDocument()
 {
-    ReleasePrinters();
+    CFillController::CWait wait(*m_pFill, true);
     m_pPrinters.reset();
+    ++m_nGeneration;
     m_bHoldsInstanceLock = false;
     UpdateAllViews(nullptr, HINT_REFRESH_ALL);
 }
@@ -200,7 +219,7 @@ bool COdomiraDoc::DoSave(const CString& path, bool replace)
         name = m_strPathName;
         if (name.IsEmpty())
             name = m_strTitle;
-        if (!PromptForFileName(m_pView, false, name))
+        if (!PromptForFileName(m_pView ? m_pView->DialogParent() : nullptr, false, name))
             return false;
     }
     if (!OnSaveDocument(name))
@@ -236,9 +255,9 @@ void COdomiraDoc::SetTitle(const CString& title)
 
 void COdomiraDoc::DeleteContents()
 {
+    CFillController::CWait wait(*m_pFill, true);
     if (!m_pPrinters)
         return;
-    ReleasePrinters();
     std::vector<CVarkoPrinterData*> printers;
     for (POSITION pos = m_pPrinters->GetFirstPrinter(); pos;)
         printers.push_back(m_pPrinters->GetNextPrinter(pos));
@@ -257,7 +276,7 @@ void COdomiraDoc::DeleteContents()
     m_pPrinters->SetModified(FALSE);
 }
 
-void COdomiraDoc::UpdateAllViews(COdomiraView* sender, long hint,
+void COdomiraDoc::UpdateAllViews(CDocumentView* sender, long hint,
                                  std::unique_ptr<CPrinterHintObject> hintObject)
 {
     if (m_pView && m_pView != sender)
@@ -266,43 +285,54 @@ void COdomiraDoc::UpdateAllViews(COdomiraView* sender, long hint,
 
 void COdomiraDoc::OnPrinterAdd()
 {
-    ReleasePrinters();
-    if (m_pPrinters)
-    {
-        try
+    m_pFill->RunWhenFree(
+        [this]
         {
-            m_pPrinters->AddPrinter(m_pView, eConfigHideCalibration);
-        }
-        catch (const CVarkoPrinterException& e)
-        {
-            e.ReportError();
-        }
-    }
-    UpdateAllViews(nullptr, HINT_REFRESH_ALL);
+            if (m_pPrinters)
+            {
+                try
+                {
+                    m_pPrinters->AddPrinter(m_pView, eConfigHideCalibration);
+                }
+                catch (const CVarkoPrinterException& e)
+                {
+                    e.ReportError();
+                }
+            }
+            UpdateAllViews(nullptr, HINT_REFRESH_ALL);
+        });
 }
 
 void COdomiraDoc::OnPrinterAutodetect()
 {
-    ReleasePrinters();
-    if (m_pPrinters)
-    {
-        try
+    m_pFill->RunWhenFree(
+        [this]
         {
-            m_pPrinters->AutoDetectPrinters(m_pView);
-        }
-        catch (const CVarkoPrinterException& e)
-        {
-            e.ReportError();
-        }
-    }
-    UpdateAllViews(nullptr, HINT_REFRESH_ALL);
+            if (m_pPrinters)
+            {
+                try
+                {
+                    m_pPrinters->AutoDetectPrinters(m_pView);
+                }
+                catch (const CVarkoPrinterException& e)
+                {
+                    e.ReportError();
+                }
+            }
+            UpdateAllViews(nullptr, HINT_REFRESH_ALL);
+        });
 }
 
 void COdomiraDoc::OnToolsOptions()
 {
-    COptionsDlg dlg;
-    if (dlg.DoModal() == IDOK)
-        UpdateAllViews(nullptr, HINT_UNITS);
+    // The rebuild that OK asks for needs the printers, so the dialog waits for them too.
+    m_pFill->RunWhenFree(
+        [this]
+        {
+            COptionsDlg dlg;
+            if (dlg.DoModal() == IDOK)
+                UpdateAllViews(nullptr, HINT_UNITS);
+        });
 }
 
 void COdomiraDoc::OnUpdateFileSave(CCmdUI& state)

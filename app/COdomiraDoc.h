@@ -10,20 +10,26 @@
 // document first, and a save copies the document's back, so the question follows what
 // the library did.
 //
+// The document also owns the list's fill (CFillController): every step here that
+// changes, saves or deletes the printers first waits for it.
+//
 // Threading: user-interface thread only; every library call blocks it.
 #include "CCmdTarget.h"
 #include "CObject.h"
 #include "CString.h"
+#include "CWnd.h"
 
 #include <functional>
 #include <memory>
 
 class CArchive;
+class CDocumentView;
+class CFillController;
 class CMapStringToOb;
-class COdomiraView;
 class CVarkoPrinterData;
 class CVarkoPrinters;
 class CRecentFileList;
+class QWidget;
 
 class COdomiraDoc : public CCmdTarget
 {
@@ -51,8 +57,16 @@ public:
     COdomiraDoc(const COdomiraDoc&) = delete;
     COdomiraDoc& operator=(const COdomiraDoc&) = delete;
 
-    void AddView(COdomiraView* view) { m_pView = view; }
-    COdomiraView* GetFirstView() const { return m_pView; }
+    void AddView(CDocumentView* view) { m_pView = view; }
+    // The owner window of the printers' dialogs and notices.
+    CWnd* GetFirstView() const;
+    CFillController& Fill() const { return *m_pFill; }
+    // Changes with every collection that takes the place of another (New, Open, close),
+    // so a command that waited for the printers can tell whether its records still
+    // exist.
+    unsigned long Generation() const { return m_nGeneration; }
+    // True when `printer` is one of the current collection's records.
+    bool HoldsPrinter(const CVarkoPrinterData* printer) const;
     // Called whenever the title changes, so the main window can retitle itself.
     void SetTitleListener(std::function<void()> listener) { m_titleListener = std::move(listener); }
 
@@ -83,14 +97,11 @@ public:
     bool IsModified() const { return m_bModified; }
     void SetModifiedFlag(bool modified = true) { m_bModified = modified; }
 
-    void UpdateAllViews(COdomiraView* sender, long hint,
+    void UpdateAllViews(CDocumentView* sender, long hint,
                         std::unique_ptr<CPrinterHintObject> hintObject = nullptr);
 
 private:
     bool CreatePrinters();
-    // Stops the list's fill (or, with cancel false, lets it finish) before the records
-    // are used here.
-    void ReleasePrinters(bool cancel = true);
     // Removes every printer but keeps the collection and its instance lock.
     void DeleteContents();
     bool ReadFile(const CString& path);
@@ -100,12 +111,24 @@ private:
     void OnToolsOptions();
     void OnUpdateFileSave(CCmdUI& state);
 
+    std::unique_ptr<CFillController> m_pFill;
     std::unique_ptr<CVarkoPrinters> m_pPrinters;
+    unsigned long m_nGeneration = 0;
     bool m_bHoldsInstanceLock = false;
-    COdomiraView* m_pView = nullptr;
+    CDocumentView* m_pView = nullptr;
     CRecentFileList* m_pRecentFiles;
     std::function<void()> m_titleListener;
     CString m_strPathName;
     CString m_strTitle;
     bool m_bModified = false;
+};
+
+// What the document needs of a view: an owner window for the printers, and the updates.
+class CDocumentView : public CWnd
+{
+public:
+    // The parent of the file dialogs the document asks for a name with.
+    virtual QWidget* DialogParent() = 0;
+    virtual void OnUpdate(CDocumentView* sender, long hint,
+                          std::unique_ptr<COdomiraDoc::CPrinterHintObject> hintObject) = 0;
 };

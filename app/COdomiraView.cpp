@@ -1,30 +1,22 @@
 #include "COdomiraView.h"
 
 #include "AppIcons.h"
-#include "CFleetQuery.h"
-#include "CHistoryRecorder.h"
-#include "CMainFrame.h"
+#include "CFillController.h"
 #include "CMapStringToOb.h"
-#include "COdometerHistoryDlg.h"
 #include "CPrinterListModel.h"
-#include "CPromptAnswerWatch.h"
-#include "CSerialNumberDlg.h"
 #include "CSettingsApplication.h"
-#include "CVarkoPrinterException.h"
 #include "CVarkoPrinters.h"
-#include "CWaitCursor.h"
 #include "QtText.h"
 #include "Resource.h"
 #include "StringTable.h"
-#include "UserPrompt.h"
 
 #include <QContextMenuEvent>
 #include <QCoreApplication>
-#include <QEventLoop>
 #include <QFontMetrics>
 #include <QHeaderView>
 #include <QStyleOptionViewItem>
-#include <QThread>
+
+#include <algorithm>
 
 namespace
 {
@@ -44,9 +36,7 @@ QString UsageText(int value)
 } // namespace
 
 COdomiraView::COdomiraView(COdomiraDoc& doc, QWidget* parent)
-    : QTreeView(parent), m_doc(doc), m_model(new CPrinterListModel(this)),
-      m_pFill(std::make_unique<CFleetQuery>()),
-      m_wakePending(std::make_shared<std::atomic<bool>>(false))
+    : QTreeView(parent), m_doc(doc), m_model(new CPrinterListModel(this))
 {
     setObjectName(QStringLiteral("AFX_IDW_PANE_FIRST"));
     setModel(m_model);
@@ -67,55 +57,20 @@ COdomiraView::COdomiraView(COdomiraDoc& doc, QWidget* parent)
     header()->setStretchLastSection(true);
     header()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
 
-    auto anySelected = [this](CCmdUI& s) { s.Enable(GetSelectedCount() > 0); };
-    auto oneSelected = [this](CCmdUI& s) { s.Enable(GetSelectedCount() == 1); };
-    OnCommand(
-        ID_PRINTER_DELETE, [this] { OnPrinterDelete(); }, anySelected);
-    OnCommand(
-        ID_PRINTER_MODIFY, [this] { OnPrinterModify(); }, oneSelected);
-    OnCommand(
-        ID_PRINTER_SET_SERIAL_NUMBER, [this] { OnPrinterSetSerialNumber(); }, oneSelected);
-    OnCommand(
-        ID_PRINTER_VIEW_HEAD_HISTORY, [this] { OnPrinterViewHeadHistory(); },
-        [this](CCmdUI& s) { s.Enable(IsOneBidirectionalSelected()); });
-    OnCommand(
-        ID_PRINTER_RESET_HEAD_ODOMETER, [this] { OnPrinterResetHeadOdometer(); }, anySelected);
-    using PrintFn = void (*)(CVarkoPrinters&, const CMapStringToOb&, EDisplayUnits);
-    auto onPrint = [this, anySelected](UINT id, PrintFn print)
-    {
-        OnCommand(
-            id, [this, print] { RunBatchPrint(print); }, anySelected);
-    };
-    onPrint(ID_PRINT_TEST_PAGE_RLX, [](CVarkoPrinters& printers, const CMapStringToOb& map,
-                                       EDisplayUnits) { printers.PrintTestPageRLX(map); });
-    onPrint(ID_PRINT_ODOMETERS, [](CVarkoPrinters& printers, const CMapStringToOb& map,
-                                   EDisplayUnits units) { printers.PrintOdometers(map, units); });
-    onPrint(ID_PRINT_HEAD_HISTORY,
-            [](CVarkoPrinters& printers, const CMapStringToOb& map, EDisplayUnits units)
-            { printers.PrintHeadHistory(map, units); });
     OnCommand(
         ID_EDIT_SELECT_ALL, [this] { OnEditSelectAll(); },
         [this](CCmdUI& s) { s.Enable(GetItemCount() > 0); });
     OnCommand(ID_VIEW_REFRESH, [this] { OnViewRefresh(); });
-    OnCommand(
-        ID_PRINTER_ODOMETER_HISTORY, [this] { OnPrinterOdometerHistory(); },
-        [this](CCmdUI& s) { s.Enable(IsOneBidirectionalSelected()); });
 
-    m_pHistory = std::make_unique<CHistoryRecorder>(
-        [](const std::string& problem)
-        {
-            CString text;
-            text.Format(LoadStringById(IDS_HISTORY_UNAVAILABLE).GetString(), problem.c_str());
-            AfxMessageBox(text, MB_OK | MB_ICONEXCLAMATION);
-        });
+    CFillController& fill = m_doc.Fill();
+    connect(&fill, &CFillController::answered, this, &COdomiraView::ApplyAnswers);
+    connect(&fill, &CFillController::ended, this, &COdomiraView::MarkNotAsked);
 }
 
 COdomiraView::~COdomiraView()
 {
-    // No notice may arrive at a view that is half destroyed, and the engine's threads
-    // must be done with the printers before anything else goes.
+    // No notice may arrive at a view that is half destroyed.
     DetachHandle();
-    m_pFill.reset();
     m_model->Clear();
     m_pImageList.reset();
 }
@@ -136,7 +91,7 @@ void COdomiraView::OnInitialUpdate()
     OnUpdate(nullptr, COdomiraDoc::HINT_REFRESH_ALL, nullptr);
 }
 
-void COdomiraView::OnUpdate(COdomiraView*, long hint,
+void COdomiraView::OnUpdate(CDocumentView*, long hint,
                             std::unique_ptr<COdomiraDoc::CPrinterHintObject> hintObject)
 {
     if (hint & COdomiraDoc::HINT_PRINTER)
@@ -170,7 +125,14 @@ void COdomiraView::OnUpdate(COdomiraView*, long hint,
 
 void COdomiraView::FillList()
 {
-    StopFill();
+    CFillController& fill = m_doc.Fill();
+    if (fill.IsFilling())
+    {
+        // Every change that leads here waits for the printers first; should one not,
+        // the rebuild follows once they are free.
+        fill.RunWhenFree([this] { FillList(); });
+        return;
+    }
     // The rows show at once what is stored; the printers' answers follow.
     std::vector<CPrinterListModel::Row> rows;
     std::vector<CVarkoPrinterData*> printers;
@@ -194,7 +156,7 @@ void COdomiraView::FillList()
     std::reverse(rows.begin(), rows.end());
     m_model->SetRows(std::move(rows));
     FitColumns();
-    StartFill(std::move(printers));
+    AskPrinters(std::move(printers));
 }
 
 void COdomiraView::UpdatePrinterRow(CVarkoPrinterData* printer)
@@ -204,193 +166,78 @@ void COdomiraView::UpdatePrinterRow(CVarkoPrinterData* printer)
 
 void COdomiraView::RefreshRows(const std::vector<CVarkoPrinterData*>& printers)
 {
-    StopFill();
+    if (m_doc.Fill().IsFilling())
+    {
+        m_doc.Fill().RunWhenFree([this, printers] { RefreshRows(printers); });
+        return;
+    }
     std::vector<CVarkoPrinterData*> asked;
     for (CVarkoPrinterData* printer : printers)
     {
         // A printer that is not in the list (no row with its pointer) is skipped.
         const int row = m_model->RowOf(printer);
-        if (row < 0 || !IsInCollection(printer))
+        if (row < 0 || !m_doc.HoldsPrinter(printer))
             continue;
         m_model->SetCell(row, COLUMN_NAME, ToQString(printer->Name()));
         m_model->SetCell(row, COLUMN_PORT, ToQString(printer->PortDisplayName()));
         asked.push_back(printer);
     }
     FitColumns();
-    StartFill(std::move(asked));
+    AskPrinters(std::move(asked));
 }
 
-void COdomiraView::StartFill(std::vector<CVarkoPrinterData*> printers)
+void COdomiraView::AskPrinters(std::vector<CVarkoPrinterData*> printers)
 {
-    m_fillPrinters = printers;
-    m_fillAnswers.clear();
-    m_fillAnswers.resize(m_fillPrinters.size());
-    m_bReportOnFinish = true;
-    if (printers.empty())
+    CVarkoPrinters* collection = m_doc.GetPrinters();
+    if (!collection || printers.empty())
         return;
-    m_bFillActive = true;
     viewport()->setCursor(Qt::BusyCursor);
-    m_wakePending->store(false);
-    // The engine's threads only post a wake-up; the answers are taken here, on this
-    // thread. The flag is shared so a late wake-up never touches a destroyed view.
-    std::shared_ptr<std::atomic<bool>> pending = m_wakePending;
-    m_fillUnits = GetDisplayUnits();
-    m_pFill->Start(std::move(printers), m_fillUnits,
-                   [this, pending]
-                   {
-                       if (!pending->exchange(true))
-                           QMetaObject::invokeMethod(
-                               this, [this] { TakeAnswers(); }, Qt::QueuedConnection);
-                   });
-    ShowProgress();
-    emit commandStateChanged();
+    m_doc.Fill().Start(*collection, std::move(printers), GetDisplayUnits());
 }
 
-void COdomiraView::TakeAnswers()
+void COdomiraView::ApplyAnswers(const std::vector<CPrinterAnswers>& answers)
 {
-    m_wakePending->store(false);
-    if (!m_bFillActive)
-        return;
-    // The engine's state is read before its answers, so a fill seen as ended has no
-    // answer left behind.
-    const bool ended = !m_pFill->IsBusy();
-    for (CPrinterAnswers& answers : m_pFill->TakeAnswers())
+    for (const CPrinterAnswers& a : answers)
     {
-        ApplyAnswers(answers);
-        const std::size_t index = answers.index;
-        if (index < m_fillAnswers.size())
-            m_fillAnswers[index] = std::make_unique<CPrinterAnswers>(std::move(answers));
-    }
-    if (ended)
-        FinishFill();
-    else
-        ShowProgress();
-}
-
-void COdomiraView::ApplyAnswers(const CPrinterAnswers& a)
-{
-    const int row = m_model->RowOf(a.printer);
-    if (row < 0)
-        return;
-    // A USB printer that cannot be reached tells no model; its serial number question
-    // says why, once.
-    if (!a.modelFailure)
-        m_model->SetCell(row, COLUMN_MODEL, ToQString(a.model));
-    QString serial;
-    if (a.serialFailure)
-        serial = Text(IDS_ERROR);
-    else
-        serial = a.serial.IsEmpty() ? Text(IDS_NOT_SET) : ToQString(a.serial);
-    m_model->SetCell(row, COLUMN_SERIAL_NUMBER, serial);
-    // A failed odometer question is silent: the serial number question has already
-    // said what is wrong.
-    m_model->SetCell(row, COLUMN_TOTAL_USAGE,
-                     a.odometerFailure ? Text(IDS_ERROR) : UsageText(a.total));
-    m_model->SetCell(row, COLUMN_HEAD_USAGE,
-                     a.odometerFailure ? Text(IDS_ERROR) : UsageText(a.head));
-    // The readings go into the odometer history when the fill ends, in the units the
-    // printers were asked in.
-    if (!a.odometerFailure)
-        if (CVarkoPrinters* printers = m_doc.GetPrinters())
-            m_pHistory->Add(*printers, *a.printer, a.serialFailure ? CString() : a.serial,
-                            a.modelFailure ? CString() : a.model, a.head, a.total, m_fillUnits);
-}
-
-void COdomiraView::FinishFill()
-{
-    m_bFillActive = false;
-    viewport()->unsetCursor();
-    // One transaction per fill, with what it got before it ended or was stopped.
-    m_pHistory->Commit();
-    // Printers the fill never reached say so, instead of keeping an older answer.
-    for (std::size_t i = 0; i < m_fillPrinters.size(); ++i)
-    {
-        if (m_fillAnswers[i])
+        const int row = m_model->RowOf(a.printer);
+        if (row < 0)
             continue;
-        const int row = m_model->RowOf(m_fillPrinters[i]);
+        // A USB printer that cannot be reached tells no model; its serial number
+        // question says why, once.
+        if (!a.modelFailure)
+            m_model->SetCell(row, COLUMN_MODEL, ToQString(a.model));
+        QString serial;
+        if (a.serialFailure)
+            serial = Text(IDS_ERROR);
+        else
+            serial = a.serial.IsEmpty() ? Text(IDS_NOT_SET) : ToQString(a.serial);
+        m_model->SetCell(row, COLUMN_SERIAL_NUMBER, serial);
+        // A failed odometer question is silent: the serial number question has already
+        // said what is wrong.
+        m_model->SetCell(row, COLUMN_TOTAL_USAGE,
+                         a.odometerFailure ? Text(IDS_ERROR) : UsageText(a.total));
+        m_model->SetCell(row, COLUMN_HEAD_USAGE,
+                         a.odometerFailure ? Text(IDS_ERROR) : UsageText(a.head));
+    }
+}
+
+void COdomiraView::MarkNotAsked(const std::vector<CVarkoPrinterData*>& printers)
+{
+    viewport()->unsetCursor();
+    // Printers the fill never reached say so, instead of keeping an older answer.
+    for (CVarkoPrinterData* printer : printers)
+    {
+        const int row = m_model->RowOf(printer);
         for (int column : {COLUMN_SERIAL_NUMBER, COLUMN_TOTAL_USAGE, COLUMN_HEAD_USAGE})
             m_model->SetCell(row, column, Text(IDS_NOT_ASKED));
     }
     FitColumns();
-    emit fillProgress(QString(), false);
     emit commandStateChanged();
-    if (!m_bReportOnFinish)
-        return;
-    // One box per printer whose serial number question failed, in the order the
-    // printers were asked, once every row is filled.
-    std::vector<CFleetFailure> failures;
-    for (const auto& answers : m_fillAnswers)
-        if (answers && answers->serialFailure)
-            failures.push_back(*answers->serialFailure);
-    m_fillAnswers.clear();
-    for (const CFleetFailure& failure : failures)
-        failure.Report();
-}
-
-void COdomiraView::ShowProgress()
-{
-    if (IsStopping() && m_pFill->IsCancelled())
-    {
-        const int waiting =
-            static_cast<int>(m_fillPrinters.size()) - static_cast<int>(m_pFill->Answered());
-        CString text;
-        text.Format(LoadStringById(IDS_STOPPING_FILL).GetString(), waiting > 0 ? waiting : 0);
-        emit fillProgress(ToQString(text), false);
-        return;
-    }
-    CString text;
-    text.Format(LoadStringById(IDS_ASKING_PRINTERS).GetString(),
-                static_cast<int>(m_pFill->Answered()), static_cast<int>(m_fillPrinters.size()));
-    emit fillProgress(ToQString(text), !m_pFill->IsCancelled());
 }
 
 bool COdomiraView::IsFilling() const
 {
-    return m_bFillActive;
-}
-
-void COdomiraView::CancelFill()
-{
-    if (!m_bFillActive)
-        return;
-    m_pFill->Cancel();
-    ShowProgress();
-}
-
-void COdomiraView::StopFill()
-{
-    if (!m_bFillActive)
-        return;
-    m_pFill->Cancel();
-    // What a command does next must not be preceded by boxes about the fill it stopped;
-    // the rows still show "Error!" where a question failed.
-    m_bReportOnFinish = false;
-    WaitWhileBusy();
-}
-
-void COdomiraView::WaitForFill()
-{
-    if (m_bFillActive)
-        WaitWhileBusy();
-}
-
-void COdomiraView::WaitWhileBusy()
-{
-    ++m_nStopping;
-    ShowProgress();
-    emit commandStateChanged();
-    // The printers being asked answer within the library's time-outs; meanwhile the
-    // window repaints and the status bar says what it waits for.
-    QEventLoop loop;
-    while (m_pFill->IsBusy())
-    {
-        loop.processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 50);
-        ShowProgress();
-    }
-    --m_nStopping;
-    if (m_bFillActive)
-        TakeAnswers();
-    emit commandStateChanged();
+    return m_doc.Fill().IsBusy();
 }
 
 void COdomiraView::UpdateUnitHeaders()
@@ -470,18 +317,16 @@ std::vector<int> COdomiraView::GetSelectedRows() const
 CVarkoPrinterData* COdomiraView::GetPrinterAt(int row) const
 {
     CVarkoPrinterData* printer = m_model->PrinterAt(row);
-    return IsInCollection(printer) ? printer : nullptr;
+    return m_doc.HoldsPrinter(printer) ? printer : nullptr;
 }
 
-bool COdomiraView::IsInCollection(const CVarkoPrinterData* printer) const
+std::vector<CVarkoPrinterData*> COdomiraView::SelectedPrinters() const
 {
-    CVarkoPrinters* printers = m_doc.GetPrinters();
-    if (!printer || !printers)
-        return false;
-    for (POSITION pos = printers->GetFirstPrinter(); pos;)
-        if (printers->GetNextPrinter(pos) == printer)
-            return true;
-    return false;
+    std::vector<CVarkoPrinterData*> printers;
+    for (int row : GetSelectedRows())
+        if (CVarkoPrinterData* printer = GetPrinterAt(row))
+            printers.push_back(printer);
+    return printers;
 }
 
 CVarkoPrinterData* COdomiraView::FirstSelectedPrinter() const
@@ -522,183 +367,6 @@ void COdomiraView::FitColumns()
     }
 }
 
-void COdomiraView::OnPrinterDelete()
-{
-    StopFill();
-    // The printers are taken before the first goes, so each row still names its own.
-    std::vector<CVarkoPrinterData*> printers;
-    for (int row : GetSelectedRows())
-        if (CVarkoPrinterData* printer = GetPrinterAt(row))
-            printers.push_back(printer);
-    if (CVarkoPrinters* collection = m_doc.GetPrinters())
-    {
-        for (CVarkoPrinterData* printer : printers)
-        {
-            try
-            {
-                collection->DeletePrinter(printer);
-            }
-            catch (const CException& e)
-            {
-                e.ReportError();
-                break;
-            }
-        }
-    }
-    m_doc.UpdateAllViews(nullptr, COdomiraDoc::HINT_REFRESH_ALL);
-}
-
-void COdomiraView::OnPrinterModify()
-{
-    StopFill();
-    CVarkoPrinterData* printer = FirstSelectedPrinter();
-    CVarkoPrinters* collection = m_doc.GetPrinters();
-    if (!printer || !collection)
-        return;
-    try
-    {
-        collection->ModifyPrinter(printer, eConfigHideCalibration);
-    }
-    catch (const CException& e)
-    {
-        e.ReportError();
-    }
-    m_doc.UpdateAllViews(nullptr, COdomiraDoc::HINT_REFRESH_ALL);
-}
-
-void COdomiraView::OnPrinterSetSerialNumber()
-{
-    StopFill();
-    CVarkoPrinterData* printer = FirstSelectedPrinter();
-    if (!printer)
-        return;
-    try
-    {
-        CSerialNumberDlg dlg(printer->SerialNumber());
-        if (dlg.DoModal() != IDOK)
-            return;
-        CWaitCursor wait;
-        printer->SetSerialNumber(dlg.m_serialNumber);
-        auto hint = std::make_unique<COdomiraDoc::CPrinterHintObject>();
-        hint->m_pPrinter = printer;
-        m_doc.UpdateAllViews(nullptr, COdomiraDoc::HINT_PRINTER, std::move(hint));
-    }
-    catch (const CException& e)
-    {
-        e.ReportError();
-    }
-}
-
-void COdomiraView::OnPrinterViewHeadHistory()
-{
-    StopFill();
-    CVarkoPrinterData* printer = FirstSelectedPrinter();
-    if (!printer)
-        return;
-    try
-    {
-        const CString history = printer->HeadHistory(GetDisplayUnits());
-        AfxMessageBox(history, MB_OK | MB_ICONINFORMATION);
-    }
-    catch (const CException& e)
-    {
-        e.ReportError();
-    }
-}
-
-void COdomiraView::OnPrinterResetHeadOdometer()
-{
-    StopFill();
-    CMapStringToOb map(10);
-    {
-        CWaitCursor wait;
-        for (int row : GetSelectedRows())
-        {
-            CVarkoPrinterData* printer = GetPrinterAt(row);
-            if (!printer)
-                continue;
-            try
-            {
-                // The library asks the user for each printer; No is not a failure. A Yes
-                // is a new head for the odometer history.
-                CPromptAnswerWatch answer;
-                printer->ResetHeadOdometer();
-                if (answer.LastAnswer() == IDYES && m_doc.GetPrinters())
-                    m_pHistory->RecordHeadReset(*m_doc.GetPrinters(), *printer);
-            }
-            catch (const CException& e)
-            {
-                e.ReportError();
-                break;
-            }
-            map.SetAt(printer->Name(), printer);
-        }
-    }
-    auto hint = std::make_unique<COdomiraDoc::CPrinterHintObject>();
-    hint->m_pPrinterMap = &map;
-    m_doc.UpdateAllViews(nullptr, COdomiraDoc::HINT_PRINTER_MAP, std::move(hint));
-}
-
-bool COdomiraView::IsOneBidirectionalSelected() const
-{
-    // Asking the record is safe during a fill: whether a port can answer depends on its
-    // kind alone, which only a command could change.
-    CVarkoPrinterData* p = GetSelectedCount() == 1 ? FirstSelectedPrinter() : nullptr;
-    return p && p->IsBidirectional();
-}
-
-void COdomiraView::OnPrinterOdometerHistory()
-{
-    // Like every command, it ends a running fill first; the fill's readings are then in
-    // the store for the dialog to show.
-    StopFill();
-    CVarkoPrinterData* printer = FirstSelectedPrinter();
-    CVarkoPrinters* printers = m_doc.GetPrinters();
-    if (!printer || !printers)
-        return;
-    std::optional<PrinterHistory> history;
-    CReadingStore* store = m_pHistory->Store();
-    if (store)
-    {
-        try
-        {
-            if (const auto found = m_pHistory->FindPrinter(*printers, *printer))
-                history = store->History(found->id);
-        }
-        catch (const CReadingStoreError& e)
-        {
-            AfxMessageBox(e.what(), MB_OK | MB_ICONEXCLAMATION);
-            return;
-        }
-    }
-    COdometerHistoryDlg dlg(printer->Name(), std::move(history), store, GetDisplayUnits());
-    if (!store)
-        dlg.SetProblem(m_pHistory->LastError());
-    dlg.DoModal();
-}
-
-template <class Print> void COdomiraView::RunBatchPrint(Print print)
-{
-    StopFill();
-    CMapStringToOb map(10);
-    BuildSelectionMap(map);
-    if (CVarkoPrinters* printers = m_doc.GetPrinters())
-    {
-        CWaitCursor wait;
-        try
-        {
-            print(*printers, map, GetDisplayUnits());
-        }
-        catch (const CException& e)
-        {
-            e.ReportError();
-        }
-    }
-    auto hint = std::make_unique<COdomiraDoc::CPrinterHintObject>();
-    hint->m_pPrinterMap = &map;
-    m_doc.UpdateAllViews(nullptr, COdomiraDoc::HINT_PRINTER_MAP, std::move(hint));
-}
-
 void COdomiraView::OnEditSelectAll()
 {
     selectAll();
@@ -712,8 +380,6 @@ void COdomiraView::OnViewRefresh()
 
 void COdomiraView::contextMenuEvent(QContextMenuEvent* event)
 {
-    if (!m_pFrame)
-        return;
     UINT menu = IDR_CONTEXT_BACKGROUND;
     QPoint at = event->globalPos();
     if (event->reason() == QContextMenuEvent::Mouse)
@@ -736,7 +402,7 @@ void COdomiraView::contextMenuEvent(QContextMenuEvent* event)
         if (GetSelectedCount() > 0)
             menu = IDR_CONTEXT_ON_ITEM;
     }
-    m_pFrame->TrackPopupMenu(menu, at, menu == IDR_CONTEXT_ON_ITEM ? ID_PRINTER_MODIFY : 0);
+    emit contextMenuRequested(menu, at, menu == IDR_CONTEXT_ON_ITEM ? ID_PRINTER_MODIFY : 0);
     event->accept();
 }
 
@@ -744,8 +410,7 @@ void COdomiraView::mouseDoubleClickEvent(QMouseEvent* event)
 {
     QTreeView::mouseDoubleClickEvent(event);
     event->accept();
-    if (!IsStopping())
-        OnPrinterModify();
+    emit modifyRequested();
 }
 
 void COdomiraView::selectionChanged(const QItemSelection& selected,

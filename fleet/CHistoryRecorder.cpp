@@ -2,6 +2,7 @@
 
 #include "CException.h"
 #include "CVarkoPrinters.h"
+#include "HistoryUnits.h"
 
 CHistoryRecorder::CHistoryRecorder(Report report, std::string path)
     : m_report(std::move(report)), m_path(std::move(path))
@@ -40,19 +41,35 @@ OdometerReading CHistoryRecorder::MakeReading(const CVarkoPrinters& printers,
         r.head = head;
     if (total >= 0)
         r.total = total;
-    r.unit = units == eUnitsMillimeters ? OdometerUnit::millimeters : OdometerUnit::inches;
+    r.unit = HistoryUnitOf(units);
     return r;
 }
 
-void CHistoryRecorder::Add(const CVarkoPrinters& printers, const CVarkoPrinterData& printer,
-                           const CString& serial, const CString& model, int head, int total,
-                           EDisplayUnits units)
+std::optional<OdometerReading> CHistoryRecorder::ReadingOf(const CVarkoPrinters& printers,
+                                                           const CPrinterAnswers& a,
+                                                           EDisplayUnits units)
 {
-    if (head < 0 && total < 0)
-        return;
-    OdometerReading r = MakeReading(printers, printer, serial, model, head, total, units);
+    if (!a.asked || !a.printer || a.odometerFailure || (a.head < 0 && a.total < 0))
+        return std::nullopt;
+    OdometerReading r = MakeReading(printers, *a.printer, a.serialFailure ? CString() : a.serial,
+                                    a.modelFailure ? CString() : a.model, a.head, a.total, units);
     r.time = NowUtcMillis();
-    m_pending.push_back(std::move(r));
+    return r;
+}
+
+OdometerReading CHistoryRecorder::WhoOf(const CVarkoPrinters& printers,
+                                        const CVarkoPrinterData& printer)
+{
+    OdometerReading who;
+    who.time = NowUtcMillis();
+    who.name = printer.Name().str();
+    who.port = PortOf(printers, printer);
+    return who;
+}
+
+void CHistoryRecorder::Add(OdometerReading reading)
+{
+    m_pending.push_back(std::move(reading));
 }
 
 void CHistoryRecorder::Failed(const std::string& message)
@@ -88,6 +105,11 @@ bool CHistoryRecorder::Commit()
 {
     std::vector<OdometerReading> readings;
     readings.swap(m_pending);
+    return Write(readings);
+}
+
+bool CHistoryRecorder::Write(const std::vector<OdometerReading>& readings)
+{
     if (readings.empty())
         return true;
     CReadingStore* store = Store();
@@ -104,6 +126,7 @@ bool CHistoryRecorder::Commit()
         Failed(e.what());
         return false;
     }
+    std::lock_guard g(m_serialsLock);
     for (const OdometerReading& r : readings)
         m_serials[{r.name, r.port}] = r.serial;
     return true;
@@ -111,6 +134,7 @@ bool CHistoryRecorder::Commit()
 
 std::string CHistoryRecorder::KnownSerial(const std::string& name, const std::string& port) const
 {
+    std::lock_guard g(m_serialsLock);
     auto it = m_serials.find({name, port});
     return it == m_serials.end() ? std::string() : it->second;
 }
@@ -118,11 +142,13 @@ std::string CHistoryRecorder::KnownSerial(const std::string& name, const std::st
 bool CHistoryRecorder::RecordHeadReset(const CVarkoPrinters& printers,
                                        const CVarkoPrinterData& printer)
 {
-    OdometerReading who;
-    who.time = NowUtcMillis();
-    who.name = printer.Name().str();
-    who.port = PortOf(printers, printer);
-    who.serial = KnownSerial(who.name, who.port);
+    return RecordHeadReset(WhoOf(printers, printer));
+}
+
+bool CHistoryRecorder::RecordHeadReset(OdometerReading who)
+{
+    if (who.serial.empty())
+        who.serial = KnownSerial(who.name, who.port);
     CReadingStore* store = Store();
     if (!store)
         return false;

@@ -7,7 +7,9 @@
 //
 // Both programs use it: the window for its list, odomira-cli for `list`.
 //
-// Threading: the thread that owns the printer records, after their answers are in.
+// Threading: one thread uses a recorder (the owner of the printer records, or the
+// history writer's thread); KnownSerial may be asked from any.
+#include "CPrinterAnswers.h"
 #include "CReadingStore.h"
 
 #include "CString.h"
@@ -16,6 +18,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -32,16 +35,25 @@ public:
     CHistoryRecorder(const CHistoryRecorder&) = delete;
     CHistoryRecorder& operator=(const CHistoryRecorder&) = delete;
 
-    // One printer's answers during a fill, when its odometer question succeeded.
-    // `serial` is empty when the printer reported none or its question failed; head
-    // and total are negative where the printer gave no value.
-    void Add(const CVarkoPrinters& printers, const CVarkoPrinterData& printer,
-             const CString& serial, const CString& model, int head, int total, EDisplayUnits units);
+    // What a fill's answers record, the same for every program: nothing when the
+    // odometer question failed or gave no value; the serial number and model only
+    // where their questions succeeded. Stamped with the time now.
+    static std::optional<OdometerReading>
+    ReadingOf(const CVarkoPrinters& printers, const CPrinterAnswers& answers, EDisplayUnits units);
+    // The printer a reset is recorded for: its name and port, now.
+    static OdometerReading WhoOf(const CVarkoPrinters& printers, const CVarkoPrinterData& printer);
+
+    // One reading of the fill under way (see ReadingOf).
+    void Add(OdometerReading reading);
     // Ends the fill: records every reading added since the last Commit. False when
     // the store could not take them.
     bool Commit();
+    // Records the readings of one fill in one transaction; false (after the report)
+    // when the store could not take them, which are then the caller's to keep.
+    bool Write(const std::vector<OdometerReading>& readings);
     // Reset Head Odometer was confirmed for the printer now.
     bool RecordHeadReset(const CVarkoPrinters& printers, const CVarkoPrinterData& printer);
+    bool RecordHeadReset(OdometerReading who);
 
     // The store, opened; null (after the report) when it cannot be used.
     CReadingStore* Store();
@@ -55,6 +67,8 @@ public:
                                        const CVarkoPrinterData& printer, const CString& serial,
                                        const CString& model, int head, int total,
                                        EDisplayUnits units);
+    // The serial number the printer (by name and port) last reported to a written fill.
+    std::string KnownSerial(const std::string& name, const std::string& port) const;
     // The port as the settings file stores it, which tells printers apart where the
     // list shows only "USB".
     static std::string PortOf(const CVarkoPrinters& printers, const CVarkoPrinterData& printer);
@@ -65,8 +79,6 @@ public:
     const std::string& LastError() const { return m_lastError; }
 
 private:
-    std::string KnownSerial(const std::string& name, const std::string& port) const;
-
     Report m_report;
     std::string m_path;
     std::unique_ptr<CReadingStore> m_store;
@@ -74,5 +86,6 @@ private:
     std::string m_lastError;
     std::vector<OdometerReading> m_pending;
     // The serial number each printer (by name and port) last reported.
+    mutable std::mutex m_serialsLock;
     std::map<std::pair<std::string, std::string>, std::string> m_serials;
 };

@@ -1,6 +1,6 @@
 #include "CDetectPrintersThread.h"
 
-#include "CSearchNetworkDlg.h"
+#include "ThreadMessages.h"
 
 IMPLEMENT_DYNCREATE(CDetectPrintersThread, CBaseThread)
 
@@ -75,8 +75,7 @@ void CDetectPrintersThread::OnStartDetect(WPARAM wParam, LPARAM)
     }
     m_searching = true;
     if (m_pSocket && m_pSocket->SendDiscoveryRequest())
-        PostMessage(dialog, CSearchNetworkDlg::WM_SEARCH_SET_TIMER,
-                    CSearchNetworkDlg::DETECT_TIMER_ID, CSearchNetworkDlg::DETECT_TIME_MS);
+        PostMessage(dialog, WM_SEARCH_SET_TIMER, DETECT_TIMER_ID, DETECT_TIME_MS);
     else
         PostThreadMessage(m_nThreadID, WM_DETECT_TIMEOUT, wParam, 0);
 }
@@ -162,7 +161,7 @@ CDetectPrintersThread::GetNextResponse(POSITION& pos) const
 
 bool CDetectPrintersThread::DetectTimerProc(HWND, UINT timerId)
 {
-    if (timerId != CSearchNetworkDlg::DETECT_TIMER_ID)
+    if (timerId != DETECT_TIMER_ID)
         return false;
     std::lock_guard g(g_slotLock);
     if (!g_searchThread)

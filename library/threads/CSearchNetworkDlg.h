@@ -18,6 +18,7 @@
 #include "CWnd.h"
 #include "DiscoveryPacket.h"
 #include "Export.h"
+#include "ThreadMessages.h"
 #include "WinTypes.h"
 
 #include <chrono>
@@ -94,13 +95,12 @@ class VARKO_EXPORT CSearchNetworkDlg : public CWnd
 {
 public:
     static constexpr UINT IDD = 3003;
-    static constexpr UINT DETECT_TIMER_ID = 456;
-    static constexpr UINT DETECT_TIME_MS = 10000;
+    static constexpr UINT DETECT_TIMER_ID = ::DETECT_TIMER_ID;
+    static constexpr UINT DETECT_TIME_MS = ::DETECT_TIME_MS;
     // The discovery thread asks the dialog's window for its timer by message once the
-    // request is out, since the timer belongs to the window and so to the
-    // user-interface thread. The dialog stops the timer itself (when it fires, or on
-    // Cancel), and its tick ends the search and the dialog directly on that thread.
-    static constexpr UINT WM_SEARCH_SET_TIMER = 0x0400 + 456; // wParam id, lParam ms
+    // request is out. The dialog stops the timer itself (when it fires, or on Cancel),
+    // and its tick ends the search and the dialog directly on that thread.
+    static constexpr UINT WM_SEARCH_SET_TIMER = ::WM_SEARCH_SET_TIMER;
     static constexpr const char* CAPTION = "Please Wait";
     static constexpr const char* MESSAGE = "Searching Local Network and USB...";
     static constexpr const char* CANCEL_TEXT = "Cancel";

@@ -20,7 +20,13 @@ constexpr UINT WM_JOB_FINISHED = 6003; // to the throttle: wParam = the CPrinter
                                        // thread id, lParam = DownloadResult
 
 // Window messages.
-constexpr UINT WM_DETECT_DONE = 5903;       // to the search dialog: the search is over
+constexpr UINT WM_DETECT_DONE = 5903; // to the search dialog: the search is over
+// To the search dialog, from the discovery thread once the request is out: start the
+// timer wParam for lParam ms. The timer belongs to the window, and so to the
+// user-interface thread.
+constexpr UINT WM_SEARCH_SET_TIMER = 0x0400 + 456;
+constexpr UINT DETECT_TIMER_ID = 456;
+constexpr UINT DETECT_TIME_MS = 10000;      // how long the network search listens
 constexpr UINT WM_DOWNLOAD_BEGIN = 6805;    // wParam = printer record, lParam = file length
 constexpr UINT WM_DOWNLOAD_PROGRESS = 6806; // wParam = printer record, lParam = bytes sent
 constexpr UINT WM_DOWNLOAD_END = 6807;      // wParam = printer record, lParam = DownloadResult

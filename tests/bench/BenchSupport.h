@@ -5,7 +5,9 @@
 #include <algorithm>
 #include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
+#include <filesystem>
 #include <mutex>
 #include <pthread.h>
 #include <string>
@@ -47,6 +49,26 @@ inline long RssKiB()
         std::fclose(f);
     }
     return kib;
+}
+
+// A scratch folder with private settings, device links and instance lock, so a run
+// never meets the user's files or another program; empty when it cannot be made.
+inline std::string PrivateFolders(const char* prefix)
+{
+    std::string base = (std::filesystem::temp_directory_path() / prefix).string() + "-XXXXXX";
+    if (!::mkdtemp(base.data()))
+        return {};
+    for (const char* dir : {"/settings", "/devices", "/run"})
+        std::filesystem::create_directories(base + dir);
+    std::filesystem::permissions(base + "/run", std::filesystem::perms::owner_all);
+    ::setenv("VARKO_SETTINGS_ROOT", (base + "/settings").c_str(), 1);
+    ::setenv("VARKO_DEVICE_DIR", (base + "/devices").c_str(), 1);
+    ::setenv("XDG_RUNTIME_DIR", (base + "/run").c_str(), 1);
+    // Discovery stays on loopback.
+    ::setenv("VARKO_DISCOVERY_BROADCAST", "127.255.255.255", 1);
+    if (!std::getenv("QT_QPA_PLATFORM"))
+        ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    return base;
 }
 
 inline double Median(std::vector<double> v)

@@ -13,6 +13,7 @@
 //      slowest single printer (target: <= 2 s + it).
 //   3. The window filling both fleets: the longest the event loop went without serving
 //      a 5 ms timer (target: < 50 ms), and the time until the list was complete.
+#include "BenchSupport.h"
 #include "CFleetQuery.h"
 #include "CMainFrame.h"
 #include "COdomiraApp.h"
@@ -207,18 +208,9 @@ std::string Save(CVarkoPrinters& c, const std::string& dir, const char* name)
 
 int main(int argc, char** argv)
 {
-    std::string base = (std::filesystem::temp_directory_path() / "fleet-bench-XXXXXX").string();
-    if (!::mkdtemp(base.data()))
+    const std::string base = bench::PrivateFolders("fleet-bench");
+    if (base.empty())
         return 1;
-    for (const char* dir : {"/settings", "/devices", "/run"})
-        std::filesystem::create_directories(base + dir);
-    std::filesystem::permissions(base + "/run", std::filesystem::perms::owner_all);
-    ::setenv("VARKO_SETTINGS_ROOT", (base + "/settings").c_str(), 1);
-    ::setenv("VARKO_DEVICE_DIR", (base + "/devices").c_str(), 1);
-    ::setenv("XDG_RUNTIME_DIR", (base + "/run").c_str(), 1);
-    ::setenv("VARKO_DISCOVERY_BROADCAST", "127.255.255.255", 1);
-    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication qapp(argc, argv);
     ScriptedPrompt quiet; // the boxes a fill shows are answered at once
 

@@ -1,7 +1,9 @@
 #include "DialogTestSupport.h"
 
 #include <QDeadlineTimer>
+#include <QEventLoop>
 #include <QTest>
+#include <QTimer>
 #include <QVariant>
 
 #include <cstdlib>
@@ -87,6 +89,40 @@ bool WaitUntil(const std::function<bool()>& pred, int timeoutMs)
         QTest::qWait(5);
     }
     return true;
+}
+
+bool ServeEventsUntil(const std::function<bool()>& pred, int timeoutMs)
+{
+    QDeadlineTimer deadline(timeoutMs);
+    QEventLoop loop;
+    QTimer check;
+    QObject::connect(&check, &QTimer::timeout, &loop,
+                     [&]
+                     {
+                         if (pred() || deadline.hasExpired())
+                             loop.quit();
+                     });
+    check.start(5);
+    if (!pred())
+        loop.exec();
+    return pred();
+}
+
+EventLoopGaps::EventLoopGaps(int intervalMs)
+{
+    m_clock.start();
+    QObject::connect(&m_beat, &QTimer::timeout,
+                     [this]
+                     {
+                         m_longest = std::max(m_longest, m_clock.elapsed() - m_last);
+                         m_last = m_clock.elapsed();
+                     });
+    m_beat.start(intervalMs);
+}
+
+qint64 EventLoopGaps::Longest() const
+{
+    return std::max(m_longest, m_clock.elapsed() - m_last);
 }
 
 QStringList TabOrder(QWidget* dialog, QWidget* start, int count)

@@ -6,8 +6,10 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QLineEdit>
 #include <QStringList>
+#include <QTimer>
 #include <QWidget>
 
 #include <gtest/gtest.h>
@@ -63,6 +65,25 @@ inline QStringList Texts(const QComboBox* list)
 
 // Serves the event loop until pred is true or timeoutMs have passed.
 bool WaitUntil(const std::function<bool()>& pred, int timeoutMs = 5000);
+// The same as a window waits: blocked in the event loop between events (asking pred
+// every few milliseconds), so the waiting costs its thread no CPU of its own. For tests
+// that measure what the window's thread does meanwhile.
+bool ServeEventsUntil(const std::function<bool()>& pred, int timeoutMs);
+
+// The longest the event loop went without serving a timer of `intervalMs`, from
+// construction to the last call of Longest.
+class EventLoopGaps
+{
+public:
+    explicit EventLoopGaps(int intervalMs);
+    qint64 Longest() const;
+
+private:
+    QElapsedTimer m_clock;
+    QTimer m_beat;
+    qint64 m_last = 0;
+    qint64 m_longest = 0;
+};
 
 // What pressing Tab count times from start visits: each focused control's objectName
 // (a control made of parts reports the named control the part belongs to).

@@ -231,10 +231,9 @@ int RunList(CommandContext& c)
         Row r = RowOf(a);
         if (!r.error.empty())
             session.Fail(r.name, r.error);
-        if (record && r.odometerState == CellState::ok)
-            history.Add(session.Printers(), *a.printer,
-                        r.serialState == CellState::ok ? a.serial : CString(), a.model, a.head,
-                        a.total, units);
+        if (record)
+            if (auto reading = CHistoryRecorder::ReadingOf(session.Printers(), a, units))
+                history.Add(std::move(*reading));
         rows.push_back(std::move(r));
     }
     if (record)
