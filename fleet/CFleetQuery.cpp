@@ -93,6 +93,7 @@ CPrinterAnswers CFleetQuery::Ask(CVarkoPrinterData& printer, EDisplayUnits units
         a.head = a.total = -1;
         a.odometerFailure = OutOfMemory();
     }
+    a.answeredAt = NowUtcMillis();
     return a;
 }
 

@@ -5,6 +5,7 @@
 // to the thread that shows them.
 #include "CString.h"
 #include "CVarkoPrinterException.h"
+#include "OdometerReading.h"
 
 #include <cstddef>
 #include <optional>
@@ -40,6 +41,8 @@ struct CPrinterAnswers
     int head = -1;
     int total = -1;
     std::optional<CFleetFailure> odometerFailure;
+    // When the last question was answered (or gave up).
+    UtcMillis answeredAt = 0;
 
     // The first failure, in the order the questions were asked.
     const CFleetFailure* FirstFailure() const;

@@ -4,10 +4,13 @@
 #include "CsvReader.h"
 #include "CsvText.h"
 #include "Json.h"
+#include "MetricsText.h"
 #include "Table.h"
 #include "TextEscaping.h"
 
 #include <gtest/gtest.h>
+
+#include <cmath>
 
 using namespace cli;
 
@@ -211,4 +214,59 @@ TEST(OneLine, JoinsTheLibraryTimeOutMessage)
     EXPECT_EQ(OneLine("The operation timed out.  Check the following: \n1)  Make sure. \n2)  On."),
               "The operation timed out.  Check the following: 1)  Make sure. 2)  On.");
     EXPECT_EQ(OneLine("a\r\nb\n"), "a b");
+}
+
+TEST(MetricLabelValue, EscapesWhatTheTextFormatNeedsAndKeepsTerminalsSafe)
+{
+    const std::pair<std::string, std::string> cases[] = {
+        {"Dock", "Dock"},
+        {"Q\"uote", "Q\\\"uote"},
+        {"back\\slash", "back\\\\slash"},
+        {"Caf\xe9", "Caf\xc3\xa9"},     // Windows 8-bit text read as Latin-1, sent as UTF-8
+        {"Caf\xc3\xa9", "Caf\xc3\xa9"}, // UTF-8 kept
+        {"two\nlines", "two lines"},
+        {"evil\x1b[2J", "evil\\\\x1b[2J"}, // shown as \x1b, its backslash escaped
+    };
+    for (const auto& [text, escaped] : cases)
+        EXPECT_EQ(MetricLabelValue(text), escaped) << text;
+}
+
+TEST(MetricNumber, ShortestTextThatReadsBack)
+{
+    const std::pair<double, const char*> cases[] = {
+        {1, "1"},
+        {0, "0"},
+        {2.54, "2.54"},
+        {-86400.5, "-86400.5"},
+        {1714557600.123, "1714557600.123"},
+        {std::nan(""), "NaN"},
+        {INFINITY, "+Inf"},
+        {-INFINITY, "-Inf"},
+    };
+    for (const auto& [value, text] : cases)
+        EXPECT_EQ(MetricNumber(value), text) << value;
+}
+
+TEST(MetricsText, KeepsEachFamilyTogetherAndLeavesEmptyOnesOut)
+{
+    MetricsText m;
+    const auto a = m.AddGauge("odomira_a", "First.");
+    const auto unused = m.AddGauge("odomira_unused", "Never sampled.");
+    const auto b = m.AddGauge("odomira_b_meters", "Second.");
+    (void)unused;
+    for (const char* name : {"P1", "P2"})
+    {
+        m.Add(a, {{"name", name}, {"port", "COM3"}}, 1);
+        m.Add(b, {{"name", name}}, 0.5);
+    }
+    m.Add(b, {}, 2);
+    EXPECT_EQ(m.Render(), "# HELP odomira_a First.\n"
+                          "# TYPE odomira_a gauge\n"
+                          "odomira_a{name=\"P1\",port=\"COM3\"} 1\n"
+                          "odomira_a{name=\"P2\",port=\"COM3\"} 1\n"
+                          "# HELP odomira_b_meters Second.\n"
+                          "# TYPE odomira_b_meters gauge\n"
+                          "odomira_b_meters{name=\"P1\"} 0.5\n"
+                          "odomira_b_meters{name=\"P2\"} 0.5\n"
+                          "odomira_b_meters 2\n");
 }

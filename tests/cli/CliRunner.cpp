@@ -98,7 +98,15 @@ CliResult CliRunner::RunAtTerminal(const std::vector<std::string>& args, const s
     return r;
 }
 
-pid_t CliRunner::StartWithInput(const std::vector<std::string>& args, int inputFd)
+CliResult CliRunner::RunWithStdout(const std::vector<std::string>& args, int outFd,
+                                   bool ignoreSigpipe, int timeoutMs)
+{
+    StartWithInput(args, -1, outFd, ignoreSigpipe);
+    return Wait(timeoutMs);
+}
+
+pid_t CliRunner::StartWithInput(const std::vector<std::string>& args, int inputFd, int outputFd,
+                                bool ignoreSigpipe)
 {
     if (m_pid > 0)
         throw std::runtime_error("a child is already running");
@@ -140,7 +148,8 @@ pid_t CliRunner::StartWithInput(const std::vector<std::string>& args, int inputF
     if (pid == 0)
     {
         int in = inputFd >= 0 ? inputFd : ::open("/dev/null", O_RDONLY);
-        int out = ::open(m_outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        int out = outputFd >= 0 ? outputFd
+                                : ::open(m_outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         int err = ::open(m_errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         if (in < 0 || out < 0 || err < 0)
             ::_exit(126);
@@ -149,6 +158,7 @@ pid_t CliRunner::StartWithInput(const std::vector<std::string>& args, int inputF
         ::dup2(err, 2);
         // A test runner may ignore SIGINT for its children; the tool must see it.
         ::signal(SIGINT, SIG_DFL);
+        ::signal(SIGPIPE, ignoreSigpipe ? SIG_IGN : SIG_DFL);
         ::execve(tool.c_str(), cargs.data(), cenv.data());
         ::_exit(127);
     }

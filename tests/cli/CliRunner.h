@@ -43,6 +43,11 @@ public:
     // already been typed.
     CliResult RunAtTerminal(const std::vector<std::string>& args, const std::string& typed,
                             int timeoutMs = 60000);
+    // As Run, with standard output on outFd (/dev/full, the write end of a pipe) instead
+    // of a file; out stays empty. With ignoreSigpipe the child starts with SIGPIPE
+    // ignored, as under some service managers and language run-times.
+    CliResult RunWithStdout(const std::vector<std::string>& args, int outFd, bool ignoreSigpipe,
+                            int timeoutMs = 60000);
     // What the running child has written to standard error so far.
     std::string ErrSoFar() const;
     CliResult Wait(int timeoutMs = 60000);
@@ -53,7 +58,8 @@ public:
 private:
     std::string m_dir;
     std::map<std::string, std::string> m_env;
-    pid_t StartWithInput(const std::vector<std::string>& args, int inputFd);
+    pid_t StartWithInput(const std::vector<std::string>& args, int inputFd, int outputFd = -1,
+                         bool ignoreSigpipe = false);
 
     pid_t m_pid = -1;
     std::string m_outPath, m_errPath;

@@ -106,12 +106,10 @@ TEST_F(CliSim, ListShowsSerialNumbersAndOdometersAndParsesBackAsJson)
 
     r = cli.Run({"list", file, "--csv"});
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out.rfind("Printer Name,Model,Port,Serial Number,Total Usage (in.),Head Usage "
-                          "(in.)\n",
-                          0),
+    EXPECT_EQ(r.out.rfind("name,model,port,serial_number,total_usage,head_usage,units,state\n", 0),
               0u)
         << r.out;
-    EXPECT_NE(r.out.find("Dock,,COM3,RX4-1,2000,100\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("Dock,,COM3,RX4-1,2000,100,in,ok\n"), std::string::npos) << r.out;
 }
 
 TEST_F(CliSim, ShowGivesStoredFieldsWithoutTalkingToPrinters)
@@ -364,7 +362,7 @@ TEST_F(CliSim, CtrlCCancelsARunningSendAndAnotherProgramIsLockedOut)
         CliRunner other;
         other.SetEnv("XDG_RUNTIME_DIR", cli.Dir() + "/run");
         CliResult locked = other.Run({"list", file});
-        EXPECT_EQ(locked.status, 1);
+        EXPECT_EQ(locked.status, 75);
         EXPECT_NE(locked.err.find("another program"), std::string::npos) << locked.err;
         // show asks no printer and needs no lock.
         EXPECT_EQ(other.Run({"show", file}).status, 0);

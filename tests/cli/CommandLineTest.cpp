@@ -51,6 +51,42 @@ TEST(CommandLine, DoubleDashEndsOptionsSoNamesMayStartWithDashes)
     EXPECT_EQ(cl.Value("units"), "mm");
 }
 
+TEST(CommandLine, ShortFormsAreTheLongOnesAndUnknownLettersAreRefused)
+{
+    const OptionSpec specs[] = {
+        {"json", false, 'j'}, {"quiet", false, 'q'}, {"max", true, 'm'}, {"csv", false}};
+    struct Case
+    {
+        std::vector<std::string> words;
+        const char* problem; // "" when the words parse
+        std::vector<std::string> has;
+    };
+    const Case cases[] = {
+        {{"f", "-j"}, "", {"json"}},
+        {{"-qj", "f"}, "", {"quiet", "json"}},
+        {{"-jm", "3", "f"}, "", {"json", "max"}},
+        {{"f", "-c"}, "unknown option '-c'", {}},
+        {{"f", "-jx"}, "unknown option '-x'", {}},
+        {{"f", "-m"}, "option '-m' needs a value", {}},
+        {{"f", "-mj", "3"}, "option '-m' needs a value", {}},
+        {{"f", "-", "--", "-j"}, "", {}}, // a lone dash, and a name after --
+    };
+    for (const auto& c : cases)
+    {
+        CommandLine cl;
+        EXPECT_EQ(cl.Parse(c.words, specs), c.problem) << c.words[1];
+        if (*c.problem)
+            continue;
+        for (const auto& name : c.has)
+            EXPECT_TRUE(cl.Has(name)) << name;
+        EXPECT_EQ(cl.Has("json") + cl.Has("quiet") + cl.Has("max"), static_cast<int>(c.has.size()));
+        EXPECT_EQ(cl.Operands().front(), "f");
+    }
+    CommandLine cl;
+    ASSERT_EQ(cl.Parse({"-m", "7"}, specs), "");
+    EXPECT_EQ(cl.Value("max"), "7");
+}
+
 TEST(ParseInteger, AcceptsOnlyWholeNumbersInRange)
 {
     EXPECT_EQ(ParseInteger("9600", 1, 1000000), 9600);

@@ -8,6 +8,7 @@
 #include "UserPrompt.h"
 
 #include <cctype>
+#include <climits>
 #include <string>
 #include <vector>
 
@@ -21,40 +22,76 @@ namespace
 {
 using Runner = int (*)(CommandContext&);
 
+enum class Lock
+{
+    none,
+    taken // talks to printers, so holds the single-instance lock while it runs
+};
+
 struct CommandInfo
 {
     const char* name;
     Runner run;
+    Lock lock;
     std::vector<OptionSpec> options;
     const char* synopsis;
     const char* summary;
     const char* details;
 };
 
-// --help is accepted by every command.
+const char* const COMMON_OPTIONS_HELP =
+    "\n  -h, --help           this help\n"
+    "  -q, --quiet          results only: no progress or notes on standard error\n";
+const char* const WAIT_LOCK_HELP =
+    "  --wait-lock SECONDS  wait up to SECONDS for another program to release the lock\n"
+    "                       (exit status 75 when it still holds it)\n";
+
+std::vector<CommandInfo> WithCommonOptions(std::vector<CommandInfo> commands)
+{
+    for (auto& c : commands)
+    {
+        c.options.push_back({"quiet", false, 'q'});
+        if (c.lock == Lock::taken)
+            c.options.push_back({"wait-lock", true});
+    }
+    return commands;
+}
+
+// --help and --quiet are accepted by every command, --wait-lock by those that take the
+// lock.
 const std::vector<CommandInfo>& Commands()
 {
-    static const std::vector<CommandInfo> commands = {
+    static const std::vector<CommandInfo> commands = WithCommonOptions({
         {"list",
          RunList,
-         {{"units", true}, {"json", false}, {"csv", false}, {"no-record", false}},
+         Lock::taken,
+         {{"units", true}, {"json", false, 'j'}, {"csv", false}, {"no-record", false}},
          "list FILE [NAME...] [--units in|mm] [--json|--csv] [--no-record]",
          "ask each printer for its serial number and odometers",
          "Prints one row per printer: name, model, port, serial number, total usage and\n"
          "head usage. \"Not Set\" marks a printer without a serial number, \"N/A\" a value\n"
          "the printer cannot give (parallel and network printers cannot answer), and\n"
-         "\"Error!\" a query that failed; its message goes to standard error.\n"
+         "\"Error!\" a query that failed; its message goes to standard error. A serial\n"
+         "or USB printer that gives neither its serial number nor its odometers did not\n"
+         "answer: a line on standard error says so and the exit status is 1.\n"
          "Every odometer reading is kept in the odometer history (see history and\n"
-         "forecast), as the window keeps its own; --no-record keeps nothing.\n"},
+         "forecast), as the window keeps its own; --no-record keeps nothing.\n"
+         "\n"
+         "--json starts with \"format\": 1 and gives each printer a \"state\" and the\n"
+         "UTC time it was read (\"read_at\"). --csv has the fixed columns name, model,\n"
+         "port, serial_number, total_usage, head_usage, units and state, and empty cells\n"
+         "where the table says N/A or Error!. Both changed from the first release.\n"},
         {"show",
          RunShow,
-         {{"json", false}},
+         Lock::none,
+         {{"json", false, 'j'}},
          "show FILE [NAME...] [--json]",
          "print the stored settings without talking to any printer",
          "Prints name, model, download file, port class, calibrate flag and the port's\n"
          "own fields as the file stores them. Needs no lock and sends nothing.\n"},
         {"add",
          RunAdd,
+         Lock::taken,
          {{"name", true},
           {"model", true},
           {"serial", true},
@@ -74,9 +111,16 @@ const std::vector<CommandInfo>& Commands()
          "lines default to 9600 8N1 with hardware flow control; network printers to TCP\n"
          "port 9100. The file is written to a temporary file and renamed over the old\n"
          "one, so a failure never damages it.\n"},
-        {"remove", RunRemove, {}, "remove FILE NAME...", "remove printers from the file", ""},
+        {"remove",
+         RunRemove,
+         Lock::taken,
+         {},
+         "remove FILE NAME...",
+         "remove printers from the file",
+         ""},
         {"detect",
          RunDetect,
+         Lock::taken,
          {{"broadcast", true}, {"no-usb", false}},
          "detect FILE [--broadcast ADDR] [--no-usb]",
          "find USB and network printers and add them to the file",
@@ -86,18 +130,21 @@ const std::vector<CommandInfo>& Commands()
          "environment variable VARKO_DISCOVERY_BROADCAST, else to 255.255.255.255.\n"},
         {"set-serial",
          RunSetSerial,
+         Lock::taken,
          {},
          "set-serial FILE NAME SERIAL",
          "store a serial number (at most 32 characters) in a printer",
          ""},
         {"head-history",
          RunHeadHistory,
+         Lock::taken,
          {{"units", true}},
          "head-history FILE NAME [--units in|mm]",
          "print a printer's head history report",
          ""},
         {"reset-head",
          RunResetHead,
+         Lock::taken,
          {{"yes", false}, {"no-record", false}},
          "reset-head FILE NAME... [--yes] [--no-record]",
          "reset the head odometer of printers",
@@ -106,6 +153,7 @@ const std::vector<CommandInfo>& Commands()
          "change (--no-record: not noted).\n"},
         {"test-page",
          RunTestPage,
+         Lock::taken,
          {{"tpx", false}},
          "test-page FILE [NAME...] [--tpx]",
          "print the RLX (or, with --tpx, the TPX) test page",
@@ -113,18 +161,21 @@ const std::vector<CommandInfo>& Commands()
          "prints nothing and no error is shown.\n"},
         {"print-odometers",
          RunPrintOdometers,
+         Lock::taken,
          {{"units", true}},
          "print-odometers FILE [NAME...] [--units in|mm]",
          "let printers print their odometer report",
          ""},
         {"print-head-history",
          RunPrintHeadHistory,
+         Lock::taken,
          {{"units", true}},
          "print-head-history FILE [NAME...] [--units in|mm]",
          "let printers print their head history",
          ""},
         {"send",
          RunSend,
+         Lock::taken,
          {{"file", true}, {"max", true}, {"calibrate", false}, {"no-calibrate", false}},
          "send FILE --file PATH [NAME...] [--max N] [--calibrate|--no-calibrate]",
          "send a file to printers, a few at a time",
@@ -137,7 +188,8 @@ const std::vector<CommandInfo>& Commands()
          "RLX calibration follows each successful transfer); --no-calibrate turns it off.\n"},
         {"history",
          RunHistory,
-         {{"since", true}, {"until", true}, {"json", false}, {"csv", false}},
+         Lock::none,
+         {{"since", true}, {"until", true}, {"json", false, 'j'}, {"csv", false}},
          "history FILE [NAME...] [--since DATE] [--until DATE] [--json|--csv]",
          "print the odometer readings kept for printers",
          "Prints every odometer reading that list and the window have kept for each\n"
@@ -149,7 +201,8 @@ const std::vector<CommandInfo>& Commands()
          "or 2024-05-01T14:30; --until takes in the whole day of a date.\n"},
         {"forecast",
          RunForecast,
-         {{"json", false}, {"csv", false}},
+         Lock::none,
+         {{"json", false, 'j'}, {"csv", false}},
          "forecast FILE [NAME...] [--json|--csv]",
          "print each printer's head wear rate and when its head is due",
          "From the readings since each printer's last head change: the wear rate in\n"
@@ -158,13 +211,28 @@ const std::vector<CommandInfo>& Commands()
          "head reaches it. Asks no printer and needs no lock.\n"},
         {"head-life",
          RunHeadLife,
+         Lock::none,
          {},
          "head-life [MODEL [INCHES|none]]",
          "set or show the head life of a printer model",
          "Sets the head life of MODEL (exactly as the list shows the model) in inches;\n"
          "'none' clears it. With MODEL alone shows it; without operands lists every\n"
          "model's head life. The forecast assumes none that is not set.\n"},
-    };
+        {"metrics",
+         RunMetrics,
+         Lock::none,
+         {{"textfile", true}},
+         "metrics FILE [NAME...] [--textfile DIR]",
+         "print the fleet's latest readings for a monitoring system",
+         "Prints, in the Prometheus text format, each printer's latest odometers (in\n"
+         "metres), when it was last read, whether it answered at the fleet's latest\n"
+         "reading, and its head life and the time left until its head is due (in\n"
+         "seconds) where they are known; every series is labelled with the printer's\n"
+         "name, serial number, model and port. From the odometer history alone: asks no\n"
+         "printer and needs no lock. --textfile DIR writes DIR/odomira.prom instead, by\n"
+         "a temporary file renamed over the old one, for the node exporter's textfile\n"
+         "collector.\n"},
+    });
     return commands;
 }
 
@@ -189,7 +257,10 @@ std::string ToolHelp()
         n.resize(20, ' ');
         h += "  " + n + c.summary + "\n";
     }
-    h += "\nExit status: 0 success, 1 a printer, the file or the lock failed, 2 bad usage.\n"
+    h += "\nOptions of every command: -h (--help), -q (--quiet: results only). -j is\n"
+         "--json. Commands that talk to printers also take --wait-lock SECONDS.\n"
+         "\nExit status: 0 success, 1 a printer or the file failed or the results could not\n"
+         "be written, 2 bad usage, 75 another program held the lock (try again later).\n"
          "Results go to standard output; errors, questions and progress to standard error.\n";
     return h;
 }
@@ -202,6 +273,9 @@ std::string CommandHelp(const CommandInfo& c)
     std::string h = std::string("Usage: odomira-cli ") + c.synopsis + "\n\n" + summary + ".\n";
     if (*c.details)
         h += std::string("\n") + c.details;
+    h += COMMON_OPTIONS_HELP;
+    if (c.lock == Lock::taken)
+        h += WAIT_LOCK_HELP;
     return h;
 }
 
@@ -269,6 +343,16 @@ CliInvocation ParseInvocation(const std::vector<std::string>& words)
         r.text = problem;
         return r;
     }
+    if (auto wait = r.args.Value("wait-lock"))
+    {
+        auto seconds = ParseInteger(*wait, 0, INT_MAX);
+        if (!seconds || (*wait)[0] == '+')
+        {
+            r.text = "--wait-lock takes a whole number of seconds, not '" + *wait + "'";
+            return r;
+        }
+        r.lockWait = std::chrono::seconds(*seconds);
+    }
     r.kind = CliInvocation::eRun;
     r.options = &info->options;
     r.run = info->run;
@@ -289,16 +373,22 @@ int RunCli(int argc, char** argv, std::FILE* in, std::FILE* out, std::FILE* err,
     case CliInvocation::eHelp:
     case CliInvocation::eVersion:
         io.Write(invocation.text);
-        return eExitOk;
+        return io.FinishOutput() ? eExitOk : eExitFailed;
     case CliInvocation::eRun:
         break;
     }
 
     AfxSetAppTitle(PROGRAM_NAME);
+    io.SetQuiet(invocation.args.Has("quiet"));
     ConsolePrompt prompt(in, err, stdinIsTerminal);
     prompt.Install();
-    CommandContext context{invocation.command, invocation.args, io, prompt};
-    return invocation.run(context);
+    CommandContext context{invocation.command, invocation.args, io, prompt, invocation.lockWait};
+    int status = invocation.run(context);
+    // Results that did not reach their reader are a failure, whatever the command did;
+    // a status that already says what went wrong is kept.
+    if (!io.FinishOutput() && status == eExitOk)
+        status = eExitFailed;
+    return status;
 }
 
 } // namespace cli

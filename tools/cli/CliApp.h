@@ -6,6 +6,7 @@
 #include "CommandLine.h"
 #include "Commands.h"
 
+#include <chrono>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -29,6 +30,7 @@ struct CliInvocation
     CommandLine args;
     const std::vector<OptionSpec>* options = nullptr; // eRun: what the command accepts
     int (*run)(CommandContext&) = nullptr;
+    std::chrono::seconds lockWait{0}; // --wait-lock
 };
 
 // Sorts the words into one of the above; prints nothing and runs nothing.

@@ -2,13 +2,34 @@
 
 #include "TextEscaping.h"
 
+#include <cerrno>
+#include <cstring>
+
 namespace cli
 {
 
 void CliIo::Write(const std::string& text) const
 {
-    std::fwrite(text.data(), 1, text.size(), m_out);
-    std::fflush(m_out);
+    errno = 0;
+    if (std::fwrite(text.data(), 1, text.size(), m_out) != text.size() || std::fflush(m_out) != 0)
+        OutputFailed(errno);
+}
+
+bool CliIo::FinishOutput() const
+{
+    errno = 0;
+    if (std::fflush(m_out) != 0 || std::ferror(m_out))
+        OutputFailed(errno);
+    return !m_outputFailed;
+}
+
+void CliIo::OutputFailed(int error) const
+{
+    if (m_outputFailed)
+        return;
+    m_outputFailed = true;
+    Error(std::string("cannot write the results to standard output: ") +
+          (error ? std::strerror(error) : "write error"));
 }
 
 void CliIo::Error(const std::string& printer, const std::string& message) const
@@ -33,6 +54,8 @@ void CliIo::Usage(const std::string& command, const std::string& message) const
 
 void CliIo::Note(const std::string& message) const
 {
+    if (m_quiet)
+        return;
     std::fprintf(m_err, "%s\n", TerminalSafe(message).c_str());
     std::fflush(m_err);
 }

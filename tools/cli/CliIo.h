@@ -15,8 +15,11 @@ namespace cli
 enum ExitStatus : int
 {
     eExitOk = 0,
-    eExitFailed = 1, // a printer, the file or the lock failed
-    eExitUsage = 2
+    eExitFailed = 1, // a printer or the file failed, or the results could not be written
+    eExitUsage = 2,
+    // Another program held the single-instance lock: EX_TEMPFAIL, which cron wrappers and
+    // service managers take for "try again later" rather than for a fault.
+    eExitLockHeld = 75
 };
 
 class CliIo
@@ -31,7 +34,17 @@ public:
     std::FILE* Err() const { return m_err; }
     bool ErrIsTerminal() const { return m_errIsTerminal; }
 
+    // --quiet: no progress, notes or countdowns on standard error; errors and the
+    // library's questions still go there.
+    void SetQuiet(bool quiet) { m_quiet = quiet; }
+    bool Quiet() const { return m_quiet; }
+
+    // Results; a failed write (a full disk, a pipe whose reader has gone while SIGPIPE is
+    // ignored) is told of once and remembered, because a script must not take missing
+    // results for success.
     void Write(const std::string& text) const;
+    // Flushes standard output; false when anything written to it was lost (told of once).
+    bool FinishOutput() const;
     // "odomira-cli: [printer: ]message" on standard error; the texts are made safe.
     void Error(const std::string& printer, const std::string& message) const;
     void Error(const std::string& message) const { Error(std::string(), message); }
@@ -43,9 +56,13 @@ public:
     void Say(const std::string& message) const;
 
 private:
+    void OutputFailed(int error) const;
+
     std::FILE* m_out;
     std::FILE* m_err;
     bool m_errIsTerminal;
+    bool m_quiet = false;
+    mutable bool m_outputFailed = false;
 };
 
 constexpr const char* PROGRAM_NAME = "odomira-cli";

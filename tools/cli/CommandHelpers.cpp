@@ -71,4 +71,10 @@ std::string SafeReport(const std::string& text)
     return out;
 }
 
+void BeginJsonDocument(json::Writer& j)
+{
+    j.BeginObject();
+    j.Member("format", JSON_FORMAT);
+}
+
 } // namespace cli

@@ -4,6 +4,7 @@
 #include "CHistoryRecorder.h"
 #include "CVarkoPrinterData.h"
 #include "Commands.h"
+#include "Json.h"
 
 #include <string>
 #include <vector>
@@ -29,6 +30,13 @@ std::string NotAvailableText();
 // A multi-line text from a printer (the head history) made safe for a terminal while
 // keeping its lines.
 std::string SafeReport(const std::string& text);
+
+// The version of the tool's JSON documents. It changes only when a member is removed,
+// renamed or changes meaning (new members may come at any time), so a script can check
+// it once instead of guessing from the shape of the data.
+constexpr int JSON_FORMAT = 1;
+// Opens the outermost object of a JSON result and writes "format" first.
+void BeginJsonDocument(json::Writer& j);
 
 // How a store that cannot keep the odometer history is told of: one line on standard
 // error; the command itself goes on.

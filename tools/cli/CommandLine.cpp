@@ -6,6 +6,30 @@
 namespace cli
 {
 
+std::string CommandLine::ParseShort(const std::string& word, const std::vector<std::string>& words,
+                                    std::size_t& i, std::span<const OptionSpec> optionTable)
+{
+    for (std::size_t k = 1; k < word.size(); ++k)
+    {
+        const OptionSpec* option = nullptr;
+        for (const auto& s : optionTable)
+            if (s.shortName && s.shortName == word[k])
+                option = &s;
+        if (!option)
+            return "unknown option '-" + word.substr(k, 1) + "'";
+        if (!option->takesValue)
+        {
+            m_given.push_back({option->name, std::string()});
+            continue;
+        }
+        // "-x VALUE" only: a value glued to the letter would be read as more letters.
+        if (k + 1 != word.size() || i + 1 >= words.size())
+            return "option '-" + word.substr(k, 1) + "' needs a value";
+        m_given.push_back({option->name, words[++i]});
+    }
+    return std::string();
+}
+
 std::string CommandLine::Parse(const std::vector<std::string>& words,
                                std::span<const OptionSpec> optionTable)
 {
@@ -26,7 +50,11 @@ std::string CommandLine::Parse(const std::vector<std::string>& words,
             continue;
         }
         if (w[1] != '-')
-            return "unknown option '" + w + "'";
+        {
+            if (std::string problem = ParseShort(w, words, i, optionTable); !problem.empty())
+                return problem;
+            continue;
+        }
         std::string name = w.substr(2);
         std::optional<std::string> inlineValue;
         if (auto eq = name.find('='); eq != std::string::npos)

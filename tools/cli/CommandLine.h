@@ -1,6 +1,7 @@
 #pragma once
 // Splits the words after a command name into options and operands. Options are
-// "--name" or "--name value" (also "--name=value"); "--" ends the options. Every
+// "--name" or "--name value" (also "--name=value"), or a short form "-j" where one is
+// declared (several may share one dash: "-qj"); "--" ends the options. Every
 // option a command accepts is declared up front, so a misspelt option is a usage
 // error instead of being taken for a printer name.
 //
@@ -17,6 +18,7 @@ struct OptionSpec
 {
     const char* name; // without the leading dashes
     bool takesValue;
+    char shortName = 0; // the letter of the short form, if it has one
 };
 
 class CommandLine
@@ -32,6 +34,9 @@ public:
     const std::vector<std::string>& Operands() const { return m_operands; }
 
 private:
+    std::string ParseShort(const std::string& word, const std::vector<std::string>& words,
+                           std::size_t& i, std::span<const OptionSpec> optionTable);
+
     struct Given
     {
         std::string name;

@@ -4,6 +4,8 @@
 #include "CliIo.h"
 #include "CommandLine.h"
 
+#include <chrono>
+
 struct CPrinterSettings;
 
 namespace cli
@@ -17,6 +19,8 @@ struct CommandContext
     const CommandLine& args;
     const CliIo& io;
     ConsolePrompt& prompt;
+    // How long a command that takes the single-instance lock waits for it (--wait-lock).
+    std::chrono::seconds lockWait{0};
 };
 
 int RunList(CommandContext& c);
@@ -34,6 +38,7 @@ int RunSend(CommandContext& c);
 int RunHistory(CommandContext& c);
 int RunForecast(CommandContext& c);
 int RunHeadLife(CommandContext& c);
+int RunMetrics(CommandContext& c);
 
 // The words of add as the file and the printer to add, checked as far as they can be
 // without the file; false after a usage message.

@@ -36,7 +36,11 @@ extern "C" void OnDetectInterrupt(int)
 class CountdownSearchHost : public CConsoleSearchHost
 {
 public:
-    CountdownSearchHost(std::FILE* err, bool terminal) : m_err(err), m_terminal(terminal) {}
+    // quiet: no countdown, only the cancel note.
+    CountdownSearchHost(std::FILE* err, bool terminal, bool quiet)
+        : m_err(err), m_terminal(terminal), m_quiet(quiet)
+    {
+    }
 
     int RunModal(CSearchNetworkDlg& dlg) override
     {
@@ -65,7 +69,7 @@ private:
             }
             int elapsed =
                 static_cast<int>(duration_cast<seconds>(steady_clock::now() - start).count());
-            if (elapsed >= total && !cancelled)
+            if (elapsed >= total && !cancelled && !m_quiet)
             {
                 // The search window is over; the printers found are tried now.
                 if (shown < total)
@@ -77,7 +81,7 @@ private:
                     std::fflush(m_err);
                 }
             }
-            else if (elapsed != shown && !cancelled)
+            else if (elapsed != shown && !cancelled && !m_quiet)
             {
                 shown = elapsed;
                 std::lock_guard g(ConsolePrompt::OutputLock());
@@ -91,7 +95,7 @@ private:
             std::this_thread::sleep_for(milliseconds(100));
         }
         std::lock_guard g(ConsolePrompt::OutputLock());
-        if (m_terminal)
+        if (m_terminal && !m_quiet)
             std::fprintf(m_err, "\r\033[K");
         if (cancelled)
             std::fprintf(m_err, "Search cancelled.\n");
@@ -100,6 +104,7 @@ private:
 
     std::FILE* m_err;
     bool m_terminal;
+    bool m_quiet;
 };
 
 // Puts an environment variable back as it was when the command ends, so that the
@@ -174,9 +179,9 @@ int RunDetect(CommandContext& c)
     if (c.args.Has("no-usb"))
         noUsb.emplace("VARKO_USB_LIBRARY", "odomira-cli-no-usb-detection");
 
-    FleetSession session(c.io);
+    FleetSession session(c.io, c.lockWait);
     if (!session.Open(file, FleetSession::eCreateIfMissing, true))
-        return eExitFailed;
+        return session.ExitStatus();
     CVarkoPrinters& all = session.Printers();
 
     std::map<const CVarkoPrinterData*, std::string> before;
@@ -185,7 +190,7 @@ int RunDetect(CommandContext& c)
 
     bool terminal = c.io.ErrIsTerminal();
     SearchDialogHostFactory previous = SetSearchDialogHostFactory(
-        [&] { return std::make_unique<CountdownSearchHost>(c.io.Err(), terminal); });
+        [&] { return std::make_unique<CountdownSearchHost>(c.io.Err(), terminal, c.io.Quiet()); });
     struct sigaction sa = {}, old;
     sa.sa_handler = OnDetectInterrupt;
     // The first Ctrl+C cancels; should anything still hold the program up, the second

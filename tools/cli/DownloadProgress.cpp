@@ -41,8 +41,9 @@ int Percent(unsigned long long sent, unsigned long long length)
 }
 } // namespace
 
-DownloadProgress::DownloadProgress(std::FILE* err, std::vector<std::string> names, bool terminal)
-    : m_err(err), m_terminal(terminal)
+DownloadProgress::DownloadProgress(std::FILE* err, std::vector<std::string> names, bool terminal,
+                                   bool quiet)
+    : m_err(err), m_terminal(terminal && !quiet), m_quiet(quiet)
 {
     for (auto& n : names)
     {
@@ -108,7 +109,7 @@ void DownloadProgress::Begin(std::size_t printer, unsigned long long length)
     r.lastTenth = 0;
     if (m_terminal)
         Redraw();
-    else
+    else if (!m_quiet)
         PlainLine(printer, "sending " + std::to_string(length) + " bytes");
 }
 
@@ -122,7 +123,7 @@ void DownloadProgress::Progress(std::size_t printer, unsigned long long sent)
         return;
     }
     int tenth = Percent(sent, r.length) / 10;
-    if (tenth <= r.lastTenth)
+    if (m_quiet || tenth <= r.lastTenth)
         return;
     r.lastTenth = tenth;
     PlainLine(printer, std::to_string(sent) + " of " + std::to_string(r.length) + " bytes (" +
@@ -137,7 +138,7 @@ void DownloadProgress::End(std::size_t printer, int result)
         r.sent = r.length;
     if (m_terminal)
         Redraw();
-    else
+    else if (!m_quiet || r.state != eSucceeded)
         PlainLine(printer, ResultWord(r.state));
 }
 

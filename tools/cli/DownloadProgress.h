@@ -25,7 +25,9 @@ public:
         eWithdrawn // cancelled before its transfer started
     };
 
-    DownloadProgress(std::FILE* err, std::vector<std::string> names, bool terminal);
+    // quiet: only the transfers that did not succeed get a line, at their end.
+    DownloadProgress(std::FILE* err, std::vector<std::string> names, bool terminal,
+                     bool quiet = false);
 
     void Begin(std::size_t printer, unsigned long long length);
     void Progress(std::size_t printer, unsigned long long sent);
@@ -55,6 +57,7 @@ private:
     std::FILE* m_err;
     std::vector<Row> m_rows;
     bool m_terminal;
+    bool m_quiet;
     std::size_t m_nameWidth = 0;
     bool m_drawn = false;
     unsigned long m_promptLines = 0;

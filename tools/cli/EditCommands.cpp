@@ -189,9 +189,9 @@ int RunAdd(CommandContext& c)
     if (!ParseAddCommand(c, file, s))
         return eExitUsage;
     const std::string name = s.name.str();
-    FleetSession session(c.io);
+    FleetSession session(c.io, c.lockWait);
     if (!session.Open(file, FleetSession::eCreateIfMissing, true))
-        return eExitFailed;
+        return session.ExitStatus();
     try
     {
         UINT clash = session.Printers().AddPrinter(nullptr, s);
@@ -223,9 +223,9 @@ int RunRemove(CommandContext& c)
         c.io.Usage(c.command, "name at least one printer to remove");
         return eExitUsage;
     }
-    FleetSession session(c.io);
+    FleetSession session(c.io, c.lockWait);
     if (!session.Open(file, FleetSession::eMustExist, true))
-        return eExitFailed;
+        return session.ExitStatus();
     int removed = 0;
     for (CVarkoPrinterData* p : session.Select(names))
     {

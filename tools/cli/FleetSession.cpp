@@ -4,10 +4,12 @@
 #include "CVarkoPrinterData.h"
 #include "CVarkoPrinterException.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <new>
 #include <set>
 #include <sys/stat.h>
+#include <thread>
 
 namespace cli
 {
@@ -25,19 +27,8 @@ bool FleetSession::Open(const std::string& path, OpenMode mode, bool takeLock, C
     try
     {
         m_printers = std::make_unique<CVarkoPrinters>();
-        if (takeLock && m_printers->IsAlreadyRunning())
-        {
-            if (CString problem = m_printers->InstanceLockProblem(); !problem.IsEmpty())
-            {
-                m_io.Error(problem.str());
-                return false;
-            }
-            m_io.Error("another program that uses the printers is running (it holds the "
-                       "lock \"" +
-                       std::string(CVarkoPrinters::INSTANCE_LOCK_NAME) +
-                       "\"); close it and try again");
+        if (takeLock && !TakeLock())
             return false;
-        }
         struct stat st;
         if (::stat(path.c_str(), &st) != 0 && errno == ENOENT && mode == eCreateIfMissing)
             return true; // a new file: it is written by Save
@@ -54,7 +45,46 @@ bool FleetSession::Open(const std::string& path, OpenMode mode, bool takeLock, C
     {
         m_io.Error(path, "out of memory while reading the file");
     }
+    m_failed = true;
     return false;
+}
+
+bool FleetSession::TakeLock()
+{
+    // The lock offers no way to sleep until it is free, so it is tried again a few times
+    // a second; a holder that ends is noticed within that.
+    constexpr auto RETRY = std::chrono::milliseconds(250);
+    const auto until = std::chrono::steady_clock::now() + m_lockWait;
+    bool told = false;
+    while (m_printers->IsAlreadyRunning())
+    {
+        // No safe place for the lock: waiting cannot help.
+        if (CString problem = m_printers->InstanceLockProblem(); !problem.IsEmpty())
+        {
+            m_io.Error(problem.str());
+            return false;
+        }
+        const auto now = std::chrono::steady_clock::now();
+        if (now >= until)
+        {
+            m_lockHeld = true;
+            m_io.Error("another program that uses the printers is running (it holds the "
+                       "lock \"" +
+                       std::string(CVarkoPrinters::INSTANCE_LOCK_NAME) +
+                       "\"); close it and try again");
+            return false;
+        }
+        if (!told)
+        {
+            m_io.Note("Waiting up to " + std::to_string(m_lockWait.count()) +
+                      " s for another program to release the lock \"" +
+                      CVarkoPrinters::INSTANCE_LOCK_NAME + "\"...");
+            told = true;
+        }
+        std::this_thread::sleep_for(
+            std::min<std::chrono::steady_clock::duration>(RETRY, until - now));
+    }
+    return true;
 }
 
 bool FleetSession::Save()

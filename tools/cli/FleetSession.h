@@ -9,6 +9,7 @@
 #include "CException.h"
 #include "CVarkoPrinters.h"
 
+#include <chrono>
 #include <memory>
 #include <string>
 #include <vector>
@@ -31,13 +32,18 @@ public:
         eCreateIfMissing
     };
 
-    explicit FleetSession(const CliIo& io) : m_io(io) {}
+    // lockWait: how long Open waits for a lock that another program holds.
+    explicit FleetSession(const CliIo& io, std::chrono::seconds lockWait = {})
+        : m_io(io), m_lockWait(lockWait)
+    {
+    }
     ~FleetSession();
     FleetSession(const FleetSession&) = delete;
     FleetSession& operator=(const FleetSession&) = delete;
 
     // Creates the collection, takes the single-instance lock if asked, and loads the
-    // file (owner receives the printers' download notices). False after saying why.
+    // file (owner receives the printers' download notices). False after saying why;
+    // ExitStatus() then tells a held lock from a failure.
     bool Open(const std::string& path, OpenMode mode, bool takeLock, CWnd* owner = nullptr);
     // Writes the file atomically. False after saying why; the old file is then intact.
     bool Save();
@@ -54,11 +60,15 @@ public:
     void Fail(const std::string& printer, const CException& e) { Fail(printer, MessageOf(e)); }
     void MarkFailed() { m_failed = true; }
     bool Failed() const { return m_failed; }
-    int ExitStatus() const { return m_failed ? eExitFailed : eExitOk; }
+    int ExitStatus() const { return m_lockHeld ? eExitLockHeld : m_failed ? eExitFailed : eExitOk; }
     const CliIo& Io() const { return m_io; }
 
 private:
+    bool TakeLock();
+
     const CliIo& m_io;
+    std::chrono::seconds m_lockWait;
+    bool m_lockHeld = false; // another program held the lock for the whole wait
     std::unique_ptr<CVarkoPrinters> m_printers;
     std::string m_path;
     bool m_failed = false;

@@ -9,6 +9,7 @@
 #include "CFleetQuery.h"
 #include "CVarkoPrinterData.h"
 #include "CVarkoPrinterException.h"
+#include "UtcTime.h"
 
 #include <optional>
 
@@ -19,12 +20,18 @@ namespace
 // The printer list's own texts for cells that hold no value.
 constexpr const char* NOT_SET = "Not Set";
 constexpr const char* ERROR_CELL = "Error!";
+constexpr const char* NO_ANSWER =
+    "did not answer: it gave neither its serial number nor its odometers";
 
 enum class CellState
 {
     ok,
     notSet,
     notAvailable,
+    // A serial or USB printer that gave nothing at all: the library gives up on a
+    // silent line without an error, so this is the only sign of a printer that is off
+    // or unplugged behind an adapter.
+    noAnswer,
     error
 };
 
@@ -38,6 +45,8 @@ const char* StateKey(CellState s)
         return "not_set";
     case CellState::notAvailable:
         return "not_available";
+    case CellState::noAnswer:
+        return "no_answer";
     case CellState::error:
         break;
     }
@@ -54,7 +63,11 @@ struct Row
     std::optional<long long> head;
     std::optional<long long> total;
     CellState odometerState = CellState::ok;
+    // The printer as a whole: ok, not_available, no_answer or error; it says why the
+    // machine-readable outputs leave a value out.
+    CellState state = CellState::ok;
     std::string error; // the first failure's message
+    std::optional<UtcMillis> readAt;
 };
 
 Row RowOf(const CPrinterAnswers& a)
@@ -65,6 +78,8 @@ Row RowOf(const CPrinterAnswers& a)
     r.port = a.printer->PortDisplayName().str();
     if (const CFleetFailure* failure = a.FirstFailure())
         r.error = failure->text.str();
+    if (a.bidirectional)
+        r.readAt = a.answeredAt;
     if (a.serialFailure)
         r.serialState = CellState::error;
     else
@@ -86,14 +101,27 @@ Row RowOf(const CPrinterAnswers& a)
         if (!r.head && !r.total)
             r.odometerState = CellState::notAvailable;
     }
+    if (!r.error.empty())
+        r.state = CellState::error;
+    else if (a.bidirectional && r.serialState == CellState::notSet &&
+             r.odometerState == CellState::notAvailable)
+    {
+        r.state = r.serialState = r.odometerState = CellState::noAnswer;
+        r.error = NO_ANSWER;
+    }
+    else if (r.serialState == CellState::notAvailable ||
+             r.odometerState == CellState::notAvailable)
+        r.state = CellState::notAvailable;
     return r;
 }
 
+// The window's texts: a printer that did not answer shows as it does there.
 std::string SerialCell(const Row& r)
 {
     switch (r.serialState)
     {
     case CellState::notSet:
+    case CellState::noAnswer:
         return NOT_SET;
     case CellState::error:
         return ERROR_CELL;
@@ -109,10 +137,32 @@ std::string UsageCell(const Row& r, const std::optional<long long>& v)
     return v ? std::to_string(*v) : NotAvailableText();
 }
 
+std::string Number(const std::optional<long long>& v)
+{
+    return v ? std::to_string(*v) : std::string();
+}
+
+std::string RenderCsv(const std::vector<Row>& rows, EDisplayUnits units)
+{
+    // Fixed names whatever the units, so a script finds its column by name; the cells
+    // hold values only, and the state says why one is empty.
+    Table t(
+        {"name", "model", "port", "serial_number", "total_usage", "head_usage", "units", "state"});
+    for (const auto& r : rows)
+    {
+        const bool odometers = r.odometerState == CellState::ok;
+        t.AddRow({r.name, r.model, r.port,
+                  r.serialState == CellState::ok ? r.serial : std::string(),
+                  odometers ? Number(r.total) : std::string(),
+                  odometers ? Number(r.head) : std::string(), UnitsKey(units), StateKey(r.state)});
+    }
+    return t.RenderCsv();
+}
+
 std::string RenderJson(const std::vector<Row>& rows, EDisplayUnits units)
 {
     json::Writer j;
-    j.BeginObject();
+    BeginJsonDocument(j);
     j.Member("units", UnitsKey(units));
     j.Key("printers");
     j.BeginArray();
@@ -122,6 +172,12 @@ std::string RenderJson(const std::vector<Row>& rows, EDisplayUnits units)
         j.Member("name", r.name);
         j.Member("model", r.model);
         j.Member("port", r.port);
+        j.Member("state", StateKey(r.state));
+        j.Key("read_at");
+        if (r.readAt)
+            j.String(FormatUtc(*r.readAt));
+        else
+            j.Null();
         j.Key("serial_number");
         if (r.serialState == CellState::ok || r.serialState == CellState::notSet)
             j.String(r.serial);
@@ -161,9 +217,9 @@ int RunList(CommandContext& c)
         return eExitUsage;
     }
 
-    FleetSession session(c.io);
+    FleetSession session(c.io, c.lockWait);
     if (!session.Open(file, FleetSession::eMustExist, true))
-        return eExitFailed;
+        return session.ExitStatus();
 
     // The printers are asked several at a time; their rows and failures come out in the
     // file's order all the same.
@@ -184,17 +240,19 @@ int RunList(CommandContext& c)
         history.Commit();
 
     if (json)
-    {
         c.io.Write(RenderJson(rows, units));
-        return session.ExitStatus();
+    else if (csv)
+        c.io.Write(RenderCsv(rows, units));
+    else
+    {
+        std::string abbrev = UnitsAbbreviation(units);
+        Table t({"Printer Name", "Model", "Port", "Serial Number", "Total Usage (" + abbrev + ")",
+                 "Head Usage (" + abbrev + ")"});
+        for (const auto& r : rows)
+            t.AddRow({r.name, r.model, r.port, SerialCell(r), UsageCell(r, r.total),
+                      UsageCell(r, r.head)});
+        c.io.Write(t.RenderText());
     }
-    std::string abbrev = UnitsAbbreviation(units);
-    Table t({"Printer Name", "Model", "Port", "Serial Number", "Total Usage (" + abbrev + ")",
-             "Head Usage (" + abbrev + ")"});
-    for (const auto& r : rows)
-        t.AddRow(
-            {r.name, r.model, r.port, SerialCell(r), UsageCell(r, r.total), UsageCell(r, r.head)});
-    c.io.Write(csv ? t.RenderCsv() : t.RenderText());
     return session.ExitStatus();
 }
 

@@ -77,7 +77,7 @@ bool OpenForPrinters(CommandContext& c, FleetSession& session,
 
 int UsageOr(const FleetSession& session)
 {
-    return session.Failed() ? eExitFailed : eExitUsage;
+    return session.Failed() ? session.ExitStatus() : eExitUsage;
 }
 
 // Opens the file and runs the action on each printer the name selects; a printer whose
@@ -85,9 +85,9 @@ int UsageOr(const FleetSession& session)
 int ForEachNamed(CommandContext& c, const std::string& file, const std::string& name,
                  const std::function<void(CVarkoPrinterData&)>& action)
 {
-    FleetSession session(c.io);
+    FleetSession session(c.io, c.lockWait);
     if (!session.Open(file, FleetSession::eMustExist, true))
-        return eExitFailed;
+        return session.ExitStatus();
     for (CVarkoPrinterData* p : session.Select({name}))
     {
         try
@@ -105,7 +105,7 @@ int ForEachNamed(CommandContext& c, const std::string& file, const std::string& 
 
 int RunTestPage(CommandContext& c)
 {
-    FleetSession session(c.io);
+    FleetSession session(c.io, c.lockWait);
     std::vector<CVarkoPrinterData*> printers;
     if (!OpenForPrinters(c, session, printers, false))
         return UsageOr(session);
@@ -131,7 +131,7 @@ int RunUnitsReport(CommandContext& c,
     EDisplayUnits units;
     if (!TakeUnitsOption(c, units))
         return eExitUsage;
-    FleetSession session(c.io);
+    FleetSession session(c.io, c.lockWait);
     std::vector<CVarkoPrinterData*> printers;
     if (!OpenForPrinters(c, session, printers, false))
         return UsageOr(session);
@@ -205,7 +205,7 @@ int RunHeadHistory(CommandContext& c)
 int RunResetHead(CommandContext& c)
 {
     c.prompt.SetAssumeYes(c.args.Has("yes"));
-    FleetSession session(c.io);
+    FleetSession session(c.io, c.lockWait);
     std::vector<CVarkoPrinterData*> printers;
     if (!OpenForPrinters(c, session, printers, true))
         return UsageOr(session);

@@ -115,9 +115,9 @@ int RunSend(CommandContext& c)
     // Declared before the session: the printers notify it until the session has
     // stopped them, and a notice to a window that is gone is dropped harmlessly.
     DownloadMonitor monitor;
-    FleetSession session(c.io);
+    FleetSession session(c.io, c.lockWait);
     if (!session.Open(file, FleetSession::eMustExist, true, &monitor))
-        return eExitFailed;
+        return session.ExitStatus();
     CVarkoPrinters& all = session.Printers();
     std::vector<CVarkoPrinterData*> printers = session.Select(names);
     if (printers.empty())
@@ -168,7 +168,7 @@ int RunSend(CommandContext& c)
     }
     monitor.SetNames(recordNames);
 
-    DownloadProgress view(c.io.Err(), rowNames, c.io.ErrIsTerminal());
+    DownloadProgress view(c.io.Err(), rowNames, c.io.ErrIsTerminal(), c.io.Quiet());
     InterruptGuard interrupts;
     bool cancelled = false;
     try

@@ -148,12 +148,12 @@ int RunShow(CommandContext& c)
         return eExitUsage;
     FleetSession session(c.io);
     if (!session.Open(file, FleetSession::eMustExist, false))
-        return eExitFailed;
+        return session.ExitStatus();
     auto chosen = session.Select(names);
     if (c.args.Has("json"))
     {
         json::Writer j;
-        j.BeginObject();
+        BeginJsonDocument(j);
         j.Key("printers");
         j.BeginArray();
         for (CVarkoPrinterData* p : chosen)
