@@ -6,9 +6,11 @@
 #include "CHeadLifeDlg.h"
 #include "COdometerHistoryDlg.h"
 #include "COptionsDlg.h"
+#include "CPrinterNamePrompt.h"
 #include "CReadingStore.h"
 #include "CSerialNumberDlg.h"
 #include "CommandTable.h"
+#include "QtUserPrompt.h"
 #include "Resource.h"
 #include "SimulatorProcess.h"
 
@@ -17,6 +19,8 @@
 #include <QFile>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
+#include <QAbstractButton>
 #include <QPainter>
 #include <QTimer>
 #include <QToolBar>
@@ -247,6 +251,37 @@ int Shots::Run(const std::string& sourceDir)
     {
         CHeadLifeDlg dlg("RX400", 40000, eUnitsInches);
         dialog(dlg, "dialog-head-life.png");
+    }
+
+    {
+        // The box after a fill in which fourteen printers could not be reached: the first
+        // ten by name, all of them behind Show Details.
+        std::vector<CString> names;
+        for (int i = 1; i <= 14; ++i)
+            names.push_back(CString::Formatted("Line %d", i));
+        CString details;
+        const CString text = CPrinterNamePrompt::WithPrinterNames(
+            CString("That port is unavailable."), names, details);
+        for (const char* name : {"box-printers.png", "box-printers-details.png"})
+        {
+            const bool open = std::string(name).find("details") != std::string::npos;
+            QTimer::singleShot(0,
+                               [name, open]
+                               {
+                                   auto* box = qobject_cast<QMessageBox*>(
+                                       QApplication::activeModalWidget());
+                                   if (!box)
+                                       return;
+                                   if (open)
+                                       for (QAbstractButton* b : box->buttons())
+                                           if (box->buttonRole(b) == QMessageBox::ActionRole)
+                                               b->click();
+                                   Settle();
+                                   Save(box->grab(), name);
+                                   box->accept();
+                               });
+            CQtUserPrompt::ShowOnGuiThread(text, CString("Odomira"), MB_OK, details);
+        }
     }
 
     ExpectOptionsChoosingUnits(1); // millimetres
