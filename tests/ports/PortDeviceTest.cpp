@@ -257,7 +257,8 @@ TEST(PortDeviceKinds, FilesAndTerminalsAreRefusedWithoutBeingTouched)
 
     for (auto& [what, port] : ports)
     {
-        EXPECT_EQ(CodeOf([&] { port->Open(); }), 7u) << what;
+        CPortBase* opened = port.get();
+        EXPECT_EQ(CodeOf([&] { opened->Open(); }), 7u) << what;
         EXPECT_FALSE(port->IsOpen()) << what;
         port->Close();
     }
