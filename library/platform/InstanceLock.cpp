@@ -72,9 +72,16 @@ int openPrivateFolder(const std::string& dir, bool create, std::string& problem)
     return fd;
 }
 
-InstanceLockFolder lockFolder()
+const char* relocatedRoot()
 {
-    if (const char* relocated = std::getenv("VARKO_SETTINGS_ROOT"); relocated && *relocated)
+    const char* relocated = std::getenv("VARKO_SETTINGS_ROOT");
+    return relocated && *relocated ? relocated : nullptr;
+}
+
+InstanceLockFolder lockFolder(const std::string& runUserBase, const std::string& tmpBase,
+                              bool relocatable)
+{
+    if (const char* relocated = relocatable ? relocatedRoot() : nullptr)
     {
         // A relocated settings root (tests, the demo) is a world of its own and carries
         // its own lock.
@@ -89,7 +96,35 @@ InstanceLockFolder lockFolder()
         f.fd = openPrivateFolder(f.path, true, f.problem);
         return f;
     }
-    return OpenInstanceLockFolder("/run/user", "/tmp");
+    return OpenInstanceLockFolder(runUserBase, tmpBase);
+}
+
+// The lock file in a folder just checked, whatever its path leads to by now; -1 with
+// why in problem.
+int openLockFile(const InstanceLockFolder& f, const std::string& file, std::string& problem)
+{
+    const int fd = ::openat(f.fd, file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    const int err = errno;
+    if (fd < 0)
+    {
+        problem = f.path + "/" + file + ": " + std::strerror(err);
+        return -1;
+    }
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::getuid())
+    {
+        Sys().close(fd);
+        problem = f.path + "/" + file + " is not this user's file";
+        return -1;
+    }
+    return fd;
+}
+
+// 0 when taken, else the error (EWOULDBLOCK: held elsewhere).
+int tryLock(int fd)
+{
+    const SysResult<int> r = RetryOnEintr([&] { return Sys().flock(fd, LOCK_EX | LOCK_NB); });
+    return r.Failed() ? r.error : 0;
 }
 } // namespace
 
@@ -114,6 +149,12 @@ InstanceLockFolder OpenInstanceLockFolder(const std::string& runUserBase,
 
 CInstanceLock::CInstanceLock(CString name) : m_name(std::move(name)) {}
 
+CInstanceLock::CInstanceLock(CString name, std::string runUserBase, std::string tmpBase)
+    : m_name(std::move(name)), m_runUserBase(std::move(runUserBase)), m_tmpBase(std::move(tmpBase)),
+      m_bRelocatable(false)
+{
+}
+
 CInstanceLock::~CInstanceLock()
 {
     Release();
@@ -121,11 +162,18 @@ CInstanceLock::~CInstanceLock()
 
 CString CInstanceLock::LockFilePath() const
 {
-    InstanceLockFolder f = lockFolder();
+    InstanceLockFolder f = lockFolder(m_runUserBase, m_tmpBase, m_bRelocatable);
     if (f.fd < 0)
         return CString();
     Sys().close(f.fd);
     return CString(f.path + "/" + m_name.str() + ".lock");
+}
+
+CInstanceLock::EResult CInstanceLock::Fail(const std::string& why)
+{
+    m_failure = CString("The printers cannot be locked against a second program: " + why +
+                        ". Remove it, or have it removed, and try again.");
+    return eFailed;
 }
 
 CInstanceLock::EResult CInstanceLock::Acquire()
@@ -133,53 +181,61 @@ CInstanceLock::EResult CInstanceLock::Acquire()
     if (m_held)
         return eAcquired;
     m_failure.Empty();
-    auto failed = [this](const std::string& why)
-    {
-        m_failure = CString("The printers cannot be locked against a second program: " + why +
-                            ". Remove it, or have it removed, and try again.");
-        return eFailed;
-    };
     if (m_name.IsEmpty() || m_name.Find('/') >= 0)
-        return failed("the lock name \"" + m_name.str() + "\" is not a file name");
+        return Fail("the lock name \"" + m_name.str() + "\" is not a file name");
+    const std::string file = m_name.str() + ".lock";
     if (m_fd < 0)
     {
-        InstanceLockFolder f = lockFolder();
+        InstanceLockFolder f = lockFolder(m_runUserBase, m_tmpBase, m_bRelocatable);
         if (f.fd < 0)
-            return failed(f.problem);
-        const std::string file = m_name.str() + ".lock";
-        // Inside the folder just checked, whatever its path leads to by now.
-        m_fd = ::openat(f.fd, file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-        const int err = errno;
+            return Fail(f.problem);
+        std::string problem;
+        m_fd = openLockFile(f, file, problem);
+        const bool inRuntimeFolder =
+            f.path.compare(0, m_runUserBase.size() + 1, m_runUserBase + "/") == 0 &&
+            !(m_bRelocatable && relocatedRoot());
         Sys().close(f.fd);
-        struct stat st;
         if (m_fd < 0)
-            return failed(f.path + "/" + file + ": " + std::strerror(err));
-        if (::fstat(m_fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::getuid())
+            return Fail(problem);
+        if (inRuntimeFolder)
         {
-            Sys().close(m_fd);
-            m_fd = -1;
-            return failed(f.path + "/" + file + " is not this user's file");
+            std::string ignored;
+            InstanceLockFolder tmp;
+            tmp.path = m_tmpBase + "/varko-" + std::to_string(::getuid());
+            tmp.fd = openPrivateFolder(tmp.path, true, ignored);
+            if (tmp.fd >= 0)
+            {
+                m_companionFd = openLockFile(tmp, file, ignored);
+                Sys().close(tmp.fd);
+            }
         }
     }
-    const SysResult<int> r = RetryOnEintr([&] { return Sys().flock(m_fd, LOCK_EX | LOCK_NB); });
-    if (!r.Failed())
-    {
-        m_held = true;
-        return eAcquired;
-    }
-    if (r.error == EWOULDBLOCK)
-        return eHeldElsewhere;
-    return failed(std::string("the lock cannot be taken: ") + std::strerror(r.error));
+    if (const int err = tryLock(m_fd))
+        return err == EWOULDBLOCK
+                   ? eHeldElsewhere
+                   : Fail(std::string("the lock cannot be taken: ") + std::strerror(err));
+    if (m_companionFd >= 0)
+        if (const int err = tryLock(m_companionFd))
+        {
+            // A program without a runtime folder holds it: it runs, so this one may not.
+            Sys().flock(m_fd, LOCK_UN);
+            return err == EWOULDBLOCK
+                       ? eHeldElsewhere
+                       : Fail(std::string("the lock cannot be taken: ") + std::strerror(err));
+        }
+    m_held = true;
+    return eAcquired;
 }
 
 void CInstanceLock::Release()
 {
-    if (m_fd >= 0)
-    {
-        // Closing the descriptor drops the lock; the file stays for the next holder, so
-        // nobody can unlink it from under a program that is just opening it.
-        Sys().close(m_fd);
-        m_fd = -1;
-    }
+    // Closing a descriptor drops its lock; the file stays for the next holder, so nobody
+    // can unlink it from under a program that is just opening it.
+    for (int* fd : {&m_fd, &m_companionFd})
+        if (*fd >= 0)
+        {
+            Sys().close(*fd);
+            *fd = -1;
+        }
     m_held = false;
 }

@@ -12,6 +12,12 @@
 // to $VARKO_SETTINGS_ROOT/run, checked the same way. The kernel drops the lock when the
 // holder ends, however it ends, so a crashed program never blocks the next.
 //
+// When /run/user/<uid> is used, the lock is also taken in /tmp/varko-<uid> whenever
+// that folder is (or can be made) safe: a program started without a login session, such
+// as a cron job, has no runtime folder and takes only that one, and the two must still
+// exclude each other. A /tmp folder that is not safe is then passed over, since the
+// runtime folder already keeps out every program that has one.
+//
 // When no folder can be made safe (another user made /tmp/varko-<uid> first, or a link
 // sits there), Acquire fails and FailureReason says why: the caller must refuse to run,
 // since without the lock two programs could drive the printers at once.
@@ -36,6 +42,8 @@ public:
     };
 
     explicit CInstanceLock(CString name);
+    // The same lock over other places for /run/user and /tmp (tests).
+    CInstanceLock(CString name, std::string runUserBase, std::string tmpBase);
     ~CInstanceLock(); // releases the lock if held
     CInstanceLock(const CInstanceLock&) = delete;
     CInstanceLock& operator=(const CInstanceLock&) = delete;
@@ -50,8 +58,16 @@ public:
     CString FailureReason() const { return m_failure; }
 
 private:
+    EResult Fail(const std::string& why);
+
     CString m_name;
+    std::string m_runUserBase = "/run/user";
+    std::string m_tmpBase = "/tmp";
+    // Follows VARKO_SETTINGS_ROOT (the places given by a test do not).
+    bool m_bRelocatable = true;
     int m_fd = -1;
+    // The lock in the temporary folder, beside the one in the runtime folder.
+    int m_companionFd = -1;
     bool m_held = false;
     CString m_failure;
 };

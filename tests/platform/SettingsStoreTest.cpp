@@ -382,6 +382,36 @@ protected:
     bool m_hadSaved = false;
 };
 
+// A program with a runtime folder and one without (a cron job outside any login
+// session) take their locks in different folders; they must exclude each other all the
+// same, in either order.
+TEST(InstanceLockFolderRule, AProgramWithoutARuntimeFolderStillExcludesOneWithIt)
+{
+    namespace fs = std::filesystem;
+    const fs::path base = fs::path(std::getenv("VARKO_SETTINGS_ROOT")) / "lock-pair";
+    fs::remove_all(base);
+    const fs::path run = base / "run-user", none = base / "no-run-user", tmp = base / "tmp";
+    fs::create_directories(run);
+    fs::create_directories(tmp);
+    ASSERT_EQ(::mkdir((run / std::to_string(::getuid())).c_str(), 0700), 0);
+    for (bool sessionFirst : {true, false})
+    {
+        CInstanceLock session("VarkoPrinters", run.string(), tmp.string());
+        CInstanceLock cron("VarkoPrinters", none.string(), tmp.string());
+        CInstanceLock& first = sessionFirst ? session : cron;
+        CInstanceLock& second = sessionFirst ? cron : session;
+        EXPECT_EQ(first.Acquire(), CInstanceLock::eAcquired) << first.FailureReason().str();
+        EXPECT_EQ(second.Acquire(), CInstanceLock::eHeldElsewhere) << sessionFirst;
+        first.Release();
+        EXPECT_EQ(second.Acquire(), CInstanceLock::eAcquired) << second.FailureReason().str();
+    }
+    // Another user's folder in /tmp does not stop the program that has a runtime folder.
+    fs::remove_all(tmp / ("varko-" + std::to_string(::getuid())));
+    ASSERT_EQ(::mkdir((tmp / ("varko-" + std::to_string(::getuid()))).c_str(), 0777), 0);
+    CInstanceLock session("VarkoPrinters", run.string(), tmp.string());
+    EXPECT_EQ(session.Acquire(), CInstanceLock::eAcquired) << session.FailureReason().str();
+}
+
 // The lock's folder: the user's runtime folder when it is safely theirs, else a private
 // folder in the temporary one; a folder another user made, or a link, is never used.
 TEST(InstanceLockFolderRule, TakesOnlyAFolderThatIsSafelyTheUsers)
