@@ -14,8 +14,18 @@
 
 #include <algorithm>
 
+namespace
+{
+int g_portsAtOnce = CFleetQuery::DEFAULT_CONCURRENCY;
+} // namespace
+
+void CFillController::SetPortsAtOnce(int ports)
+{
+    g_portsAtOnce = ports;
+}
+
 CFillController::CFillController(std::string historyPath, QObject* parent)
-    : QObject(parent), m_engine(std::make_unique<CFleetQuery>()),
+    : QObject(parent), m_engine(std::make_unique<CFleetQuery>(g_portsAtOnce)),
       m_wake(std::make_shared<std::atomic<bool>>(false))
 {
     // The writer reports on its own thread; the box is shown on this one.

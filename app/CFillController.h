@@ -50,6 +50,10 @@ public:
     // and the failures are still reported.
     void Cancel();
 
+    // How many ports the fills of controllers made from now on ask at once (tests lower
+    // it to see printers wait their turn).
+    static void SetPortsAtOnce(int ports);
+
     // Printers are being asked (or their last answers not yet taken).
     bool IsFilling() const { return m_bActive; }
     // A command waits for the printers, or a blocking wait is under way: no command

@@ -3,8 +3,11 @@
 #include "UserPrompt.h"
 
 #include <algorithm>
+#include <cctype>
 #include <new>
 #include <stdexcept>
+#include <string>
+#include <unordered_map>
 
 namespace
 {
@@ -15,6 +18,29 @@ CFleetFailure FailureOf(const CException& e)
     if (const auto* own = dynamic_cast<const CVarkoPrinterException*>(&e))
         failure.exception = *own;
     return failure;
+}
+
+// The printers grouped by the port they name, case aside (the collection compares port
+// names that way); a printer without a port name is a group of its own.
+std::vector<std::vector<std::size_t>> PortsOf(const std::vector<CVarkoPrinterData*>& printers)
+{
+    std::vector<std::vector<std::size_t>> ports;
+    std::unordered_map<std::string, std::size_t> byName;
+    byName.reserve(printers.size());
+    for (std::size_t i = 0; i < printers.size(); ++i)
+    {
+        std::string name = printers[i]->Port().str();
+        std::transform(name.begin(), name.end(), name.begin(),
+                       [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+        if (!name.empty())
+            if (auto [it, added] = byName.try_emplace(name, ports.size()); !added)
+            {
+                ports[it->second].push_back(i);
+                continue;
+            }
+        ports.push_back({i});
+    }
+    return ports;
 }
 
 CFleetFailure OutOfMemory()
@@ -104,6 +130,7 @@ void CFleetQuery::Start(std::vector<CVarkoPrinterData*> printers, EDisplayUnits 
         throw std::logic_error("a fill is still running");
     JoinThreads();
     m_printers = std::move(printers);
+    m_ports = PortsOf(m_printers);
     m_units = units;
     m_notify = std::move(notify);
     m_next = 0;
@@ -113,7 +140,7 @@ void CFleetQuery::Start(std::vector<CVarkoPrinterData*> printers, EDisplayUnits 
         std::lock_guard g(m_lock);
         m_ready.clear();
         m_running = static_cast<int>(
-            std::min<std::size_t>(static_cast<std::size_t>(m_maxConcurrent), m_printers.size()));
+            std::min<std::size_t>(static_cast<std::size_t>(m_maxConcurrent), m_ports.size()));
     }
     if (m_printers.empty())
     {
@@ -133,18 +160,23 @@ void CFleetQuery::Work()
     {
         if (m_cancelled.load())
             break;
-        const std::size_t i = m_next.fetch_add(1);
-        if (i >= m_printers.size())
+        const std::size_t port = m_next.fetch_add(1);
+        if (port >= m_ports.size())
             break;
-        CPrinterAnswers a = Ask(*m_printers[i], m_units);
-        a.index = i;
+        for (const std::size_t i : m_ports[port])
         {
-            std::lock_guard g(m_lock);
-            m_ready.push_back(std::move(a));
+            if (m_cancelled.load())
+                break;
+            CPrinterAnswers a = Ask(*m_printers[i], m_units);
+            a.index = i;
+            {
+                std::lock_guard g(m_lock);
+                m_ready.push_back(std::move(a));
+            }
+            ++m_answered;
+            if (m_notify)
+                m_notify();
         }
-        ++m_answered;
-        if (m_notify)
-            m_notify();
     }
     bool last = false;
     {

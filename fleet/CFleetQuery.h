@@ -1,9 +1,11 @@
 #pragma once
 // The fleet-query engine: asks a list of printers for their model, serial number and
-// odometers, several printers at a time, so a fill costs about as long as its slowest
-// printer instead of the sum of all. Each printer is asked by one thread at a time and
-// its questions keep their order (model, serial number, odometers), exactly as a fill
-// one printer after the other asks them; only different printers overlap.
+// odometers, every port at once, so a fill costs about as long as its slowest printer
+// instead of the sum of all. Each printer is asked by one thread at a time and its
+// questions keep their order (model, serial number, odometers), exactly as a fill one
+// printer after the other asks them. Printers that name the same port (a hand-edited
+// file can hold two) are asked one after the other, in the list's order, since two
+// conversations on one line would garble each other.
 //
 // Both the window's printer list and `odomira-cli list` fill through it.
 //
@@ -35,10 +37,11 @@
 class CFleetQuery
 {
 public:
-    // Printers asked at the same time. Each question waits mostly on a line or a
-    // socket, so more threads than processors pay; the bound keeps a fleet of hundreds
-    // from opening hundreds of devices at once.
-    static constexpr int DEFAULT_CONCURRENCY = 16;
+    // Ports asked at the same time. Each question waits mostly on a line or a socket,
+    // so more threads than processors pay: a desk's serial and USB ports all fit, and a
+    // silent printer delays nobody else. The bound only keeps a network fleet of
+    // thousands from opening thousands of sockets at once.
+    static constexpr int DEFAULT_CONCURRENCY = 256;
 
     explicit CFleetQuery(int maxConcurrent = DEFAULT_CONCURRENCY);
     // Cancels and waits for the printers being asked.
@@ -76,6 +79,8 @@ private:
 
     const int m_maxConcurrent;
     std::vector<CVarkoPrinterData*> m_printers;
+    // Indexes into m_printers, one list per port, in the list's order.
+    std::vector<std::vector<std::size_t>> m_ports;
     EDisplayUnits m_units = eUnitsInches;
     std::function<void()> m_notify;
     std::vector<std::thread> m_threads;

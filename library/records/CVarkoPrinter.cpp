@@ -1,4 +1,5 @@
 #include "CVarkoPrinter.h"
+#include "CWnd.h"
 
 #include "CArchive.h"
 #include "CNetworkPort.h"
@@ -47,13 +48,15 @@ CPortBase* copyPort(const CPortBase* source)
 }
 } // namespace
 
-CVarkoPrinter::CVarkoPrinter(CWnd* owner) : m_bCalibrate(false), m_pOwner(owner), m_pThread(nullptr)
+CVarkoPrinter::CVarkoPrinter(CWnd* owner)
+    : m_bCalibrate(false), m_pOwner(owner), m_hOwner(owner ? owner->GetSafeHwnd() : nullptr),
+      m_pThread(nullptr)
 {
 }
 
 CVarkoPrinter::CVarkoPrinter(const CVarkoPrinter& source)
     : CVarkoPrinterData(), m_bCalibrate(source.m_bCalibrate), m_pOwner(source.m_pOwner),
-      m_pThread(nullptr)
+      m_hOwner(source.m_hOwner), m_pThread(nullptr)
 {
     m_strDownloadFile = source.DownloadFile();
     m_strName = source.m_strName;

@@ -1,8 +1,10 @@
 #pragma once
 // The live printer the collection keeps: the stored record plus its port object, the
 // window its worker thread notifies, the calibrate-after-download flag and the worker
-// thread itself. This class holds the complete set of bytes the library sends to
-// printers; no other class builds printer commands.
+// thread itself. The thread only serves downloads, so a printer that is started gets it
+// when it is first needed: a fleet of thousands that is only listed runs no thread. This class
+// holds the complete set of bytes the library sends to printers; no other class builds printer
+// commands.
 //
 // Threading: everything runs on the user-interface thread except SendCalibration, which
 // the printer's own thread calls after a download. A printer's port is used by one
@@ -13,6 +15,8 @@
 #include <memory>
 
 class CWnd;
+struct HWND__;
+using HWND = HWND__*;
 struct CRuntimeClass;
 
 enum EConfigFlags : unsigned
@@ -51,9 +55,12 @@ public:
     // download job); failures are thrown.
     static void SendCalibration(CPortBase* port);
 
-    // Threads and settings.
+    // Threads and settings. StartThread makes the printer one that runs its thread (the
+    // thread itself starts on first use); StopThreads stops it if it ever started.
     void StartThread();
     void StopThreads();
+    // True between StartThread and StopThreads, whether or not the thread runs yet.
+    bool HasThread() const { return m_bThreadWanted; }
     bool EditSettings(EConfigFlags flags);
     void AssignFrom(const CVarkoPrinter& edited);
     void StartDownload(int limit);
@@ -66,8 +73,9 @@ public:
     void SetPort(CPortBase* port);
     CWnd* GetOwner() const { return m_pOwner; }
     void SetName(const CString& name) { m_strName = name; }
-    // The printer's download thread while it runs, else null.
-    CWinThread* GetThread() const { return m_pThread ? m_pThread->Thread() : nullptr; }
+    // The printer's download thread, started now if it has not run yet; null when the
+    // printer was not started or no thread could be made.
+    CWinThread* GetThread();
 
     bool m_bCalibrate;
 
@@ -75,6 +83,14 @@ private:
     // Opens, writes the bytes and closes; exceptions pass on after the port is closed.
     void SendCommand(const char* bytes, DWORD length);
 
+    // Starts the thread if it is wanted and not running; throws eThreadCreate when it
+    // cannot be made.
+    IPrinterJobThread* RunningThread();
+
     CWnd* m_pOwner;
+    // The owner's handle while it was surely alive: the thread may start long after,
+    // when the window can be gone, and must then notify nobody.
+    HWND m_hOwner;
     std::unique_ptr<IPrinterJobThread> m_pThread;
+    bool m_bThreadWanted = false;
 };

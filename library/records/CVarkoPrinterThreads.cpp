@@ -5,6 +5,7 @@
 #include "CVarkoPrinter.h"
 #include "CVarkoPrinterException.h"
 #include "CWinThread.h"
+#include "CWnd.h"
 #include "DebugOutput.h"
 #include "PrinterJobs.h"
 
@@ -23,25 +24,59 @@ void CVarkoPrinter::StartThread()
 {
     if (!m_pPort)
         throw CVarkoPrinterException(CVarkoPrinterException::ePortUnavailable);
+    // Without the thread layer no download could ever run: fail now, as a thread that
+    // could not be made always did.
+    Jobs();
+    m_bThreadWanted = true;
+}
+
+IPrinterJobThread* CVarkoPrinter::RunningThread()
+{
+    if (!m_bThreadWanted)
+        return nullptr;
     // A second thread would serve the same port and outlive the printer: keep the one
     // that runs.
-    if (m_pThread)
-        return;
-    m_pThread = Jobs().StartThread(*this, m_pOwner);
     if (!m_pThread)
-        throw CVarkoPrinterException(CVarkoPrinterException::eThreadCreate);
+    {
+        if (!m_pPort)
+            throw CVarkoPrinterException(CVarkoPrinterException::ePortUnavailable);
+        CWnd* owner = m_pOwner && IsWindow(m_hOwner) ? m_pOwner : nullptr;
+        m_pThread = Jobs().StartThread(*this, owner);
+        if (!m_pThread)
+            throw CVarkoPrinterException(CVarkoPrinterException::eThreadCreate);
+    }
+    return m_pThread.get();
+}
+
+CWinThread* CVarkoPrinter::GetThread()
+{
+    try
+    {
+        IPrinterJobThread* thread = RunningThread();
+        return thread ? thread->Thread() : nullptr;
+    }
+    catch (const CVarkoPrinterException&)
+    {
+        return nullptr;
+    }
 }
 
 void CVarkoPrinter::StopThreads()
 {
-    if (m_pThread)
+    if (m_bThreadWanted)
     {
+        m_bThreadWanted = false;
         // Stopping a printer's thread stops the throttle too, dropping the downloads
-        // still queued for other printers; the next download starts a fresh one. A
-        // printer that never had a thread (a cancelled add, a detected printer that
-        // could not be attached) leaves the throttle alone.
+        // still queued for other printers; the next download starts a fresh one. That
+        // holds for a started printer whose thread never had to run, so deleting a
+        // printer does the same whether or not it ever downloaded. A printer that was
+        // never started (a cancelled add, a detected printer that could not be
+        // attached) leaves the throttle alone.
         if (IPrinterJobs* jobs = GetPrinterJobs())
             jobs->StopThrottle();
+    }
+    if (m_pThread)
+    {
         // A job that is still running keeps the port it is using and frees it when the
         // job is over. The record is out of the job's reach either way.
         bool ended = m_pThread->Stop(m_pPort);
@@ -60,7 +95,8 @@ void CVarkoPrinter::StopThreads()
 void CVarkoPrinter::StartDownload(int limit)
 {
     OutputDebugString("Enter StartDownload\n");
-    Jobs().StartDownload(m_pThread ? m_pThread->Thread()->m_nThreadID : 0, limit);
+    IPrinterJobThread* thread = RunningThread();
+    Jobs().StartDownload(thread ? thread->Thread()->m_nThreadID : 0, limit);
 }
 
 bool CVarkoPrinter::WaitForJob(DWORD ms)

@@ -152,7 +152,7 @@ bool CVarkoPrinters::ConfigurePrinter(CVarkoPrinter* printer, EConfigFlags flags
     // give the printer back as it was, with its thread, or it would return to the map
     // under a name or port another printer holds.
     std::unique_ptr<CVarkoPrinter> before;
-    bool hadThread = printer->GetThread() != nullptr;
+    bool hadThread = printer->HasThread();
     if (printer->GetPort())
         before = std::make_unique<CVarkoPrinter>(*printer);
     bool clashed = false;
@@ -245,7 +245,7 @@ void CVarkoPrinters::ModifyPrinter(CVarkoPrinterData* data, EConfigFlags flags)
         // Anything else (out of memory) must not lose the printer with its thread still
         // running: one that is whole goes back into the list as it now is, one that
         // lost its thread on the way is stopped and destroyed.
-        if (printer->GetThread() && printer->GetPort())
+        if (printer->HasThread() && printer->GetPort())
             InsertPrinter(printer);
         else
         {

@@ -2,6 +2,7 @@
 // keeps serving its events, the fill can be stopped, a command waits for the printers a
 // fill still holds, and failures are reported once every row is filled.
 #include "AppTestBase.h"
+#include "CFillController.h"
 #include "CPrinterListModel.h"
 #include "CVarkoPrinters.h"
 #include "Resource.h"
@@ -99,7 +100,13 @@ TEST_F(FillSim, RowsShowAtOnceAndFillWhileTheWindowKeepsServingItsEvents)
 
 TEST_F(FillSim, EscStopsTheFillAndRowsNotAskedSaySo)
 {
-    // More printers than are asked at once, so some wait their turn.
+    // More printers than ports are asked at once, so some wait their turn. A desk's
+    // worth of ports is asked all at once, so the bound is lowered for this window.
+    CFillController::SetPortsAtOnce(16);
+    struct Restore
+    {
+        ~Restore() { CFillController::SetPortsAtOnce(CFleetQuery::DEFAULT_CONCURRENCY); }
+    } restore;
     SimulatorProcess sim(SlowFleet(20, 500, 3));
     const std::string file = TempPath("fleet.vps");
     WriteSettingsFile(file, SerialSettings(20, 3));

@@ -1,6 +1,7 @@
 // The fleet-query engine on scripted printers: answers in the order of the list, each
 // printer's questions in their order, never more printers at once than the limit,
-// failures kept with their printer, and a cancel that asks nobody further.
+// failures kept with their printer, a cancel that asks nobody further, and printers on
+// one port asked in turn.
 #include "CFleetQuery.h"
 #include "CSerialPort.h"
 #include "CVarkoPrinter.h"
@@ -20,6 +21,16 @@ namespace
 {
 std::atomic<int> g_openNow{0};
 std::atomic<int> g_mostAtOnce{0};
+std::atomic<int> g_sharedOpenNow{0};
+std::atomic<int> g_sharedMostAtOnce{0};
+
+void Raise(std::atomic<int>& most, int now)
+{
+    int seen = most.load();
+    while (now > seen && !most.compare_exchange_weak(seen, now))
+    {
+    }
+}
 
 // A serial printer's port that counts how many ports are open across all printers.
 class CountingPort : public ScriptedPortOf<CSerialPort>
@@ -28,18 +39,22 @@ public:
     void Open() override
     {
         ScriptedPortOf<CSerialPort>::Open();
-        const int now = ++g_openNow;
-        int most = g_mostAtOnce.load();
-        while (now > most && !g_mostAtOnce.compare_exchange_weak(most, now))
-        {
-        }
+        Raise(g_mostAtOnce, ++g_openNow);
+        if (m_shared)
+            Raise(g_sharedMostAtOnce, ++g_sharedOpenNow);
     }
     void Close() override
     {
         if (IsOpen())
+        {
             --g_openNow;
+            if (m_shared)
+                --g_sharedOpenNow;
+        }
         ScriptedPortOf<CSerialPort>::Close();
     }
+    // One of the printers that name the same port.
+    bool m_shared = false;
 };
 
 struct Fleet
@@ -52,6 +67,8 @@ struct Fleet
         RegisterLibraryStrings();
         g_openNow = 0;
         g_mostAtOnce = 0;
+        g_sharedOpenNow = 0;
+        g_sharedMostAtOnce = 0;
         for (int i = 0; i < count; ++i)
         {
             auto p = std::make_unique<CVarkoPrinter>();
@@ -171,4 +188,33 @@ TEST(FleetQuery, AnEmptyListEndsAtOnceAndTheEngineCanBeUsedAgain)
     EXPECT_THROW(query.Start(fleet.List(), eUnitsInches), std::logic_error);
     query.Wait();
     EXPECT_EQ(query.TakeAnswers().size(), 3u);
+}
+
+TEST(FleetQuery, EveryPortIsAskedAtOnceButPrintersOnOnePortTakeTurns)
+{
+    // 40 printers, four of which name one port (spelt two ways): 37 ports in all, more
+    // than a desk's worth, so a silent one holds up nobody else.
+    Fleet fleet(40, std::chrono::milliseconds(150));
+    for (int i = 0; i < 40; ++i)
+        fleet.ports[i]->SetPortName(CString::Formatted("/dev/ttyS%d", i));
+    for (int i : {3, 9, 17, 30})
+    {
+        fleet.ports[i]->SetPortName(i % 2 ? "/dev/ttyUSB0" : "/dev/ttyusb0");
+        fleet.ports[i]->m_shared = true;
+    }
+    CFleetQuery query;
+    query.Start(fleet.List(), eUnitsInches);
+    query.Wait();
+    std::vector<std::size_t> sharedOrder;
+    for (const CPrinterAnswers& a : query.TakeAnswers())
+    {
+        EXPECT_EQ(a.FirstFailure(), nullptr) << a.index;
+        if (fleet.ports[a.index]->m_shared)
+            sharedOrder.push_back(a.index);
+    }
+    EXPECT_EQ(sharedOrder, (std::vector<std::size_t>{3, 9, 17, 30}));
+    EXPECT_EQ(g_sharedMostAtOnce.load(), 1) << "two conversations on one port at once";
+    // Each conversation lasts 300 ms and the threads start within a few: far more than
+    // the old limit of 16 overlap.
+    EXPECT_GT(g_mostAtOnce.load(), 30);
 }

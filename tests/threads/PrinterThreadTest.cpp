@@ -369,9 +369,12 @@ TEST_F(DownloadJob, StartAndStopFollowTheOwnerProtocol)
         ScopedSysCall<decltype(SysCalls::pthread_create)> refuse(
             &SysCalls::pthread_create,
             [](pthread_t*, const pthread_attr_t*, void* (*)(void*), void*) { return EAGAIN; });
+        // The thread starts when the first download needs it, and that is where a
+        // refusal is reported.
+        printer->StartThread();
         try
         {
-            printer->StartThread();
+            printer->StartDownload(1);
             FAIL() << "a refused thread must be reported";
         }
         catch (const CVarkoPrinterException& e)
