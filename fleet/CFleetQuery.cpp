@@ -7,6 +7,7 @@
 #include <new>
 #include <stdexcept>
 #include <string>
+#include <system_error>
 #include <unordered_map>
 
 namespace
@@ -149,9 +150,29 @@ void CFleetQuery::Start(std::vector<CVarkoPrinterData*> printers, EDisplayUnits 
         return;
     }
     const int threads = m_running;
-    m_threads.reserve(static_cast<std::size_t>(threads));
-    for (int i = 0; i < threads; ++i)
-        m_threads.emplace_back([this] { Work(); });
+    // Making a few hundred threads takes tens of milliseconds: the first one makes the
+    // others, so the caller's thread (the window's) only makes one. A thread the system
+    // refuses is one fewer to wait for; the fill goes on with those there are.
+    m_threads.emplace_back(
+        [this, threads]
+        {
+            std::vector<std::thread> others;
+            others.reserve(static_cast<std::size_t>(threads - 1));
+            for (int i = 1; i < threads; ++i)
+                try
+                {
+                    others.emplace_back([this] { Work(); });
+                }
+                catch (const std::system_error&)
+                {
+                    std::lock_guard g(m_lock);
+                    m_running -= threads - i;
+                    break;
+                }
+            Work();
+            for (std::thread& t : others)
+                t.join();
+        });
 }
 
 void CFleetQuery::Work()
