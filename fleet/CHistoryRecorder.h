@@ -20,6 +20,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -75,11 +76,18 @@ public:
 
     // Reports a failure; once per recorder.
     void Failed(const std::string& message);
+    // Where a fill's readings are kept other than as they came (a clamped value, a
+    // serial number two printers share) is told through `notice`; without one, through
+    // the report function. Each text once per recorder.
+    void SetNotice(Report notice) { m_notice = std::move(notice); }
+    void Notice(const std::string& message);
     // The latest failure's text; empty after a success.
     const std::string& LastError() const { return m_lastError; }
 
 private:
     Report m_report;
+    Report m_notice;
+    std::set<std::string> m_notices;
     std::string m_path;
     std::unique_ptr<CReadingStore> m_store;
     bool m_reported = false;

@@ -1,5 +1,7 @@
 #include "CReadingStore.h"
 
+#include "ReadingMerge.h"
+
 #include <sqlite3.h>
 
 #include <chrono>
@@ -74,6 +76,9 @@ enum Slot
     kInsertReading,
     kPendingReset,
     kLinkReset,
+    kRetire,
+    kSharedSerials,
+    kLastResets,
     kInsertChange,
     kReadings,
     kChanges,
@@ -108,23 +113,6 @@ std::string Describe(int code, const char* message)
     }
 }
 
-bool IsLowerHead(const StoredReading& before, const OdometerReading& now)
-{
-    if (!before.head || !now.head)
-        return false;
-    if (before.unit == now.unit)
-        return *now.head < *before.head;
-    // Each value is rounded to a whole number of its own unit: only a drop larger than
-    // both roundings together is a drop.
-    const double tolerance = 0.5 + 0.5 / MILLIMETERS_PER_INCH;
-    return ToInches(double(*now.head), now.unit) <
-           ToInches(double(*before.head), before.unit) - tolerance;
-}
-
-bool SameOdometers(const StoredReading& before, const OdometerReading& now)
-{
-    return before.unit == now.unit && before.head == now.head && before.total == now.total;
-}
 } // namespace
 
 // One prepared statement, bound and stepped through; errors become CReadingStoreError.
@@ -452,7 +440,30 @@ namespace
 const char* const kPrinterColumns =
     "SELECT p.id, p.serial, p.name, p.model, p.port, p.first_seen, max(p.last_seen, "
     "coalesce((SELECT l.last_seen FROM readings l WHERE l.printer = p.id "
-    "ORDER BY l.first_seen DESC, l.id DESC LIMIT 1), 0)) AS seen FROM printers p ";
+    "ORDER BY l.first_seen DESC, l.id DESC LIMIT 1), 0)) AS seen, p.identity FROM printers p ";
+// Printers that still hold their identity: not an earlier printer under the same key.
+const char* const kCurrent = "substr(p.identity, 1, 8) <> 'retired:'";
+
+StoredPrinter PrinterRow(std::int64_t id, std::string serial, std::string name, std::string model,
+                         std::string port, UtcMillis first, UtcMillis seen,
+                         const std::string& identity)
+{
+    StoredPrinter p;
+    p.id = id;
+    p.serial = std::move(serial);
+    p.name = std::move(name);
+    p.model = std::move(model);
+    p.port = std::move(port);
+    p.firstSeen = first;
+    p.lastSeen = seen;
+    p.sharedSerial = identity.rfind("shared:", 0) == 0;
+    if (identity.rfind("retired:", 0) == 0)
+    {
+        p.retiredAt = std::strtoll(identity.c_str() + 8, nullptr, 10);
+        p.sharedSerial = identity.find(":shared:") != std::string::npos;
+    }
+    return p;
+}
 } // namespace
 
 std::optional<StoredPrinter> CReadingStore::FirstPrinter(const std::string& where,
@@ -466,7 +477,8 @@ std::optional<StoredPrinter> CReadingStore::FirstPrinter(const std::string& wher
         s.Bind(*id);
     if (!s.Step())
         return std::nullopt;
-    StoredPrinter p{s.Int(0), s.Text(1), s.Text(2), s.Text(3), s.Text(4), s.Int(5), s.Int(6), 0};
+    StoredPrinter p = PrinterRow(s.Int(0), s.Text(1), s.Text(2), s.Text(3), s.Text(4), s.Int(5),
+                                 s.Int(6), s.Text(7));
     s.Finish();
     Statement count(*this, "SELECT count(*) FROM readings WHERE printer = ?");
     if (count.Bind(p.id).Step())
@@ -475,39 +487,38 @@ std::optional<StoredPrinter> CReadingStore::FirstPrinter(const std::string& wher
     return p;
 }
 
-std::int64_t CReadingStore::PrinterFor(const OdometerReading& r, bool byPortFallback)
+std::int64_t CReadingStore::KnownPrinter(const std::string& identity)
 {
-    if (byPortFallback && r.serial.empty())
-        if (auto last = FirstPrinter("WHERE p.port = ?", {r.port}, std::nullopt))
-            return last->id;
-    const std::string identity = r.serial.empty() ? "port:" + r.port : "serial:" + r.serial;
-    // A printer's number never changes once it is in the file, so it is looked up once
-    // per object (numbers made in a transaction count only once it is committed).
+    // A printer's number never changes while it holds its identity, so it is looked up
+    // once per object (numbers made in a transaction count only once it is committed).
     if (auto known = m_ids.find(identity); known != m_ids.end())
         return known->second;
     if (auto made = m_newIds.find(identity); made != m_newIds.end())
         return made->second;
-    std::int64_t id = 0;
     Statement& find = Prepared(kFindIdentity, "SELECT id FROM printers WHERE identity = ?");
-    if (find.Bind(identity).Step())
-    {
-        id = find.Int(0);
-        find.Finish();
-    }
-    else
-    {
-        Prepared(kInsertPrinter, "INSERT INTO printers(identity, serial, name, model, port, "
-                                 "first_seen, last_seen) VALUES(?, ?, ?, ?, ?, ?, ?)")
-            .Bind(identity)
-            .Bind(r.serial)
-            .Bind(r.name)
-            .Bind(r.model)
-            .Bind(r.port)
-            .Bind(r.time)
-            .Bind(r.time)
-            .Run();
-        id = sqlite3_last_insert_rowid(m_db);
-    }
+    if (!find.Bind(identity).Step())
+        return 0;
+    const std::int64_t id = find.Int(0);
+    find.Finish();
+    m_newIds[identity] = id;
+    return id;
+}
+
+std::int64_t CReadingStore::PrinterFor(const OdometerReading& r, const std::string& identity)
+{
+    if (const std::int64_t id = KnownPrinter(identity))
+        return id;
+    Prepared(kInsertPrinter, "INSERT INTO printers(identity, serial, name, model, port, "
+                             "first_seen, last_seen) VALUES(?, ?, ?, ?, ?, ?, ?)")
+        .Bind(identity)
+        .Bind(r.serial)
+        .Bind(r.name)
+        .Bind(r.model)
+        .Bind(r.port)
+        .Bind(r.time)
+        .Bind(r.time)
+        .Run();
+    const std::int64_t id = sqlite3_last_insert_rowid(m_db);
     m_newIds[identity] = id;
     return id;
 }
@@ -520,6 +531,20 @@ void CReadingStore::Begin()
     Statement& next = Prepared(kNextId, "SELECT coalesce(max(id), 0) + 1 FROM readings");
     m_nextReadingId = next.Step() ? next.Int(0) : 1;
     next.Finish();
+    // What another program may have changed since this object's last transaction.
+    m_sharedSerials.clear();
+    Statement& shared = Prepared(kSharedSerials, "SELECT identity FROM printers WHERE identity "
+                                                 ">= 'shared:' AND identity < 'shared;'");
+    while (shared.Step())
+    {
+        const std::string identity = shared.Text(0);
+        m_sharedSerials.insert(identity.substr(identity.find('\n') + 1));
+    }
+    m_lastResets.clear();
+    Statement& resets = Prepared(kLastResets, "SELECT printer, max(time) FROM head_changes "
+                                              "WHERE kind = 'reset' GROUP BY printer");
+    while (resets.Step())
+        m_lastResets[resets.Int(0)] = resets.Int(1);
 }
 
 void CReadingStore::Commit()
@@ -580,49 +605,111 @@ std::optional<StoredReading> CReadingStore::ReadingBefore(std::int64_t printer, 
     return std::nullopt;
 }
 
+std::string CReadingStore::IdentityOf(const OdometerReading& r, bool shared) const
+{
+    if (r.serial.empty())
+        return "port:" + r.port;
+    // Once two printers reported one serial number, each keeps a history of its own,
+    // told apart by port, also in the fills where only one of them answers.
+    if (shared || m_sharedSerials.count(r.serial))
+        return "shared:" + r.port + "\n" + r.serial;
+    return "serial:" + r.serial;
+}
+
+void CReadingStore::RetirePrinter(std::int64_t printer, const std::string& identity, UtcMillis time)
+{
+    // The old history keeps its readings under an identity no lookup matches, and the
+    // key is free for the printer that reports it now.
+    Prepared(kRetire, "UPDATE printers SET identity = ? WHERE id = ?")
+        .Bind("retired:" + std::to_string(time) + ":" + std::to_string(printer) + ":" + identity)
+        .Bind(printer)
+        .Run();
+    m_ids.erase(identity);
+    m_newIds.erase(identity);
+}
+
 CReadingStore::FillResult CReadingStore::RecordFill(const std::vector<OdometerReading>& readings)
 {
     ExpectOpen();
     FillResult result;
+    // Serial numbers that printers on different ports of this fill report alike.
+    std::unordered_map<std::string, std::string> portOfSerial;
+    std::unordered_map<std::string, bool> sharedNow;
+    for (const OdometerReading& r : readings)
+    {
+        if (r.serial.empty())
+            continue;
+        auto [it, added] = portOfSerial.emplace(r.serial, r.port);
+        if (!added && it->second != r.port && !sharedNow[r.serial])
+        {
+            sharedNow[r.serial] = true;
+            result.sharedSerials.push_back(r.serial);
+        }
+    }
     try
     {
         Begin();
         for (const OdometerReading& r : readings)
         {
-            if (!r.head && !r.total)
+            const auto shared = sharedNow.find(r.serial);
+            const std::string identity = IdentityOf(r, shared != sharedNow.end() && shared->second);
+            MergeNeighbours n;
+            if (r.head || r.total)
+            {
+                if (const std::int64_t known = KnownPrinter(identity))
+                {
+                    n.before = ReadingBefore(known, r.time, &n.after);
+                    const auto reset = m_lastResets.find(known);
+                    n.resetSinceBefore = n.before && reset != m_lastResets.end() &&
+                                         reset->second > n.before->lastSeen &&
+                                         reset->second <= r.time;
+                }
+            }
+            const MergeDecision decision = DecideMerge(n, r);
+            if (decision == MergeDecision::noValues)
             {
                 ++result.skipped;
                 continue;
             }
-            const std::int64_t printer = PrinterFor(r, false);
+            if (decision == MergeDecision::clamped)
+            {
+                ++result.skipped;
+                result.clamped.push_back(r.name);
+                continue;
+            }
+            if (decision == MergeDecision::otherPrinter)
+            {
+                RetirePrinter(KnownPrinter(identity), identity, r.time);
+                n = MergeNeighbours{};
+                ++result.otherPrinters;
+            }
+            const std::int64_t printer = PrinterFor(r, identity);
 
-            std::optional<StoredReading> after;
-            const std::optional<StoredReading> before = ReadingBefore(printer, r.time, &after);
             // The latest sighting names the printer.
-            if (!after && (!before || before->name != r.name || before->model != r.model ||
-                           before->port != r.port))
+            if (!n.after && (!n.before || n.before->name != r.name || n.before->model != r.model ||
+                             n.before->port != r.port))
                 Prepared(kRename, "UPDATE printers SET name = ?, model = ?, port = ? WHERE id = ?")
                     .Bind(r.name)
                     .Bind(r.model)
                     .Bind(r.port)
                     .Bind(printer)
                     .Run();
-            if (before && SameOdometers(*before, r))
+            if (decision == MergeDecision::sameAsBefore)
             {
                 Prepared(kMergeReading,
                          "UPDATE readings SET last_seen = max(last_seen, ?) WHERE id = ?")
                     .Bind(r.time)
-                    .Bind(before->id)
+                    .Bind(n.before->id)
                     .Run();
                 ++result.merged;
                 continue;
             }
             // The other program may already have recorded the same value a little later.
-            if (after && SameOdometers(*after, r))
+            if (decision == MergeDecision::sameAsAfter)
             {
                 Prepared(kMergeEarlier, "UPDATE readings SET first_seen = ? WHERE id = ?")
                     .Bind(r.time)
-                    .Bind(after->id)
+                    .Bind(n.after->id)
                     .Run();
                 ++result.merged;
                 continue;
@@ -645,23 +732,26 @@ CReadingStore::FillResult CReadingStore::RecordFill(const std::vector<OdometerRe
                 .Run();
             ++result.added;
 
-            if (!before || !IsLowerHead(*before, r))
+            if (decision != MergeDecision::headChange)
                 continue;
             // A reset confirmed after the reading before this one already is the change
             // this lower value shows.
-            Statement& pending =
-                Prepared(kPendingReset, "SELECT id FROM head_changes WHERE printer = ? AND "
-                                        "kind = 'reset' AND reading IS NULL AND time >= ? AND "
-                                        "time <= ? ORDER BY time DESC LIMIT 1");
-            if (pending.Bind(printer).Bind(before->lastSeen).Bind(r.time).Step())
+            if (n.resetSinceBefore)
             {
-                const std::int64_t reset = pending.Int(0);
-                pending.Finish();
-                Prepared(kLinkReset, "UPDATE head_changes SET reading = ? WHERE id = ?")
-                    .Bind(readingId)
-                    .Bind(reset)
-                    .Run();
-                continue;
+                Statement& pending =
+                    Prepared(kPendingReset, "SELECT id FROM head_changes WHERE printer = ? AND "
+                                            "kind = 'reset' AND reading IS NULL AND time >= ? AND "
+                                            "time <= ? ORDER BY time DESC LIMIT 1");
+                if (pending.Bind(printer).Bind(n.before->lastSeen).Bind(r.time).Step())
+                {
+                    const std::int64_t reset = pending.Int(0);
+                    pending.Finish();
+                    Prepared(kLinkReset, "UPDATE head_changes SET reading = ? WHERE id = ?")
+                        .Bind(readingId)
+                        .Bind(reset)
+                        .Run();
+                    continue;
+                }
             }
             Prepared(kInsertChange, "INSERT INTO head_changes(printer, time, kind, reading, "
                                     "head_before, unit_before) VALUES(?, ?, ?, ?, ?, ?)")
@@ -669,8 +759,8 @@ CReadingStore::FillResult CReadingStore::RecordFill(const std::vector<OdometerRe
                 .Bind(r.time)
                 .Bind(HeadChangeKey(HeadChangeKind::lowerValue))
                 .Bind(readingId)
-                .Bind(before->head)
-                .Bind(UnitKey(before->unit))
+                .Bind(n.before->head)
+                .Bind(UnitKey(n.before->unit))
                 .Run();
             ++result.headChanges;
         }
@@ -690,7 +780,17 @@ void CReadingStore::RecordHeadReset(const OdometerReading& who)
     try
     {
         Begin();
-        const std::int64_t printer = PrinterFor(who, true);
+        std::int64_t printer = 0;
+        // Without a serial number, only the printer last read under this very name on
+        // this very port is the one reset; another printer that was once on the port
+        // is not.
+        if (who.serial.empty())
+            if (auto last =
+                    FirstPrinter("WHERE p.name = ? AND p.port = ? AND " + std::string(kCurrent),
+                                 {who.name, who.port}, std::nullopt))
+                printer = last->id;
+        if (!printer)
+            printer = PrinterFor(who, IdentityOf(who, false));
         Prepared(kResetSeen, "UPDATE printers SET last_seen = max(last_seen, ?) WHERE id = ?")
             .Bind(who.time)
             .Bind(printer)
@@ -722,8 +822,8 @@ std::vector<StoredPrinter> CReadingStore::Printers() const
     std::vector<StoredPrinter> printers;
     Statement s(*this, (std::string(kPrinterColumns) + "ORDER BY seen DESC, p.id").c_str());
     while (s.Step())
-        printers.push_back(
-            {s.Int(0), s.Text(1), s.Text(2), s.Text(3), s.Text(4), s.Int(5), s.Int(6), 0});
+        printers.push_back(PrinterRow(s.Int(0), s.Text(1), s.Text(2), s.Text(3), s.Text(4),
+                                      s.Int(5), s.Int(6), s.Text(7)));
     Statement count(*this, "SELECT count(*) FROM readings WHERE printer = ?");
     for (StoredPrinter& p : printers)
     {
@@ -739,13 +839,17 @@ std::optional<StoredPrinter> CReadingStore::FindPrinter(const std::string& seria
                                                         const std::string& port) const
 {
     ExpectOpen();
+    // Exactly the printer's key or nothing: a near match would show another printer's
+    // numbers as this one's.
     if (!serial.empty())
+    {
+        if (auto p = FirstPrinter("WHERE p.identity = ?", {"shared:" + port + "\n" + serial},
+                                  std::nullopt))
+            return p;
         return FirstPrinter("WHERE p.identity = ?", {"serial:" + serial}, std::nullopt);
-    if (auto p = FirstPrinter("WHERE p.name = ? AND p.port = ?", {name, port}, std::nullopt))
-        return p;
-    if (auto p = FirstPrinter("WHERE p.port = ?", {port}, std::nullopt))
-        return p;
-    return FirstPrinter("WHERE p.name = ?", {name}, std::nullopt);
+    }
+    return FirstPrinter("WHERE p.name = ? AND p.port = ? AND " + std::string(kCurrent),
+                        {name, port}, std::nullopt);
 }
 
 PrinterHistory CReadingStore::History(std::int64_t printerId, std::optional<UtcMillis> since,

@@ -4,10 +4,13 @@
 // of each model.
 //
 // A printer is known by the serial number it reported, or, when it reported none, by
-// its port. A reading equal to the printer's last one only moves that reading's "last
-// seen" time, so a printer that stands idle for a month costs one entry. A head value
-// lower than the last one records a head change, unless a reset through one of our
-// programs (RecordHeadReset) came in between and already accounts for it.
+// its port; a serial number that two printers of one fill report is told apart by port
+// from then on. What a reading means for the history (ReadingMerge.h) is decided in one
+// pure function: equal readings only move "last seen", so a printer that stands idle
+// for a month costs one entry; a lower head value is a head change, unless a reset
+// through one of our programs (RecordHeadReset) came in between and accounts for it; a
+// falling total odometer is another printer, whose history starts afresh under the
+// key while the earlier one is kept under none.
 //
 // Several programs may write at once (the window and a cron job running
 // `odomira-cli list`): the file is in WAL mode, every write waits up to
@@ -28,6 +31,7 @@
 #include <stdexcept>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -80,10 +84,15 @@ public:
 
     struct FillResult
     {
-        int added = 0;       // new entries
-        int merged = 0;      // equal to the last reading: only "last seen" moved
-        int headChanges = 0; // lower head values that no reset accounts for
-        int skipped = 0;     // readings without any odometer value
+        int added = 0;         // new entries
+        int merged = 0;        // equal to the last reading: only "last seen" moved
+        int headChanges = 0;   // lower head values that no reset accounts for
+        int skipped = 0;       // readings without any odometer value, or clamped
+        int otherPrinters = 0; // a falling total odometer: a new history under the key
+        // Names of printers whose reading held a value the library had to clamp.
+        std::vector<std::string> clamped;
+        // Serial numbers that printers on different ports of the fill both reported.
+        std::vector<std::string> sharedSerials;
     };
     // One fill's readings, in one transaction: all of them or, on failure, none.
     FillResult RecordFill(const std::vector<OdometerReading>& readings);
@@ -94,9 +103,9 @@ public:
 
     // Every printer with at least one reading or reset, most recently seen first.
     std::vector<StoredPrinter> Printers() const;
-    // The printer with that serial number; without one, the printer last seen under
-    // that name on that port, else the one last seen on that port, else the one last
-    // seen under that name.
+    // Exactly the printer with that key: the serial number (on that port, when two
+    // printers reported it); without one, the printer last read under that name on that
+    // port. Never a near match.
     std::optional<StoredPrinter> FindPrinter(const std::string& serial, const std::string& name,
                                              const std::string& port) const;
     // Readings seen within [since, until] (both ends included) and the head changes in
@@ -118,7 +127,13 @@ private:
     void Execute(const char* sql);
     Statement& Prepared(int slot, const char* sql) const;
     [[noreturn]] void Fail(const std::string& what) const;
-    std::int64_t PrinterFor(const OdometerReading& reading, bool byPortFallback);
+    std::string IdentityOf(const OdometerReading& reading, bool shared) const;
+    // The printer holding the identity; 0 when none does.
+    std::int64_t KnownPrinter(const std::string& identity);
+    // The printer holding the identity, made when none does.
+    std::int64_t PrinterFor(const OdometerReading& reading, const std::string& identity);
+    // Gives up the identity: the printer's history stays, under no key.
+    void RetirePrinter(std::int64_t printer, const std::string& identity, UtcMillis time);
     // The printer's reading that `time` follows, and (when asked) the one after it.
     std::optional<StoredReading> ReadingBefore(std::int64_t printer, UtcMillis time,
                                                std::optional<StoredReading>* after);
@@ -139,4 +154,7 @@ private:
     std::unordered_map<std::string, std::int64_t> m_ids;
     std::unordered_map<std::string, std::int64_t> m_newIds;
     std::int64_t m_nextReadingId = 1;
+    // Read at the start of each write transaction.
+    std::unordered_set<std::string> m_sharedSerials;
+    std::unordered_map<std::int64_t, UtcMillis> m_lastResets;
 };

@@ -90,6 +90,11 @@ struct StoredPrinter
     UtcMillis firstSeen = 0;
     UtcMillis lastSeen = 0;
     long long readingCount = 0;
+    // Another printer took over the key at that time: this history is an earlier one's.
+    std::optional<UtcMillis> retiredAt;
+    // Another printer of a fill reported the same serial number; this one is told
+    // apart by its port.
+    bool sharedSerial = false;
 };
 
 struct PrinterHistory

@@ -90,13 +90,114 @@ TEST_F(StoreTest, APrinterIsKnownBySerialNumberElseByPort)
     EXPECT_EQ(h.readings[0].port, "COM3");
     EXPECT_EQ(h.readings[0].name, "Printer A1");
 
-    // Found by serial number; without one by name and port, then port, then name.
+    // Found by serial number; without one by the name and port it was last read
+    // under, both exactly, or not at all.
     EXPECT_EQ(store.FindPrinter("A1", "x", "y")->id, printers[0].id);
     EXPECT_FALSE(store.FindPrinter("ZZ", "Renamed", "/dev/usb/lp1"));
     EXPECT_EQ(store.FindPrinter("", "Printer ", "COM7")->id, printers[1].id);
-    EXPECT_EQ(store.FindPrinter("", "Other", "COM7")->id, printers[1].id);
-    EXPECT_EQ(store.FindPrinter("", "Renamed", "LPT9")->id, printers[0].id);
-    EXPECT_FALSE(store.FindPrinter("", "Nobody", "LPT9"));
+    EXPECT_EQ(store.FindPrinter("", "Renamed", "/dev/usb/lp1")->id, printers[0].id);
+}
+
+TEST_F(StoreTest, LookupsNeverFallBackToTheNameOrThePortAlone)
+{
+    CReadingStore store(m_path);
+    store.Open();
+    OdometerReading dock = Reading("D7", kStart, 10, 20);
+    dock.name = "Dock";
+    dock.port = "COM1";
+    OdometerReading line2 = Reading("Line2", kStart, 30, 40);
+    line2.name = "Packing";
+    line2.port = "10.0.0.5";
+    store.RecordFill({dock, line2});
+    // "Fresh" on COM1 and a network printer "Line2" were never read.
+    EXPECT_FALSE(store.FindPrinter("", "Fresh", "COM1"));
+    EXPECT_FALSE(store.FindPrinter("", "Line2", "10.0.0.9"));
+    EXPECT_FALSE(store.FindPrinter("", "Dock", "COM2"));
+    EXPECT_FALSE(store.FindPrinter("", "Packing", "COM1"));
+    EXPECT_TRUE(store.FindPrinter("", "Dock", "COM1"));
+}
+
+TEST_F(StoreTest, AFallingTotalIsAnotherPrinterNotAHeadChange)
+{
+    CReadingStore store(m_path);
+    store.Open();
+    // A printer without a serial number on COM3, then another one put on the port.
+    store.RecordFill({Reading("", kStart, 500, 9000)});
+    store.RecordFill({Reading("", kStart + kHour, 510, 9010)});
+    const auto result = store.RecordFill({Reading("", kStart + 2 * kHour, 40, 300)});
+    EXPECT_EQ(result.headChanges, 0);
+    EXPECT_EQ(result.otherPrinters, 1);
+    store.RecordFill({Reading("", kStart + 3 * kHour, 45, 305)});
+
+    const auto printers = store.Printers();
+    ASSERT_EQ(printers.size(), 2u) << "two histories under the one key";
+    const auto now = store.FindPrinter("", "Printer ", "COM3");
+    ASSERT_TRUE(now);
+    const PrinterHistory h = store.History(now->id);
+    ASSERT_EQ(h.readings.size(), 2u);
+    EXPECT_EQ(h.readings[0].total, 300);
+    EXPECT_TRUE(h.changes.empty());
+    EXPECT_FALSE(now->retiredAt);
+    const StoredPrinter& earlier = printers[0].id == now->id ? printers[1] : printers[0];
+    EXPECT_EQ(earlier.retiredAt, kStart + 2 * kHour);
+    EXPECT_EQ(store.History(earlier.id).readings.size(), 2u) << "the earlier one is kept";
+}
+
+TEST_F(StoreTest, ASerialNumberOfTwoPrintersOfOneFillKeepsThemApartByPort)
+{
+    CReadingStore store(m_path);
+    store.Open();
+    for (int hour = 0; hour < 3; ++hour)
+    {
+        OdometerReading a = Reading("SAME", kStart + hour * kHour, 100 + hour, 5000 + hour);
+        OdometerReading b = Reading("SAME", kStart + hour * kHour, 7 + 2 * hour, 800 + 2 * hour);
+        b.port = "COM4";
+        const auto result = store.RecordFill({a, b});
+        EXPECT_EQ(result.headChanges, 0);
+        EXPECT_EQ(result.otherPrinters, 0);
+        EXPECT_EQ(result.sharedSerials, std::vector<std::string>{"SAME"});
+    }
+    // Later fills in which only one of them answers stay with that one.
+    store.RecordFill({Reading("SAME", kStart + 3 * kHour, 103, 5003)});
+    const auto printers = store.Printers();
+    ASSERT_EQ(printers.size(), 2u);
+    for (const StoredPrinter& p : printers)
+        EXPECT_TRUE(p.sharedSerial);
+    const auto a = store.FindPrinter("SAME", "Printer SAME", "COM3");
+    const auto b = store.FindPrinter("SAME", "Printer SAME", "COM4");
+    ASSERT_TRUE(a && b);
+    EXPECT_NE(a->id, b->id);
+    EXPECT_EQ(store.History(a->id).readings.size(), 4u);
+    EXPECT_EQ(store.History(b->id).readings.size(), 3u);
+    EXPECT_TRUE(store.History(a->id).changes.empty());
+}
+
+TEST_F(StoreTest, AConfirmedResetAlwaysStartsANewEntry)
+{
+    CReadingStore store(m_path);
+    store.Open();
+    store.RecordFill({Reading("A1", kStart, 500, 900)});
+    store.RecordHeadReset(Reading("A1", kStart + kHour, std::nullopt, std::nullopt));
+    // The printer has not counted anything yet: the values are those of before.
+    store.RecordFill({Reading("A1", kStart + 2 * kHour, 500, 900)});
+    store.RecordFill({Reading("A1", kStart + 3 * kHour, 500, 900)});
+    const PrinterHistory h = store.History(store.FindPrinter("A1", "", "")->id);
+    ASSERT_EQ(h.readings.size(), 2u);
+    EXPECT_EQ(h.readings[0].lastSeen, kStart);
+    EXPECT_EQ(h.readings[1].firstSeen, kStart + 2 * kHour);
+    EXPECT_EQ(h.readings[1].lastSeen, kStart + 3 * kHour);
+}
+
+TEST_F(StoreTest, AClampedValueIsNeverRecorded)
+{
+    CReadingStore store(m_path);
+    store.Open();
+    store.RecordFill({Reading("A1", kStart, 500, 900)});
+    const auto result = store.RecordFill({Reading("A1", kStart + kHour, 510, 2147483647)});
+    EXPECT_EQ(result.added, 0);
+    EXPECT_EQ(result.clamped, std::vector<std::string>{"Printer A1"});
+    store.RecordFill({Reading("A1", kStart + 2 * kHour, 2147483647, 920)});
+    EXPECT_EQ(store.History(store.FindPrinter("A1", "", "")->id).readings.size(), 1u);
 }
 
 TEST_F(StoreTest, ALowerHeadValueIsAHeadChangeUnlessAResetAccountsForIt)
@@ -111,6 +212,7 @@ TEST_F(StoreTest, ALowerHeadValueIsAHeadChangeUnlessAResetAccountsForIt)
     // reset is found by port, since the program did not ask the serial number.
     store.RecordFill({Reading("A1", kStart + 2 * kHour, 40, 940)});
     OdometerReading who = Reading("", kStart + 2 * kHour + 1000, std::nullopt, std::nullopt);
+    who.name = "Printer A1";
     store.RecordHeadReset(who);
     result = store.RecordFill({Reading("A1", kStart + 3 * kHour, 0, 940)});
     EXPECT_EQ(result.headChanges, 0);

@@ -2,8 +2,8 @@
 // read back without talking to any printer (so without the lock), and the head life of
 // each model that the forecast needs.
 //
-// A printer of the file is matched to its history by the name and port it was last
-// read under (the serial number would need the printer itself): see
+// A printer of the file is matched to its history by exactly the name and port it was
+// last read under (the serial number would need the printer itself), or to none: see
 // CReadingStore::FindPrinter.
 #include "CommandHelpers.h"
 #include "Commands.h"
@@ -81,7 +81,7 @@ std::optional<int> HistoryRun::Load(CommandContext& c, std::optional<UtcMillis> 
             if (stored)
                 one.history = store.History(stored->id, since, until);
             else
-                c.io.Note(one.name + ": no odometer readings have been recorded");
+                c.io.Note(one.name + ": no readings are kept for this printer");
             chosen.push_back(std::move(one));
         }
     }
@@ -112,6 +112,15 @@ std::string Fixed(double value, int decimals)
     char text[64];
     std::snprintf(text, sizeof text, "%.*f", decimals, value);
     return text;
+}
+
+// "12.0-30.5": the days left at the fastest and the slowest wear of the range.
+std::string DaysRange(const WearForecast& f)
+{
+    if (!f.daysLeft)
+        return NotAvailableText();
+    return (f.daysLeftLow ? Fixed(*f.daysLeftLow, 1) : std::string("?")) + "-" +
+           (f.daysLeftHigh ? Fixed(*f.daysLeftHigh, 1) : std::string("never"));
 }
 
 void JsonReadings(json::Writer& j, const PrinterHistory& h)
@@ -269,10 +278,20 @@ int RunForecast(CommandContext& c)
             j.Real(f.spanDays, 2);
             j.Key("inches_per_day");
             j.OptionalReal(f.inchesPerDay, 3);
+            j.Key("inches_per_day_low");
+            j.OptionalReal(f.inchesPerDayLow, 3);
+            j.Key("inches_per_day_high");
+            j.OptionalReal(f.inchesPerDayHigh, 3);
             j.Key("head_life");
             j.OptionalReal(f.headLifeInches, 1);
             j.Key("days_left");
             j.OptionalReal(f.daysLeft, 1);
+            // The days left at the fastest and the slowest wear of the range; null high
+            // end: the slowest wear of the range is none.
+            j.Key("days_left_low");
+            j.OptionalReal(f.daysLeft ? f.daysLeftLow : std::nullopt, 1);
+            j.Key("days_left_high");
+            j.OptionalReal(f.daysLeft ? f.daysLeftHigh : std::nullopt, 1);
             j.Key("due_date");
             if (f.due)
                 j.String(FormatUtcDate(*f.due));
@@ -288,7 +307,8 @@ int RunForecast(CommandContext& c)
 
     const std::string na = NotAvailableText();
     Table t({"Printer Name", "Serial Number", "Model", "Head Usage (in.)", "Head Since (UTC)",
-             "Wear (in./day)", "Head Life (in.)", "Days Left", "Due Date (UTC)"});
+             "Wear (in./day)", "Head Life (in.)", "Days Left", "Days Left Range",
+             "Due Date (UTC)"});
     for (const auto& [one, f] : forecasts)
     {
         const PrinterHistory* h = one->history ? &*one->history : nullptr;
@@ -297,7 +317,8 @@ int RunForecast(CommandContext& c)
                   f.headInches ? FormatUtc(f.since) : na,
                   f.inchesPerDay ? Fixed(*f.inchesPerDay, 2) : na,
                   f.headLifeInches ? Fixed(*f.headLifeInches, 0) : "Not Set",
-                  f.daysLeft ? Fixed(*f.daysLeft, 1) : na, f.due ? FormatUtcDate(*f.due) : na});
+                  f.daysLeft ? Fixed(*f.daysLeft, 1) : na, DaysRange(f),
+                  f.due ? FormatUtcDate(*f.due) : na});
     }
     c.io.Write(run.csv ? t.RenderCsv() : t.RenderText());
     return session.ExitStatus();
