@@ -4,19 +4,25 @@
 
 #include <sqlite3.h>
 
+#include <cctype>
 #include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <system_error>
 #include <thread>
 
+#include <sys/stat.h>
+#include <sys/vfs.h>
+#include <unistd.h>
+
 namespace
 {
 // "ODOM" in the file header: a file of another program is refused, never changed.
 constexpr int kApplicationId = 0x4F444F4D;
-constexpr int kSchemaVersion = 1;
+constexpr std::int64_t kSchemaVersion = CReadingStore::SCHEMA_VERSION;
 
 // A printer's row holds the name, model and port it was last read under, rewritten only
 // when they change; when it was last seen is its latest reading's business (or its
@@ -84,6 +90,37 @@ enum Slot
     kChanges,
     kSlotCount
 };
+
+CReadingStoreError::Kind KindOf(int code)
+{
+    switch (code & 0xff)
+    {
+    case SQLITE_BUSY:
+        return CReadingStoreError::Kind::busy;
+    case SQLITE_READONLY:
+    case SQLITE_CANTOPEN:
+    case SQLITE_PERM:
+        return CReadingStoreError::Kind::readOnly;
+    default:
+        return CReadingStoreError::Kind::other;
+    }
+}
+
+// A file: URI of a path, with what a URI cannot hold as it is written in %XX.
+std::string UriOf(const std::string& path, const char* query)
+{
+    std::string uri = "file:";
+    for (const unsigned char c : path)
+        if (std::isalnum(c) || std::strchr("/-._~", c))
+            uri += char(c);
+        else
+        {
+            char escaped[4];
+            std::snprintf(escaped, sizeof escaped, "%%%02X", c);
+            uri += escaped;
+        }
+    return uri + "?" + query;
+}
 
 std::string Describe(int code, const char* message)
 {
@@ -251,7 +288,7 @@ void CReadingStore::Fail(const std::string& what) const
     const char* message = m_db ? sqlite3_errmsg(m_db) : "out of memory";
     throw CReadingStoreError("Odometer history " + m_path + ": " + Describe(code, message) +
                                  (what.empty() ? "" : " (" + what + ")"),
-                             (code & 0xff) == SQLITE_BUSY);
+                             KindOf(code));
 }
 
 void CReadingStore::ExpectOpen() const
@@ -279,8 +316,6 @@ void CReadingStore::Open(OpenMode mode)
     namespace fs = std::filesystem;
     if (m_db)
         return;
-    int flags = SQLITE_OPEN_NOMUTEX;
-    std::string path = m_path;
     std::error_code ec;
     if (mode == OpenMode::readOnly)
     {
@@ -288,35 +323,86 @@ void CReadingStore::Open(OpenMode mode)
         {
             // Nothing recorded yet: an empty store in memory answers every question.
             m_empty = true;
-            path = ":memory:";
-            flags |= SQLITE_OPEN_READWRITE;
+            OpenFile(":memory:", SQLITE_OPEN_READWRITE);
+            return;
         }
-        else
-            flags |= SQLITE_OPEN_READONLY;
-    }
-    else
-    {
-        const fs::path folder = fs::path(m_path).parent_path();
-        if (!folder.empty() && !fs::is_directory(folder, ec))
+        // A file we may not write, with no log beside it, is read as it lies: opened
+        // the usual way, SQLite would leave a log and shared-memory file of ours beside
+        // it, made as unwritable as the file, that later stop the owner's writes.
+        if (::access(m_path.c_str(), W_OK) != 0 && !fs::exists(m_path + "-wal", ec))
         {
-            fs::create_directories(folder, ec);
-            if (ec)
-                throw CReadingStoreError("Odometer history " + m_path + ": the folder " +
-                                         folder.string() + " cannot be created (" + ec.message() +
-                                         ")");
+            OpenFile(UriOf(m_path, "immutable=1"), SQLITE_OPEN_READONLY | SQLITE_OPEN_URI);
+            return;
         }
-        flags |= SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE;
+        try
+        {
+            OpenFile(UriOf(m_path, "mode=ro"), SQLITE_OPEN_READONLY | SQLITE_OPEN_URI);
+            return;
+        }
+        catch (const CReadingStoreError& e)
+        {
+            if (!e.IsReadOnly())
+                throw;
+        }
+        // Reading a file in WAL mode needs its shared-memory file, which cannot be made
+        // in a folder we may not write. Without a log of changes not yet copied into the
+        // file, the file alone is the whole store and is read as one that cannot change.
+        if (fs::file_size(m_path + "-wal", ec) > 0 && !ec)
+            throw CReadingStoreError(
+                "Odometer history " + m_path + ": the latest readings are still in " + m_path +
+                    "-wal, which cannot be read without writing to the folder; run "
+                    "odomira-cli once where you may write to it",
+                CReadingStoreError::Kind::readOnly);
+        OpenFile(UriOf(m_path, "immutable=1"), SQLITE_OPEN_READONLY | SQLITE_OPEN_URI);
+        return;
     }
-
-    if (sqlite3_open_v2(path.c_str(), &m_db, flags, nullptr) != SQLITE_OK)
+    const fs::path folder = fs::path(m_path).parent_path();
+    if (!folder.empty() && !fs::is_directory(folder, ec))
     {
-        const std::string message =
-            "Odometer history " + m_path + ": " +
-            Describe(m_db ? sqlite3_extended_errcode(m_db) : SQLITE_CANTOPEN,
-                     m_db ? sqlite3_errmsg(m_db) : "out of memory");
+        fs::create_directories(folder, ec);
+        if (ec)
+            throw CReadingStoreError("Odometer history " + m_path + ": the folder " +
+                                     folder.string() + " cannot be created (" + ec.message() + ")");
+    }
+    RepairLeftOvers();
+    const std::string where = folder.empty() ? "." : folder.string();
+    m_networkFolder = m_probe ? m_probe(where) : IsNetworkFileSystem(where);
+    OpenFile(m_path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+}
+
+void CReadingStore::RepairLeftOvers() const
+{
+    // A reader of the file while it was read-only may have left its log and shared-
+    // memory files as unwritable as the file was then; once the file may be written
+    // again, so may they, or every write fails until someone deletes them.
+    struct stat file
+    {
+    };
+    if (::stat(m_path.c_str(), &file) != 0 || ::access(m_path.c_str(), W_OK) != 0)
+        return;
+    for (const char* suffix : {"-wal", "-shm"})
+    {
+        const std::string side = m_path + suffix;
+        struct stat st
+        {
+        };
+        if (::lstat(side.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid() ||
+            ::access(side.c_str(), W_OK) == 0)
+            continue;
+        ::chmod(side.c_str(), file.st_mode & 0666);
+    }
+}
+
+void CReadingStore::OpenFile(const std::string& path, int flags)
+{
+    if (sqlite3_open_v2(path.c_str(), &m_db, flags | SQLITE_OPEN_NOMUTEX, nullptr) != SQLITE_OK)
+    {
+        const int code = m_db ? sqlite3_extended_errcode(m_db) : SQLITE_CANTOPEN;
+        const std::string message = "Odometer history " + m_path + ": " +
+                                    Describe(code, m_db ? sqlite3_errmsg(m_db) : "out of memory");
         sqlite3_close_v2(m_db);
         m_db = nullptr;
-        throw CReadingStoreError(message);
+        throw CReadingStoreError(message, KindOf(code));
     }
     sqlite3_extended_result_codes(m_db, 1);
     sqlite3_busy_timeout(m_db, BUSY_TIMEOUT_MS);
@@ -384,7 +470,10 @@ void CReadingStore::CreateSchema()
             throw CReadingStoreError("Odometer history " + m_path +
                                      ": the file belongs to another program; this version of "
                                      "Odomira leaves it alone");
-        Execute("PRAGMA journal_mode=WAL");
+        // SQLite's WAL keeps its index in shared memory, which clients on two machines
+        // of a network file system do not share: there the rollback journal, whose
+        // locks such a file system carries.
+        Execute(m_networkFolder ? "PRAGMA journal_mode=DELETE" : "PRAGMA journal_mode=WAL");
         // A fill of a large fleet changes a page or so per printer; copying the log back
         // into the file every 16 MB instead of every 4 MB spares most fills that work
         // (a page changed by many fills is copied once), and the log is cut back to
@@ -401,10 +490,13 @@ void CReadingStore::CreateSchema()
         const std::int64_t tables = pragma("SELECT count(*) FROM sqlite_master");
         if (applicationId == kApplicationId)
         {
-            if (version > kSchemaVersion)
-                throw CReadingStoreError("Odometer history " + m_path +
-                                         ": the file was written by a newer version of "
-                                         "Odomira; this version leaves it alone");
+            const SchemaVersion schema = SchemaVersionOf(version);
+            if (schema.version > kSchemaVersion && (writable || !CanRead(schema, kSchemaVersion)))
+                throw CReadingStoreError(
+                    "Odometer history " + m_path +
+                    ": the file was written by a newer version of "
+                    "Odomira; this version " +
+                    (CanRead(schema, kSchemaVersion) ? "only reads it" : "leaves it alone"));
         }
         else if (applicationId != 0 || tables != 0)
             throw CReadingStoreError("Odometer history " + m_path +
@@ -927,4 +1019,53 @@ std::vector<std::pair<std::string, double>> CReadingStore::HeadLives() const
     while (s.Step())
         lives.emplace_back(s.Text(0), s.Real(1));
     return lives;
+}
+
+CReadingStore::SchemaVersion CReadingStore::SchemaVersionOf(std::int64_t userVersion)
+{
+    return {userVersion & 0xffff, (userVersion >> 16) & 0xffff};
+}
+
+bool CReadingStore::CanRead(const SchemaVersion& schema, std::int64_t known)
+{
+    if (schema.version <= known)
+        return true;
+    return schema.readableFrom != 0 && schema.readableFrom <= known;
+}
+
+bool CReadingStore::IsNetworkFileSystemType(long type)
+{
+    switch (static_cast<unsigned long>(type) & 0xffffffffUL)
+    {
+    case 0x6969:     // NFS
+    case 0x517B:     // SMB
+    case 0xFF534D42: // CIFS
+    case 0xFE534D42: // SMB2
+    case 0x65735546: // FUSE (sshfs and the like)
+    case 0x564C:     // NCP
+    case 0x6B414653: // AFS
+    case 0x01021997: // 9P
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool CReadingStore::IsNetworkFileSystem(const std::string& folder)
+{
+    struct statfs fs
+    {
+    };
+    if (::statfs(folder.c_str(), &fs) != 0)
+        return false;
+    return IsNetworkFileSystemType(long(fs.f_type));
+}
+
+std::string CReadingStore::JournalMode() const
+{
+    ExpectOpen();
+    Statement s(*this, "PRAGMA journal_mode");
+    std::string mode = s.Step() ? s.Text(0) : std::string();
+    s.Finish();
+    return mode;
 }

@@ -26,6 +26,7 @@
 // Threading: one object per thread; SQLite serialises the programs among themselves.
 #include "OdometerReading.h"
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -41,15 +42,23 @@ struct sqlite3_stmt;
 class CReadingStoreError : public std::runtime_error
 {
 public:
-    explicit CReadingStoreError(const std::string& message, bool busy = false)
-        : std::runtime_error(message), m_busy(busy)
+    enum class Kind
+    {
+        other,
+        // Another program held the file for longer than a write waits.
+        busy,
+        // The file or what SQLite keeps beside it may not be written or made.
+        readOnly
+    };
+    explicit CReadingStoreError(const std::string& message, Kind kind = Kind::other)
+        : std::runtime_error(message), m_kind(kind)
     {
     }
-    // Another program held the file for longer than a write waits.
-    bool IsBusy() const { return m_busy; }
+    bool IsBusy() const { return m_kind == Kind::busy; }
+    bool IsReadOnly() const { return m_kind == Kind::readOnly; }
 
 private:
-    bool m_busy;
+    Kind m_kind;
 };
 
 class CReadingStore
@@ -113,6 +122,28 @@ public:
     PrinterHistory History(std::int64_t printerId, std::optional<UtcMillis> since = std::nullopt,
                            std::optional<UtcMillis> until = std::nullopt) const;
 
+    // The schema's number in the file's user_version: the low 16 bits are the schema's
+    // version, the next 16 the oldest version that can still read it (0: none older).
+    // A program reads a newer file only when that says it can, and never writes one.
+    struct SchemaVersion
+    {
+        std::int64_t version = 0;
+        std::int64_t readableFrom = 0;
+    };
+    static constexpr std::int64_t SCHEMA_VERSION = 1;
+    static SchemaVersion SchemaVersionOf(std::int64_t userVersion);
+    static bool CanRead(const SchemaVersion& schema, std::int64_t known);
+    // NFS, CIFS and other file systems shared between machines (statfs's f_type).
+    static bool IsNetworkFileSystemType(long type);
+    static bool IsNetworkFileSystem(const std::string& folder);
+    // Replaces IsNetworkFileSystem for this object (tests: no NFS mount needed).
+    void SetFileSystemProbe(std::function<bool(const std::string&)> probe)
+    {
+        m_probe = std::move(probe);
+    }
+    // The journal the open file uses: "wal", or "delete" on a network file system.
+    std::string JournalMode() const;
+
     // Head life of a model (exactly as the printer list shows the model), in inches;
     // nothing clears it.
     void SetHeadLife(const std::string& model, std::optional<double> inches);
@@ -123,6 +154,10 @@ private:
     class Statement;
     friend class Statement;
 
+    // Opens the database at `path` (a file name or a file: URI) and checks or makes its
+    // schema.
+    void OpenFile(const std::string& path, int flags);
+    void RepairLeftOvers() const;
     void CreateSchema();
     void Execute(const char* sql);
     Statement& Prepared(int slot, const char* sql) const;
@@ -149,6 +184,9 @@ private:
     std::string m_path;
     sqlite3* m_db = nullptr;
     bool m_empty = false; // read-only view of a file that does not exist yet
+    // On NFS or CIFS: a rollback journal, since WAL's shared memory works on one machine.
+    bool m_networkFolder = false;
+    std::function<bool(const std::string&)> m_probe;
     mutable std::vector<std::unique_ptr<Statement>> m_statements;
     // Printer numbers by identity: committed ones, and those of the open transaction.
     std::unordered_map<std::string, std::int64_t> m_ids;

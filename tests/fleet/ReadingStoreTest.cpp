@@ -5,7 +5,9 @@
 
 #include <sqlite3.h>
 
+#include <cstdio>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -31,6 +33,44 @@ void Sql(const std::string& path, const std::string& sql)
         << (error ? error : "");
     sqlite3_free(error);
     sqlite3_close(db);
+}
+// Runs `body` in a child that has given up root's rights (which would let it write
+// anywhere) and becomes the owner of `dir`'s files; its exit status, or 99 when the
+// rights could not be dropped.
+int AsUser(const std::string& dir, const std::function<int()>& body)
+{
+    if (::geteuid() == 0)
+        for (const auto& e : std::filesystem::recursive_directory_iterator(dir))
+            if (::chown(e.path().c_str(), 65534, 65534) != 0)
+                return 98;
+    if (::geteuid() == 0 && ::chown(dir.c_str(), 65534, 65534) != 0)
+        return 98;
+    const pid_t child = ::fork();
+    if (child == 0)
+    {
+        if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0))
+            ::_exit(99);
+        ::_exit(body());
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 97;
+}
+
+// 0 when the store reads back head life `expected` for RX400, else why not.
+int ReadsHeadLife(const std::string& path, double expected)
+{
+    try
+    {
+        CReadingStore store(path);
+        store.Open(CReadingStore::OpenMode::readOnly);
+        return store.HeadLife("RX400") == expected ? 0 : 2;
+    }
+    catch (const CReadingStoreError& e)
+    {
+        std::fprintf(stderr, "%s\n", e.what());
+        return 1;
+    }
 }
 } // namespace
 
@@ -486,4 +526,188 @@ TEST_F(StoreTest, TheFolderFollowsTheSettingsRootThenXdgDataHome)
     ::setenv("HOME", "/home/someone", 1);
     EXPECT_EQ(CReadingStore::DefaultFolder(), "/home/someone/.local/share/Odomira");
     ::setenv("VARKO_SETTINGS_ROOT", saved.c_str(), 1);
+}
+
+TEST_F(StoreTest, ReadersNeedNoWriteAccessAndLeaveNothingThatStopsLaterWrites)
+{
+    const std::string folder = "/tmp/odomira-ro-" + std::to_string(::getpid());
+    std::filesystem::remove_all(folder);
+    std::filesystem::create_directories(folder);
+    ::chmod(folder.c_str(), 0755);
+    const std::string path = folder + "/odometers.sqlite";
+    {
+        CReadingStore store(path);
+        store.Open();
+        store.SetHeadLife("RX400", 1000);
+    }
+    // A folder the reader may not write, with no log beside the file.
+    ::chmod(folder.c_str(), 0555);
+    EXPECT_EQ(AsUser(folder, [&] { return ReadsHeadLife(path, 1000); }), 0);
+
+    // A writer that ended without tidying up: its log still holds the latest change.
+    ::chmod(folder.c_str(), 0755);
+    const pid_t writer = ::fork();
+    if (writer == 0)
+    {
+        CReadingStore store(path);
+        store.Open();
+        store.SetHeadLife("RX400", 2000);
+        ::_exit(0); // no close: the log stays
+    }
+    ::waitpid(writer, nullptr, 0);
+    ASSERT_TRUE(std::filesystem::exists(path + "-wal"));
+    ::chmod(folder.c_str(), 0555);
+    EXPECT_EQ(AsUser(folder, [&] { return ReadsHeadLife(path, 2000); }), 0);
+    ::chmod(folder.c_str(), 0755);
+
+    // A file made read-only for a while: reading it leaves nothing that stops the
+    // owner's writes once it may be written again.
+    {
+        CReadingStore store(path);
+        store.Open();
+    }
+    std::filesystem::remove(path + "-wal");
+    std::filesystem::remove(path + "-shm");
+    EXPECT_EQ(AsUser(folder,
+                     [&]
+                     {
+                         ::chmod(path.c_str(), 0444);
+                         if (const int read = ReadsHeadLife(path, 2000))
+                             return read;
+                         ::chmod(path.c_str(), 0644);
+                         try
+                         {
+                             CReadingStore store(path);
+                             store.Open();
+                             store.SetHeadLife("RX400", 3000);
+                         }
+                         catch (const CReadingStoreError& e)
+                         {
+                             std::fprintf(stderr, "%s\n", e.what());
+                             return 3;
+                         }
+                         return 0;
+                     }),
+              0);
+    // Left-overs of such a reader of an older version, as unwritable as the file was.
+    for (const char* side : {"-wal", "-shm"})
+    {
+        std::ofstream(path + side).close();
+        ::chmod((path + side).c_str(), 0444);
+    }
+    EXPECT_EQ(AsUser(folder,
+                     [&]
+                     {
+                         try
+                         {
+                             CReadingStore store(path);
+                             store.Open();
+                             store.SetHeadLife("RX400", 4000);
+                         }
+                         catch (const CReadingStoreError& e)
+                         {
+                             std::fprintf(stderr, "%s\n", e.what());
+                             return 3;
+                         }
+                         return 0;
+                     }),
+              0);
+    std::filesystem::remove_all(folder);
+}
+
+TEST_F(StoreTest, ANetworkFileSystemGetsARollbackJournal)
+{
+    for (const auto& [type, network] :
+         std::vector<std::pair<long, bool>>{{0x6969, true},       // NFS
+                                            {0xFF534D42L, true},  // CIFS
+                                            {0xFE534D42L, true},  // SMB2
+                                            {0x517B, true},       // SMB
+                                            {0xEF53, false},      // ext4
+                                            {0x01021994, false},  // tmpfs
+                                            {0x58465342, false}}) // XFS
+        EXPECT_EQ(CReadingStore::IsNetworkFileSystemType(type), network) << std::hex << type;
+
+    {
+        CReadingStore local(m_path);
+        local.Open();
+        EXPECT_EQ(local.JournalMode(), "wal");
+    }
+    CReadingStore shared(m_path);
+    std::string asked;
+    shared.SetFileSystemProbe(
+        [&](const std::string& folder)
+        {
+            asked = folder;
+            return true;
+        });
+    shared.Open();
+    EXPECT_EQ(asked, m_dir);
+    EXPECT_EQ(shared.JournalMode(), "delete") << "a WAL file is turned back";
+    shared.RecordFill({Reading("A1", kStart, 1, 2)});
+    EXPECT_FALSE(std::filesystem::exists(m_path + "-wal"));
+}
+
+TEST_F(StoreTest, ANewerSchemaIsReadOnlyWhenItSaysItCanBe)
+{
+    for (const auto& [userVersion, readable] : std::vector<std::pair<std::int64_t, bool>>{
+             {1, true}, {2, false}, {2 | (1 << 16), true}, {3 | (2 << 16), false}})
+    {
+        std::filesystem::remove(m_path);
+        {
+            CReadingStore store(m_path);
+            store.Open();
+            store.SetHeadLife("RX400", 1000);
+        }
+        Sql(m_path, "PRAGMA user_version=" + std::to_string(userVersion));
+        CReadingStore reader(m_path);
+        if (readable)
+        {
+            ASSERT_NO_THROW(reader.Open(CReadingStore::OpenMode::readOnly)) << userVersion;
+            EXPECT_EQ(reader.HeadLife("RX400"), 1000.0);
+        }
+        else
+            EXPECT_THROW(reader.Open(CReadingStore::OpenMode::readOnly), CReadingStoreError)
+                << userVersion;
+        CReadingStore writer(m_path);
+        if (userVersion == 1)
+            EXPECT_NO_THROW(writer.Open());
+        else
+            EXPECT_THROW(writer.Open(), CReadingStoreError) << "never written: " << userVersion;
+    }
+}
+
+TEST_F(StoreTest, AStoredVersionOneFileStillReads)
+{
+    // Written by the first version of the store; later versions must read it (and
+    // migrate it when the schema moves on).
+    const char* source = std::getenv("ODOMIRA_SOURCE_DIR");
+    ASSERT_TRUE(source);
+    std::filesystem::copy_file(std::string(source) + "/tests/fleet/data/odometers-v1.sqlite",
+                               m_path);
+    CReadingStore store(m_path);
+    store.Open(CReadingStore::OpenMode::readOnly);
+    const auto printers = store.Printers();
+    ASSERT_EQ(printers.size(), 2u);
+    const auto dock = store.FindPrinter("RX4-1", "", "");
+    ASSERT_TRUE(dock);
+    EXPECT_EQ(dock->name, "Dock");
+    const PrinterHistory h = store.History(dock->id);
+    ASSERT_EQ(h.readings.size(), 4u);
+    EXPECT_EQ(h.readings[0].head, 100);
+    EXPECT_EQ(h.readings[3].unit, OdometerUnit::millimeters);
+    ASSERT_EQ(h.changes.size(), 2u);
+    EXPECT_EQ(h.changes[0].kind, HeadChangeKind::lowerValue);
+    EXPECT_EQ(h.changes[1].kind, HeadChangeKind::reset);
+    EXPECT_EQ(store.HeadLife("RX400"), 1000000.0);
+    const auto byPort = store.FindPrinter("", "Line", "LPT1");
+    ASSERT_TRUE(byPort);
+    EXPECT_EQ(store.History(byPort->id).readings.size(), 1u);
+
+    // And takes new readings after the old ones.
+    CReadingStore writer(m_path);
+    writer.Open();
+    OdometerReading r =
+        Reading("RX4-1", h.readings.back().lastSeen + kDay, 80, 95000, OdometerUnit::millimeters);
+    r.name = "Dock";
+    EXPECT_EQ(writer.RecordFill({r}).added, 1);
 }
