@@ -14,6 +14,7 @@
 #include <system_error>
 #include <thread>
 
+#include <pwd.h>
 #include <sys/stat.h>
 #include <sys/vfs.h>
 #include <unistd.h>
@@ -261,13 +262,39 @@ std::string CReadingStore::DefaultFolder()
         return (fs::path(root) / "data" / "Odomira").string();
     if (const char* data = std::getenv("XDG_DATA_HOME"); data && *data && data[0] == '/')
         return (fs::path(data) / "Odomira").string();
-    const char* home = std::getenv("HOME");
-    return (fs::path(home && *home ? home : "/tmp") / ".local" / "share" / "Odomira").string();
+    std::string home;
+    if (const char* variable = std::getenv("HOME"); variable && variable[0] == '/')
+        home = variable;
+    else
+    {
+        // As the settings do: a service or a cron job may run without HOME, and a
+        // shared folder such as /tmp would give every user's history to whoever
+        // makes the file first.
+        struct passwd pw
+        {
+        };
+        struct passwd* found = nullptr;
+        char buffer[4096];
+        if (::getpwuid_r(::getuid(), &pw, buffer, sizeof buffer, &found) == 0 && found &&
+            found->pw_dir && found->pw_dir[0] == '/')
+            home = found->pw_dir;
+    }
+    if (home.empty())
+        return {};
+    return (fs::path(home) / ".local" / "share" / "Odomira").string();
 }
 
 std::string CReadingStore::DefaultPath()
 {
-    return (std::filesystem::path(DefaultFolder()) / FILE_NAME).string();
+    const std::string folder = DefaultFolder();
+    return folder.empty() ? std::string() : (std::filesystem::path(folder) / FILE_NAME).string();
+}
+
+bool CReadingStore::IsHeadLife(double value)
+{
+    // Whole bounds of either unit: from an inch (25.4 mm are entered as 25.4) to 10^9
+    // millimetres or inches, which keeps every date the forecast works out in range.
+    return std::isfinite(value) && value >= 1 / MILLIMETERS_PER_INCH && value <= MAX_HEAD_LIFE;
 }
 
 CReadingStore::CReadingStore(std::string path) : m_path(std::move(path))
@@ -316,6 +343,9 @@ void CReadingStore::Open(OpenMode mode)
     namespace fs = std::filesystem;
     if (m_db)
         return;
+    if (m_path.empty())
+        throw CReadingStoreError("Odometer history: there is no folder to keep it in (HOME is "
+                                 "not set and the user has no home folder); set XDG_DATA_HOME");
     std::error_code ec;
     if (mode == OpenMode::readOnly)
     {
@@ -985,8 +1015,8 @@ PrinterHistory CReadingStore::History(std::int64_t printerId, std::optional<UtcM
 void CReadingStore::SetHeadLife(const std::string& model, std::optional<double> inches)
 {
     ExpectOpen();
-    if (inches && !(std::isfinite(*inches) && *inches > 0))
-        throw CReadingStoreError("a head life is a positive number of inches");
+    if (inches && !IsHeadLife(*inches))
+        throw CReadingStoreError("a head life is between 1 and 1000000000 inches or millimetres");
     if (inches)
     {
         Statement s(*this, "INSERT INTO head_life(model, inches) VALUES(?, ?) "

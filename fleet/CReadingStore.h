@@ -71,7 +71,8 @@ public:
 
     // $VARKO_SETTINGS_ROOT/data/Odomira when that variable is set (tests and the demo
     // move every file of ours with it), else $XDG_DATA_HOME/Odomira, else
-    // ~/.local/share/Odomira.
+    // ~/.local/share/Odomira, with the home folder from the password database when
+    // HOME is not set; empty when there is none.
     static std::string DefaultFolder();
     static std::string DefaultPath();
 
@@ -143,6 +144,10 @@ public:
     }
     // The journal the open file uses: "wal", or "delete" on a network file system.
     std::string JournalMode() const;
+
+    // Head lives are kept in inches; one entered in millimetres is at least 1 mm.
+    static constexpr double MAX_HEAD_LIFE = 1e9;
+    static bool IsHeadLife(double inches);
 
     // Head life of a model (exactly as the printer list shows the model), in inches;
     // nothing clears it.

@@ -246,9 +246,10 @@ TEST_F(OdometerHistory, TheDialogPlotsListsForecastsSetsTheHeadLifeAndExports)
     EXPECT_EQ(m_dialogs.Records()[0].templateId, 135u);
     EXPECT_EQ(m_dialogs.Records()[1].templateId, 134u);
     EXPECT_EQ(m_dialogs.Records()[0].rejectedOK, 1) << "-5 is no head life";
-    EXPECT_EQ(Messages(), (std::vector<std::string>{
-                              "Enter the head life as a number above 0, or leave the field "
-                              "empty if it is not known."}));
+    EXPECT_EQ(Messages(),
+              (std::vector<std::string>{
+                  "Enter the head life as a number from 1 to 1000000000, or leave the field "
+                  "empty if it is not known."}));
 
     EXPECT_EQ(window, "Odometer History - Dock");
     EXPECT_EQ(rows, 21);

@@ -263,6 +263,12 @@ TEST_F(CliHistory, DatesCutTheHistoryAndBadOnesAreUsageErrors)
         EXPECT_EQ(r.status, 2) << bad;
         EXPECT_NE(r.err.find("--since"), std::string::npos) << r.err;
     }
+    CliResult r = cli.Run({"history", file, "--since", "2024-05-02", "--until", "2024-05-01"});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("is after --until"), std::string::npos) << r.err;
+    EXPECT_EQ(cli.Run({"history", file, "--since", "2024-05-01", "--until", "2024-05-01"}).status,
+              0)
+        << "one whole day";
     EXPECT_EQ(cli.Run({"history", file, "--json", "--csv"}).status, 2);
     EXPECT_EQ(cli.Run({"history"}).status, 2);
     EXPECT_EQ(cli.Run({"history", file, "Nobody"}).status, 1);
@@ -277,7 +283,7 @@ TEST_F(CliHistory, HeadLifeIsSetShownListedAndCleared)
     EXPECT_NE(r.out.find("Varko RX200;CMD:RLX;  800000"), std::string::npos) << r.out;
     EXPECT_EQ(cli.Run({"head-life", "RX400", "none"}).out, "RX400: head life not set\n");
     EXPECT_EQ(cli.Run({"head-life", "RX400"}).out, "RX400: head life not set\n");
-    for (const char* bad : {"0", "-5", "lots", "1e999", ""})
+    for (const char* bad : {"0", "-5", "lots", "1e999", "", "0x10", "1e300", "inf"})
         EXPECT_EQ(cli.Run({"head-life", "RX400", bad}).status, 2) << bad;
     EXPECT_EQ(cli.Run({"head-life", "a", "1", "2"}).status, 2);
 }

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <fstream>
 #include <functional>
+#include <pwd.h>
 #include <sstream>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -504,6 +505,29 @@ TEST_F(StoreTest, HeadLifeIsKeptPerModel)
     EXPECT_FALSE(store.HeadLife("rx400")) << "the model as the list shows it, exactly";
     EXPECT_THROW(store.SetHeadLife("RX400", 0.0), CReadingStoreError);
     EXPECT_THROW(store.SetHeadLife("RX400", -3.0), CReadingStoreError);
+    EXPECT_THROW(store.SetHeadLife("RX400", 1e300), CReadingStoreError);
+    EXPECT_NO_THROW(store.SetHeadLife("RX300", 1e9));
+    store.SetHeadLife("RX300", std::nullopt);
+
+    // As people type them, in the dialog and on the command line.
+    for (const auto& [text, value] :
+         std::vector<std::pair<const char*, std::optional<double>>>{{"150000", 150000.0},
+                                                                    {"1.5e5", 150000.0},
+                                                                    {"1", 1.0},
+                                                                    {"1000000000", 1e9},
+                                                                    {"0.5", std::nullopt},
+                                                                    {"1000000001", std::nullopt},
+                                                                    {"1e300", std::nullopt},
+                                                                    {"0x10", std::nullopt},
+                                                                    {"inf", std::nullopt},
+                                                                    {"nan", std::nullopt},
+                                                                    {"-5", std::nullopt},
+                                                                    {" 5", std::nullopt},
+                                                                    {"5 in", std::nullopt},
+                                                                    {"1e", std::nullopt},
+                                                                    {".", std::nullopt},
+                                                                    {"", std::nullopt}})
+        EXPECT_EQ(ParseHeadLife(text), value) << text;
     store.SetHeadLife("RX200", std::nullopt);
     const auto lives = store.HeadLives();
     ASSERT_EQ(lives.size(), 1u);
@@ -525,6 +549,16 @@ TEST_F(StoreTest, TheFolderFollowsTheSettingsRootThenXdgDataHome)
     ::setenv("XDG_DATA_HOME", "relative", 1);
     ::setenv("HOME", "/home/someone", 1);
     EXPECT_EQ(CReadingStore::DefaultFolder(), "/home/someone/.local/share/Odomira");
+    // Without HOME (a service, a cron job): the home folder the system knows, never a
+    // folder that every user shares.
+    const std::string home = std::getenv("HOME");
+    ::unsetenv("HOME");
+    ::unsetenv("XDG_DATA_HOME");
+    const struct passwd* pw = ::getpwuid(::getuid());
+    ASSERT_TRUE(pw && pw->pw_dir);
+    EXPECT_EQ(CReadingStore::DefaultFolder(), std::string(pw->pw_dir) + "/.local/share/Odomira");
+    EXPECT_EQ(CReadingStore::DefaultFolder().rfind("/tmp", 0), std::string::npos);
+    ::setenv("HOME", home.c_str(), 1);
     ::setenv("VARKO_SETTINGS_ROOT", saved.c_str(), 1);
 }
 

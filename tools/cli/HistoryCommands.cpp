@@ -179,6 +179,12 @@ int RunHistory(CommandContext& c)
     std::optional<UtcMillis> since, until;
     if (!TakeDate(c, "since", false, since) || !TakeDate(c, "until", true, until))
         return eExitUsage;
+    if (since && until && *since > *until)
+    {
+        c.io.Usage(c.command, "--since " + *c.args.Value("since") + " is after --until " +
+                                  *c.args.Value("until") + "; nothing lies between them");
+        return eExitUsage;
+    }
     HistoryRun run(c.io);
     if (const auto status = run.Load(c, since, until))
         return *status;
@@ -335,16 +341,14 @@ int RunHeadLife(CommandContext& c)
     std::optional<double> inches;
     if (ops.size() == 2 && ops[1] != "none")
     {
-        char* end = nullptr;
-        const double value = std::strtod(ops[1].c_str(), &end);
-        if (ops[1].empty() || *end || !std::isfinite(value) || value <= 0)
+        inches = ParseHeadLife(ops[1]);
+        if (!inches)
         {
-            c.io.Usage(c.command, "the head life is a number of inches above 0 (or 'none'), "
-                                  "not '" +
+            c.io.Usage(c.command, "the head life is a number of inches from 1 to 1000000000 "
+                                  "(or 'none'), not '" +
                                       ops[1] + "'");
             return eExitUsage;
         }
-        inches = value;
     }
 
     CReadingStore store;
