@@ -5,6 +5,7 @@
 #include <sqlite3.h>
 
 #include <cctype>
+#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -1098,4 +1099,36 @@ std::string CReadingStore::JournalMode() const
     std::string mode = s.Step() ? s.Text(0) : std::string();
     s.Finish();
     return mode;
+}
+
+void CReadingStore::BackupTo(const std::string& target) const
+{
+    namespace fs = std::filesystem;
+    ExpectOpen();
+    std::error_code ec;
+    if (fs::exists(fs::symlink_status(target, ec)))
+        throw CReadingStoreError("Odometer history backup " + target +
+                                 ": the file exists already; a backup never replaces a file");
+    // Written beside the target and renamed, so a copy cut short never looks whole.
+    const std::string partial = target + ".partial-" + std::to_string(::getpid());
+    Statement s(*this, "VACUUM INTO ?");
+    s.Bind(partial);
+    try
+    {
+        s.Run();
+    }
+    catch (const CReadingStoreError& e)
+    {
+        fs::remove(partial, ec);
+        throw CReadingStoreError("Odometer history backup " + target + ": " + e.what());
+    }
+    // link() refuses an existing name, where rename() would replace a file made
+    // meanwhile.
+    if (::link(partial.c_str(), target.c_str()) != 0)
+    {
+        const int error = errno;
+        fs::remove(partial, ec);
+        throw CReadingStoreError("Odometer history backup " + target + ": " + std::strerror(error));
+    }
+    fs::remove(partial, ec);
 }

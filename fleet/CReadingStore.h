@@ -145,6 +145,11 @@ public:
     // The journal the open file uses: "wal", or "delete" on a network file system.
     std::string JournalMode() const;
 
+    // A consistent copy of the whole store in `target`, which must not exist yet (a
+    // copy never replaces a file). Works on a store opened read-only, while other
+    // programs write: the copy is one read transaction's view.
+    void BackupTo(const std::string& target) const;
+
     // Head lives are kept in inches; one entered in millimetres is at least 1 mm.
     static constexpr double MAX_HEAD_LIFE = 1e9;
     static bool IsHeadLife(double inches);

@@ -52,10 +52,10 @@ protected:
         ASSERT_EQ(r.status, 0) << r.err;
     }
 
-    json::Value Json(const std::vector<std::string>& args)
+    json::Value Json(const std::vector<std::string>& args, int status = 0)
     {
         CliResult r = cli.Run(args);
-        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.status, status) << r.err;
         return json::Parse(r.out);
     }
 
@@ -245,6 +245,37 @@ TEST_F(CliHistory, TheForecastGivesItsRangeInEveryFormat)
     EXPECT_NE(range.find('-'), std::string::npos) << range;
     r = cli.Run({"forecast", file, "Dock"});
     EXPECT_NE(r.out.find(range), std::string::npos) << r.out;
+
+    // For cron: silent and 0 while no head is due within the days, else 1 and the list.
+    r = cli.Run({"forecast", file, "--due-within", "30"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "");
+    r = cli.Run({"forecast", file, "--due-within", "365"});
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_NE(r.out.find("Dock"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("Office"), std::string::npos) << "not due: no readings" << r.out;
+    doc = Json({"forecast", file, "--due-within", "365", "--json"}, 1);
+    ASSERT_EQ(doc["printers"].Size(), 1u);
+    EXPECT_EQ(doc["printers"][0]["name"].Str(), "Dock");
+    for (const char* bad : {"-1", "soon", "0x10", "1e9"})
+        EXPECT_EQ(cli.Run({"forecast", file, "--due-within", bad}).status, 2) << bad;
+
+    // A consistent copy of the whole history, which never replaces a file.
+    const std::string copy = cli.File("copy.sqlite");
+    r = cli.Run({"history", "--backup", copy});
+    ASSERT_EQ(r.status, 0) << r.err;
+    {
+        CReadingStore s(copy);
+        s.Open(CReadingStore::OpenMode::readOnly);
+        const auto dock = s.FindPrinter("RX4-1", "", "");
+        ASSERT_TRUE(dock);
+        EXPECT_EQ(s.History(dock->id).readings.size(), 11u);
+        EXPECT_EQ(s.HeadLife("RX400"), 1100.0);
+    }
+    r = cli.Run({"history", "--backup", copy});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("exists already"), std::string::npos) << r.err;
+    EXPECT_EQ(cli.Run({"history", file, "--backup", copy}).status, 2);
 }
 
 TEST_F(CliHistory, DatesCutTheHistoryAndBadOnesAreUsageErrors)

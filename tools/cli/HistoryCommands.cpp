@@ -19,6 +19,7 @@
 
 #include "CVarkoPrinterData.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -176,6 +177,27 @@ void JsonIdentity(json::Writer& j, const Chosen& one)
 
 int RunHistory(CommandContext& c)
 {
+    if (const auto backup = c.args.Value("backup"))
+    {
+        if (backup->empty() || !c.args.Operands().empty())
+        {
+            c.io.Usage(c.command, "--backup takes the file to write and nothing else");
+            return eExitUsage;
+        }
+        try
+        {
+            CReadingStore store;
+            store.Open(CReadingStore::OpenMode::readOnly);
+            store.BackupTo(*backup);
+        }
+        catch (const CReadingStoreError& e)
+        {
+            c.io.Error(e.what());
+            return eExitFailed;
+        }
+        c.io.Note("odometer history copied to " + *backup);
+        return eExitOk;
+    }
     std::optional<UtcMillis> since, until;
     if (!TakeDate(c, "since", false, since) || !TakeDate(c, "until", true, until))
         return eExitUsage;
@@ -228,6 +250,23 @@ int RunHistory(CommandContext& c)
 
 int RunForecast(CommandContext& c)
 {
+    std::optional<double> dueWithin;
+    if (const auto days = c.args.Value("due-within"))
+    {
+        // Days as a person writes them: digits and a decimal point, nothing strtod
+        // would take besides ("0x10", "1e3").
+        const bool plain = !days->empty() &&
+                           days->find_first_not_of("0123456789.") == std::string::npos &&
+                           std::count(days->begin(), days->end(), '.') <= 1 && *days != ".";
+        const double value = plain ? std::strtod(days->c_str(), nullptr) : -1;
+        if (!plain || value > 36500)
+        {
+            c.io.Usage(c.command,
+                       "--due-within takes a number of days from 0 to 36500, not '" + *days + "'");
+            return eExitUsage;
+        }
+        dueWithin = value;
+    }
     HistoryRun run(c.io);
     if (const auto status = run.Load(c, std::nullopt, std::nullopt))
         return *status;
@@ -250,6 +289,19 @@ int RunForecast(CommandContext& c)
         c.io.Error(e.what());
         return eExitFailed;
     }
+
+    if (dueWithin)
+    {
+        // For cron's MAILTO: output, and status 1, exactly when a head needs changing.
+        std::vector<std::pair<const Chosen*, WearForecast>> due;
+        for (const auto& entry : forecasts)
+            if (entry.second.daysLeft && *entry.second.daysLeft <= *dueWithin)
+                due.push_back(entry);
+        forecasts = std::move(due);
+        if (forecasts.empty())
+            return session.ExitStatus();
+    }
+    const int status = dueWithin ? eExitFailed : session.ExitStatus();
 
     if (run.json)
     {
@@ -308,7 +360,7 @@ int RunForecast(CommandContext& c)
         j.EndArray();
         j.EndObject();
         c.io.Write(j.Text());
-        return session.ExitStatus();
+        return std::max(status, session.ExitStatus());
     }
 
     const std::string na = NotAvailableText();
@@ -327,7 +379,7 @@ int RunForecast(CommandContext& c)
                   f.due ? FormatUtcDate(*f.due) : na});
     }
     c.io.Write(run.csv ? t.RenderCsv() : t.RenderText());
-    return session.ExitStatus();
+    return std::max(status, session.ExitStatus());
 }
 
 int RunHeadLife(CommandContext& c)
