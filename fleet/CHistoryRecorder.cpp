@@ -184,6 +184,26 @@ bool CHistoryRecorder::RecordHeadReset(OdometerReading who)
     return false;
 }
 
+bool CHistoryRecorder::RecordSerialChange(OdometerReading who, const std::string& oldSerial)
+{
+    CReadingStore* store = Store();
+    if (!store)
+        return false;
+    try
+    {
+        store->RecordSerialChange(who, oldSerial);
+    }
+    catch (const CReadingStoreError& e)
+    {
+        m_store.reset();
+        Failed(e.what());
+        return false;
+    }
+    std::lock_guard g(m_serialsLock);
+    m_serials[{who.name, who.port}] = who.serial;
+    return true;
+}
+
 std::optional<StoredPrinter> CHistoryRecorder::FindPrinter(const CVarkoPrinters& printers,
                                                            const CVarkoPrinterData& printer)
 {

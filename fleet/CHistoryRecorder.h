@@ -56,6 +56,10 @@ public:
     bool RecordHeadReset(const CVarkoPrinters& printers, const CVarkoPrinterData& printer);
     bool RecordHeadReset(OdometerReading who);
 
+    // Set Serial Number gave the printer `who` names (name, port, the new serial) a new
+    // serial number: its history goes with it. `oldSerial` is what it reported before.
+    bool RecordSerialChange(OdometerReading who, const std::string& oldSerial);
+
     // The store, opened; null (after the report) when it cannot be used.
     CReadingStore* Store();
     // The store's entry for a printer of the list: by the serial number it last

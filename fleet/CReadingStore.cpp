@@ -1132,3 +1132,56 @@ void CReadingStore::BackupTo(const std::string& target) const
     }
     fs::remove(partial, ec);
 }
+
+bool CReadingStore::RecordSerialChange(const OdometerReading& who, const std::string& oldSerial)
+{
+    ExpectOpen();
+    if (who.serial == oldSerial)
+        return false;
+    bool carried = false;
+    try
+    {
+        Begin();
+        OdometerReading before = who;
+        before.serial = oldSerial;
+        std::int64_t printer = 0;
+        std::string identity;
+        if (oldSerial.empty())
+        {
+            // Known by its port until now: the printer last read under this name there.
+            if (auto last =
+                    FirstPrinter("WHERE p.name = ? AND p.port = ? AND " + std::string(kCurrent),
+                                 {who.name, who.port}, std::nullopt))
+                printer = last->id;
+            identity = "port:" + who.port;
+        }
+        else
+        {
+            identity = IdentityOf(before, false);
+            printer = KnownPrinter(identity);
+        }
+        if (printer)
+        {
+            const std::string next = IdentityOf(who, false);
+            if (const std::int64_t holder = KnownPrinter(next); holder && holder != printer)
+                RetirePrinter(holder, next, who.time);
+            Prepared(kRetire, "UPDATE printers SET identity = ? WHERE id = ?")
+                .Bind(next)
+                .Bind(printer)
+                .Run();
+            Statement s(*this, "UPDATE printers SET serial = ? WHERE id = ?");
+            s.Bind(who.serial).Bind(printer).Run();
+            m_ids.erase(identity);
+            m_newIds.erase(identity);
+            m_newIds[next] = printer;
+            carried = true;
+        }
+        Commit();
+    }
+    catch (...)
+    {
+        Rollback();
+        throw;
+    }
+    return carried;
+}

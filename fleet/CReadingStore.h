@@ -111,6 +111,12 @@ public:
     // reset goes to the printer last seen on that port.
     void RecordHeadReset(const OdometerReading& who);
 
+    // Set Serial Number changed the printer `who` names (its port, the new serial
+    // number) from `oldSerial` at `who.time`: its history goes on under the new key. A
+    // history already under the new key was another printer's and is kept under none.
+    // False when no history was kept under the old key.
+    bool RecordSerialChange(const OdometerReading& who, const std::string& oldSerial);
+
     // Every printer with at least one reading or reset, most recently seen first.
     std::vector<StoredPrinter> Printers() const;
     // Exactly the printer with that key: the serial number (on that port, when two

@@ -2,6 +2,7 @@
 // its menus, the readings each fill keeps (downloads move them between two fills), a
 // reset through the window, the history dialog with its plot, table, forecast, head
 // life and export, and a store that cannot be used.
+#include "CFillController.h"
 #include "CHeadLifeDlg.h"
 #include "CMapStringToOb.h"
 #include "COdometerHistoryDlg.h"
@@ -20,6 +21,7 @@
 #include <QTableWidget>
 #include <QXYSeries>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -171,6 +173,24 @@ TEST_F(OdometerHistory, AResetThroughTheWindowIsANewHeadAndANoIsNothing)
     ASSERT_EQ(dock.readings.size(), 2u);
     EXPECT_EQ(dock.changes[0].readingId, dock.readings[1].id) << "the refilled row shows it";
     EXPECT_TRUE(Stored("USB-7").changes.empty());
+}
+
+TEST_F(OdometerHistory, SetSerialNumberCarriesThePrintersHistory)
+{
+    ASSERT_TRUE(Open());
+    ASSERT_EQ(Stored("RX4-1").readings.size(), 1u);
+    Select({"Dock"});
+    m_dialogs.Expect(
+        [&](IModalDialog& dlg)
+        {
+            Control<QLineEdit>(dlg, "IDC_SERIAL_NUMBER")->setText("RX4-NEW");
+            return IDOK;
+        });
+    TriggerAction("ID_PRINTER_SET_SERIAL_NUMBER");
+    ASSERT_TRUE(Doc()->Fill().History().WaitIdle(std::chrono::seconds(30)));
+    EXPECT_EQ(Stored("RX4-NEW").readings.size(), 1u);
+    EXPECT_TRUE(Stored("RX4-1").readings.empty()) << "nothing left under the old number";
+    EXPECT_EQ(StoredPrinters(), 2u) << "Dock and Desk, no third";
 }
 
 TEST_F(OdometerHistory, TheDialogPlotsListsForecastsSetsTheHeadLifeAndExports)

@@ -278,6 +278,21 @@ TEST_F(CliHistory, TheForecastGivesItsRangeInEveryFormat)
     EXPECT_EQ(cli.Run({"history", file, "--backup", copy}).status, 2);
 }
 
+TEST_F(CliHistory, SetSerialCarriesThePrintersHistory)
+{
+    ASSERT_EQ(cli.Run({"list", file, "Dock"}).status, 0);
+    CliResult r = cli.Run({"set-serial", file, "Dock", "RX4-NEW"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    Print("Dock", 5000);
+    ASSERT_EQ(cli.Run({"list", file, "Dock"}).status, 0);
+    const auto doc = Json({"history", file, "Dock", "--json"});
+    const auto& dock = doc["printers"][0];
+    EXPECT_EQ(dock["serial_number"].Str(), "RX4-NEW");
+    ASSERT_EQ(dock["readings"].Size(), 2u) << "the readings before the change came along";
+    EXPECT_EQ(dock["readings"][0]["head_usage"].Num(), 100);
+    EXPECT_EQ(dock["readings"][1]["head_usage"].Num(), 105);
+}
+
 TEST_F(CliHistory, DatesCutTheHistoryAndBadOnesAreUsageErrors)
 {
     ASSERT_EQ(cli.Run({"list", file}).status, 0);

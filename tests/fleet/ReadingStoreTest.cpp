@@ -213,6 +213,41 @@ TEST_F(StoreTest, ASerialNumberOfTwoPrintersOfOneFillKeepsThemApartByPort)
     EXPECT_TRUE(store.History(a->id).changes.empty());
 }
 
+TEST_F(StoreTest, ANewSerialNumberCarriesTheHistory)
+{
+    CReadingStore store(m_path);
+    store.Open();
+    store.RecordFill({Reading("OLD", kStart, 100, 900)});
+    // Another printer once reported the number now given.
+    OdometerReading stale = Reading("NEW", kStart, 5, 50);
+    stale.port = "COM9";
+    store.RecordFill({stale});
+    OdometerReading who = Reading("NEW", kStart + kHour, std::nullopt, std::nullopt);
+    who.name = "Printer OLD";
+    EXPECT_TRUE(store.RecordSerialChange(who, "OLD"));
+    store.RecordFill({Reading("NEW", kStart + 2 * kHour, 110, 910)});
+
+    EXPECT_FALSE(store.FindPrinter("OLD", "", ""));
+    const auto now = store.FindPrinter("NEW", "", "");
+    ASSERT_TRUE(now);
+    const PrinterHistory h = store.History(now->id);
+    ASSERT_EQ(h.readings.size(), 2u);
+    EXPECT_EQ(h.readings[0].head, 100);
+    EXPECT_EQ(now->serial, "NEW");
+    EXPECT_TRUE(h.changes.empty());
+    const auto printers = store.Printers();
+    ASSERT_EQ(printers.size(), 2u);
+    for (const StoredPrinter& p : printers)
+    {
+        if (p.id != now->id)
+        {
+            EXPECT_TRUE(p.retiredAt) << "the stale holder of the number";
+        }
+    }
+    EXPECT_FALSE(
+        store.RecordSerialChange(Reading("X", kStart, std::nullopt, std::nullopt), "NONE"));
+}
+
 TEST_F(StoreTest, AConfirmedResetAlwaysStartsANewEntry)
 {
     CReadingStore store(m_path);
