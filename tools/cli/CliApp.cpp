@@ -198,7 +198,8 @@ const std::vector<CommandInfo>& Commands()
          "row are one entry), head and total usage in the unit they were read in, and\n"
          "head changes (a lower head value, or a reset through reset-head or the\n"
          "window). Asks no printer and needs no lock. A printer of the file is matched\n"
-         "to the readings last taken under its name and port. DATE is UTC: 2024-05-01\n"
+         "to the readings last taken under exactly its name and port, or to none (never\n"
+         "by name or port alone). DATE is UTC: 2024-05-01\n"
          "or 2024-05-01T14:30; --until takes in the whole day of a date; --since after\n"
          "--until is refused. --backup COPY writes a consistent copy of the whole history\n"
          "to the new file COPY (never replacing one), also while list is recording.\n"},
