@@ -116,8 +116,9 @@ const StringTableEntry kAppStrings[] = {
                               "readings are kept meanwhile and written to the history "
                               "once this is put right."},
     {IDS_HISTORY_EXPORT_FAILED, "Could not write the file\n%s\n\n%s"},
-    {IDS_HEAD_LIFE_INVALID, "Enter the head life as a number above 0, or leave the field "
-                            "empty if it is not known."},
+    {IDS_HEAD_LIFE_INVALID,
+     "Enter the head life as a number from 1 to 1000000000, or leave the field "
+     "empty if it is not known."},
 };
 } // namespace
 

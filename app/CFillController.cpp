@@ -290,6 +290,15 @@ void CFillController::ReportHistoryProblem(const std::string& problem)
     Show([text] { AfxMessageBox(text, MB_OK | MB_ICONEXCLAMATION); });
 }
 
+void CFillController::RecordSerialChange(const CVarkoPrinters& collection,
+                                         const CVarkoPrinterData& printer,
+                                         const std::string& oldSerial, const std::string& serial)
+{
+    OdometerReading who = CHistoryRecorder::WhoOf(collection, printer);
+    who.serial = serial;
+    m_history->RecordSerialChange(std::move(who), oldSerial);
+}
+
 void CFillController::RecordHeadReset(const CVarkoPrinters& collection,
                                       const CVarkoPrinterData& printer)
 {

@@ -87,6 +87,10 @@ public:
 
     // Reset Head Odometer was confirmed for the printer: a new head for the history.
     void RecordHeadReset(const CVarkoPrinters& collection, const CVarkoPrinterData& printer);
+    // Set Serial Number gave the printer `serial` in place of `oldSerial`: its history
+    // goes with it, after the fills handed over before.
+    void RecordSerialChange(const CVarkoPrinters& collection, const CVarkoPrinterData& printer,
+                            const std::string& oldSerial, const std::string& serial);
     CHistoryWriter& History() { return *m_history; }
 
     // How long a command that shows the history waits for the writer at most.

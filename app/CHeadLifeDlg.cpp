@@ -71,15 +71,14 @@ bool CHeadLifeDlg::DoDataExchange(bool bSaveAndValidate)
         m_headLifeInches.reset();
         return true;
     }
-    bool ok = false;
-    const double value = text.toDouble(&ok);
-    if (!ok || !std::isfinite(value) || value <= 0)
+    const std::optional<double> value = ParseHeadLife(text.toStdString());
+    if (!value)
     {
         AfxMessageBox(IDS_HEAD_LIFE_INVALID, MB_OK | MB_ICONEXCLAMATION);
         m_valueEdit->setFocus();
         m_valueEdit->selectAll();
         return false;
     }
-    m_headLifeInches = ToInches(value, unit);
+    m_headLifeInches = ToInches(*value, unit);
     return true;
 }

@@ -32,6 +32,16 @@ namespace
 {
 constexpr double kMillisPerDay = 86400000.0;
 
+// "12.0 to 30.5 days": the days left at the fastest and the slowest wear of the range.
+QString DaysRange(const WearForecast& f)
+{
+    const QString low =
+        f.daysLeftLow ? QString::number(*f.daysLeftLow, 'f', 1) : QStringLiteral("?");
+    const QString high =
+        f.daysLeftHigh ? QString::number(*f.daysLeftHigh, 'f', 1) : QStringLiteral("no end");
+    return QStringLiteral("%1 to %2").arg(low, high);
+}
+
 QString LocalTime(UtcMillis time)
 {
     return QDateTime::fromMSecsSinceEpoch(time).toString(QStringLiteral("yyyy-MM-dd HH:mm"));
@@ -150,9 +160,12 @@ BOOL COdometerHistoryDlg::OnInitDialog()
     {
         const StoredPrinter& p = m_history->printer;
         m_printer->setText(
-            QStringLiteral("Serial number: %1    Model: %2    Port: %3")
+            QStringLiteral("Serial number: %1    Model: %2    Port: %3%4")
                 .arg(p.serial.empty() ? ToQString(LoadStringById(IDS_NOT_SET)) : Text(p.serial),
-                     Text(p.model), Text(p.port)));
+                     Text(p.model), Text(p.port),
+                     p.sharedSerial ? QStringLiteral("    (another printer reports the same "
+                                                     "serial number; kept apart by port)")
+                                    : QString()));
     }
     else
         m_printer->setText(ToQString(m_printerName));
@@ -318,8 +331,8 @@ void COdometerHistoryDlg::UpdateForecast()
     if (!m_history || m_history->readings.empty())
     {
         m_forecastText->setText(QStringLiteral(
-            "No odometer readings of this printer have been kept yet. A reading is kept each "
-            "time the printer list is filled."));
+            "No readings are kept for this printer. A reading is kept each time the printer "
+            "list is filled."));
         return;
     }
     std::optional<double> life;
@@ -354,12 +367,15 @@ QString COdometerHistoryDlg::ForecastText() const
                  .arg(f.readingsUsed)
                  .arg(f.spanDays, 0, 'f', 1);
     if (f.inchesPerDay)
-        lines << QStringLiteral("Wear: %1 %2 a day.")
+        lines << QStringLiteral("Wear: %1 %2 a day (%3 to %4).")
                      .arg(FromInches(*f.inchesPerDay, shown), 0, 'f', 2)
-                     .arg(UnitText());
+                     .arg(UnitText())
+                     .arg(FromInches(f.inchesPerDayLow.value_or(*f.inchesPerDay), shown), 0, 'f', 2)
+                     .arg(FromInches(f.inchesPerDayHigh.value_or(*f.inchesPerDay), shown), 0, 'f',
+                          2);
     else
-        lines << QStringLiteral("Wear: not known until the printer has been read at two "
-                                "different times with this head.");
+        lines << QStringLiteral("Wear: not known until the printer has been read three times "
+                                "over at least a day with this head.");
     const QString model = Text(m_history->printer.model);
     if (!f.headLifeInches)
         lines << QStringLiteral("Head life of %1: not set (Head Life... sets it).").arg(model);
@@ -369,18 +385,19 @@ QString COdometerHistoryDlg::ForecastText() const
                      .arg(FromInches(*f.headLifeInches, shown), 0, 'f', 0)
                      .arg(UnitText());
     else if (*f.daysLeft >= 0)
-        lines << QStringLiteral("Head life of %1: %2 %3; %4 days left, due on %5.")
+        lines << QStringLiteral("Head life of %1: %2 %3; %4 days left (%5), due on %6.")
                      .arg(model)
                      .arg(FromInches(*f.headLifeInches, shown), 0, 'f', 0)
                      .arg(UnitText())
                      .arg(*f.daysLeft, 0, 'f', 1)
-                     .arg(LocalDate(*f.due));
+                     .arg(DaysRange(f))
+                     .arg(f.due ? LocalDate(*f.due) : QStringLiteral("no date before 9999"));
     else
         lines << QStringLiteral("Head life of %1: %2 %3; reached on %4, %5 days ago.")
                      .arg(model)
                      .arg(FromInches(*f.headLifeInches, shown), 0, 'f', 0)
                      .arg(UnitText())
-                     .arg(LocalDate(*f.due))
+                     .arg(f.due ? LocalDate(*f.due) : QStringLiteral("?"))
                      .arg(-*f.daysLeft, 0, 'f', 1);
     return lines.join(QLatin1Char('\n'));
 }

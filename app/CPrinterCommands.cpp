@@ -145,11 +145,17 @@ void CPrinterCommands::OnPrinterSetSerialNumber()
                 return;
             try
             {
-                CSerialNumberDlg dlg(printer->SerialNumber());
+                const CString before = printer->SerialNumber();
+                CSerialNumberDlg dlg(before);
                 if (dlg.DoModal() != IDOK)
                     return;
                 CWaitCursor wait;
                 printer->SetSerialNumber(dlg.m_serialNumber);
+                // The printer keeps its history under its new number. Queued behind the
+                // fills before it, so their readings are still kept under the old one.
+                if (CVarkoPrinters* printers = m_doc.GetPrinters())
+                    m_doc.Fill().RecordSerialChange(*printers, *printer, before.str(),
+                                                    dlg.m_serialNumber.str());
                 auto hint = std::make_unique<COdomiraDoc::CPrinterHintObject>();
                 hint->m_pPrinter = printer;
                 m_doc.UpdateAllViews(nullptr, COdomiraDoc::HINT_PRINTER, std::move(hint));

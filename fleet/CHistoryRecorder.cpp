@@ -115,9 +115,10 @@ bool CHistoryRecorder::Write(const std::vector<OdometerReading>& readings)
     CReadingStore* store = Store();
     if (!store)
         return false;
+    CReadingStore::FillResult result;
     try
     {
-        store->RecordFill(readings);
+        result = store->RecordFill(readings);
     }
     catch (const CReadingStoreError& e)
     {
@@ -126,10 +127,28 @@ bool CHistoryRecorder::Write(const std::vector<OdometerReading>& readings)
         Failed(e.what());
         return false;
     }
+    for (const std::string& name : result.clamped)
+        Notice(name + ": an odometer value was larger than the printer library can pass on "
+                      "(2147483647); the reading is not kept in the odometer history");
+    for (const std::string& serial : result.sharedSerials)
+        Notice("Serial number " + serial +
+               " was reported by printers on different ports; "
+               "their odometer histories are kept apart by port");
     std::lock_guard g(m_serialsLock);
     for (const OdometerReading& r : readings)
         m_serials[{r.name, r.port}] = r.serial;
     return true;
+}
+
+void CHistoryRecorder::Notice(const std::string& message)
+{
+    // Once per recorder: a printer that keeps answering the same way is told of once.
+    if (!m_notices.insert(message).second)
+        return;
+    if (m_notice)
+        m_notice(message);
+    else if (m_report)
+        m_report(message);
 }
 
 std::string CHistoryRecorder::KnownSerial(const std::string& name, const std::string& port) const
@@ -163,6 +182,26 @@ bool CHistoryRecorder::RecordHeadReset(OdometerReading who)
         Failed(e.what());
     }
     return false;
+}
+
+bool CHistoryRecorder::RecordSerialChange(OdometerReading who, const std::string& oldSerial)
+{
+    CReadingStore* store = Store();
+    if (!store)
+        return false;
+    try
+    {
+        store->RecordSerialChange(who, oldSerial);
+    }
+    catch (const CReadingStoreError& e)
+    {
+        m_store.reset();
+        Failed(e.what());
+        return false;
+    }
+    std::lock_guard g(m_serialsLock);
+    m_serials[{who.name, who.port}] = who.serial;
+    return true;
 }
 
 std::optional<StoredPrinter> CHistoryRecorder::FindPrinter(const CVarkoPrinters& printers,

@@ -20,6 +20,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -55,6 +56,10 @@ public:
     bool RecordHeadReset(const CVarkoPrinters& printers, const CVarkoPrinterData& printer);
     bool RecordHeadReset(OdometerReading who);
 
+    // Set Serial Number gave the printer `who` names (name, port, the new serial) a new
+    // serial number: its history goes with it. `oldSerial` is what it reported before.
+    bool RecordSerialChange(OdometerReading who, const std::string& oldSerial);
+
     // The store, opened; null (after the report) when it cannot be used.
     CReadingStore* Store();
     // The store's entry for a printer of the list: by the serial number it last
@@ -75,11 +80,18 @@ public:
 
     // Reports a failure; once per recorder.
     void Failed(const std::string& message);
+    // Where a fill's readings are kept other than as they came (a clamped value, a
+    // serial number two printers share) is told through `notice`; without one, through
+    // the report function. Each text once per recorder.
+    void SetNotice(Report notice) { m_notice = std::move(notice); }
+    void Notice(const std::string& message);
     // The latest failure's text; empty after a success.
     const std::string& LastError() const { return m_lastError; }
 
 private:
     Report m_report;
+    Report m_notice;
+    std::set<std::string> m_notices;
     std::string m_path;
     std::unique_ptr<CReadingStore> m_store;
     bool m_reported = false;

@@ -48,6 +48,18 @@ void CHistoryWriter::RecordHeadReset(OdometerReading who)
     m_wake.notify_all();
 }
 
+void CHistoryWriter::RecordSerialChange(OdometerReading who, std::string oldSerial)
+{
+    Work work;
+    work.who = std::move(who);
+    work.oldSerial = std::move(oldSerial);
+    {
+        std::lock_guard g(m_lock);
+        m_queue.push_back(std::move(work));
+    }
+    m_wake.notify_all();
+}
+
 void CHistoryWriter::WhenIdle(std::function<void()> done)
 {
     Work work;
@@ -122,8 +134,10 @@ void CHistoryWriter::WriteKept()
                 return;
             work = &m_kept.front();
         }
-        const bool written =
-            work->reset ? m_recorder.RecordHeadReset(work->who) : m_recorder.Write(work->readings);
+        const bool written = work->reset ? m_recorder.RecordHeadReset(work->who)
+                             : work->oldSerial
+                                 ? m_recorder.RecordSerialChange(work->who, *work->oldSerial)
+                                 : m_recorder.Write(work->readings);
         if (!written)
             return;
         std::lock_guard g(m_lock);

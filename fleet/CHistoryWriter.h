@@ -23,6 +23,7 @@
 #include <deque>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -48,6 +49,9 @@ public:
     void Commit();
     // Reset Head Odometer was confirmed for the printer `who` names (name and port).
     void RecordHeadReset(OdometerReading who);
+    // Set Serial Number changed `who`'s serial number (who.serial) from `oldSerial`; in
+    // order with the fills around it, so a fill before it is recorded under the old one.
+    void RecordSerialChange(OdometerReading who, std::string oldSerial);
 
     // Waits until the work handed over so far has been tried; false when `limit`
     // passed first.
@@ -69,6 +73,9 @@ private:
         // A reset when set; `readings` is then empty.
         bool reset = false;
         OdometerReading who;
+        // A serial number change when set (from this serial number); `readings` is then
+        // empty.
+        std::optional<std::string> oldSerial;
         // A WhenIdle call: nothing to write.
         std::function<void()> done;
     };

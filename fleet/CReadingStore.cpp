@@ -1,20 +1,30 @@
 #include "CReadingStore.h"
 
+#include "ReadingMerge.h"
+
 #include <sqlite3.h>
 
+#include <cctype>
+#include <cerrno>
 #include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <system_error>
 #include <thread>
 
+#include <pwd.h>
+#include <sys/stat.h>
+#include <sys/vfs.h>
+#include <unistd.h>
+
 namespace
 {
 // "ODOM" in the file header: a file of another program is refused, never changed.
 constexpr int kApplicationId = 0x4F444F4D;
-constexpr int kSchemaVersion = 1;
+constexpr std::int64_t kSchemaVersion = CReadingStore::SCHEMA_VERSION;
 
 // A printer's row holds the name, model and port it was last read under, rewritten only
 // when they change; when it was last seen is its latest reading's business (or its
@@ -74,11 +84,45 @@ enum Slot
     kInsertReading,
     kPendingReset,
     kLinkReset,
+    kRetire,
+    kSharedSerials,
+    kLastResets,
     kInsertChange,
     kReadings,
     kChanges,
     kSlotCount
 };
+
+CReadingStoreError::Kind KindOf(int code)
+{
+    switch (code & 0xff)
+    {
+    case SQLITE_BUSY:
+        return CReadingStoreError::Kind::busy;
+    case SQLITE_READONLY:
+    case SQLITE_CANTOPEN:
+    case SQLITE_PERM:
+        return CReadingStoreError::Kind::readOnly;
+    default:
+        return CReadingStoreError::Kind::other;
+    }
+}
+
+// A file: URI of a path, with what a URI cannot hold as it is written in %XX.
+std::string UriOf(const std::string& path, const char* query)
+{
+    std::string uri = "file:";
+    for (const unsigned char c : path)
+        if (std::isalnum(c) || std::strchr("/-._~", c))
+            uri += char(c);
+        else
+        {
+            char escaped[4];
+            std::snprintf(escaped, sizeof escaped, "%%%02X", c);
+            uri += escaped;
+        }
+    return uri + "?" + query;
+}
 
 std::string Describe(int code, const char* message)
 {
@@ -108,23 +152,6 @@ std::string Describe(int code, const char* message)
     }
 }
 
-bool IsLowerHead(const StoredReading& before, const OdometerReading& now)
-{
-    if (!before.head || !now.head)
-        return false;
-    if (before.unit == now.unit)
-        return *now.head < *before.head;
-    // Each value is rounded to a whole number of its own unit: only a drop larger than
-    // both roundings together is a drop.
-    const double tolerance = 0.5 + 0.5 / MILLIMETERS_PER_INCH;
-    return ToInches(double(*now.head), now.unit) <
-           ToInches(double(*before.head), before.unit) - tolerance;
-}
-
-bool SameOdometers(const StoredReading& before, const OdometerReading& now)
-{
-    return before.unit == now.unit && before.head == now.head && before.total == now.total;
-}
 } // namespace
 
 // One prepared statement, bound and stepped through; errors become CReadingStoreError.
@@ -236,13 +263,39 @@ std::string CReadingStore::DefaultFolder()
         return (fs::path(root) / "data" / "Odomira").string();
     if (const char* data = std::getenv("XDG_DATA_HOME"); data && *data && data[0] == '/')
         return (fs::path(data) / "Odomira").string();
-    const char* home = std::getenv("HOME");
-    return (fs::path(home && *home ? home : "/tmp") / ".local" / "share" / "Odomira").string();
+    std::string home;
+    if (const char* variable = std::getenv("HOME"); variable && variable[0] == '/')
+        home = variable;
+    else
+    {
+        // As the settings do: a service or a cron job may run without HOME, and a
+        // shared folder such as /tmp would give every user's history to whoever
+        // makes the file first.
+        struct passwd pw
+        {
+        };
+        struct passwd* found = nullptr;
+        char buffer[4096];
+        if (::getpwuid_r(::getuid(), &pw, buffer, sizeof buffer, &found) == 0 && found &&
+            found->pw_dir && found->pw_dir[0] == '/')
+            home = found->pw_dir;
+    }
+    if (home.empty())
+        return {};
+    return (fs::path(home) / ".local" / "share" / "Odomira").string();
 }
 
 std::string CReadingStore::DefaultPath()
 {
-    return (std::filesystem::path(DefaultFolder()) / FILE_NAME).string();
+    const std::string folder = DefaultFolder();
+    return folder.empty() ? std::string() : (std::filesystem::path(folder) / FILE_NAME).string();
+}
+
+bool CReadingStore::IsHeadLife(double value)
+{
+    // Whole bounds of either unit: from an inch (25.4 mm are entered as 25.4) to 10^9
+    // millimetres or inches, which keeps every date the forecast works out in range.
+    return std::isfinite(value) && value >= 1 / MILLIMETERS_PER_INCH && value <= MAX_HEAD_LIFE;
 }
 
 CReadingStore::CReadingStore(std::string path) : m_path(std::move(path))
@@ -263,7 +316,7 @@ void CReadingStore::Fail(const std::string& what) const
     const char* message = m_db ? sqlite3_errmsg(m_db) : "out of memory";
     throw CReadingStoreError("Odometer history " + m_path + ": " + Describe(code, message) +
                                  (what.empty() ? "" : " (" + what + ")"),
-                             (code & 0xff) == SQLITE_BUSY);
+                             KindOf(code));
 }
 
 void CReadingStore::ExpectOpen() const
@@ -291,8 +344,9 @@ void CReadingStore::Open(OpenMode mode)
     namespace fs = std::filesystem;
     if (m_db)
         return;
-    int flags = SQLITE_OPEN_NOMUTEX;
-    std::string path = m_path;
+    if (m_path.empty())
+        throw CReadingStoreError("Odometer history: there is no folder to keep it in (HOME is "
+                                 "not set and the user has no home folder); set XDG_DATA_HOME");
     std::error_code ec;
     if (mode == OpenMode::readOnly)
     {
@@ -300,35 +354,86 @@ void CReadingStore::Open(OpenMode mode)
         {
             // Nothing recorded yet: an empty store in memory answers every question.
             m_empty = true;
-            path = ":memory:";
-            flags |= SQLITE_OPEN_READWRITE;
+            OpenFile(":memory:", SQLITE_OPEN_READWRITE);
+            return;
         }
-        else
-            flags |= SQLITE_OPEN_READONLY;
-    }
-    else
-    {
-        const fs::path folder = fs::path(m_path).parent_path();
-        if (!folder.empty() && !fs::is_directory(folder, ec))
+        // A file we may not write, with no log beside it, is read as it lies: opened
+        // the usual way, SQLite would leave a log and shared-memory file of ours beside
+        // it, made as unwritable as the file, that later stop the owner's writes.
+        if (::access(m_path.c_str(), W_OK) != 0 && !fs::exists(m_path + "-wal", ec))
         {
-            fs::create_directories(folder, ec);
-            if (ec)
-                throw CReadingStoreError("Odometer history " + m_path + ": the folder " +
-                                         folder.string() + " cannot be created (" + ec.message() +
-                                         ")");
+            OpenFile(UriOf(m_path, "immutable=1"), SQLITE_OPEN_READONLY | SQLITE_OPEN_URI);
+            return;
         }
-        flags |= SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE;
+        try
+        {
+            OpenFile(UriOf(m_path, "mode=ro"), SQLITE_OPEN_READONLY | SQLITE_OPEN_URI);
+            return;
+        }
+        catch (const CReadingStoreError& e)
+        {
+            if (!e.IsReadOnly())
+                throw;
+        }
+        // Reading a file in WAL mode needs its shared-memory file, which cannot be made
+        // in a folder we may not write. Without a log of changes not yet copied into the
+        // file, the file alone is the whole store and is read as one that cannot change.
+        if (fs::file_size(m_path + "-wal", ec) > 0 && !ec)
+            throw CReadingStoreError(
+                "Odometer history " + m_path + ": the latest readings are still in " + m_path +
+                    "-wal, which cannot be read without writing to the folder; run "
+                    "odomira-cli once where you may write to it",
+                CReadingStoreError::Kind::readOnly);
+        OpenFile(UriOf(m_path, "immutable=1"), SQLITE_OPEN_READONLY | SQLITE_OPEN_URI);
+        return;
     }
-
-    if (sqlite3_open_v2(path.c_str(), &m_db, flags, nullptr) != SQLITE_OK)
+    const fs::path folder = fs::path(m_path).parent_path();
+    if (!folder.empty() && !fs::is_directory(folder, ec))
     {
-        const std::string message =
-            "Odometer history " + m_path + ": " +
-            Describe(m_db ? sqlite3_extended_errcode(m_db) : SQLITE_CANTOPEN,
-                     m_db ? sqlite3_errmsg(m_db) : "out of memory");
+        fs::create_directories(folder, ec);
+        if (ec)
+            throw CReadingStoreError("Odometer history " + m_path + ": the folder " +
+                                     folder.string() + " cannot be created (" + ec.message() + ")");
+    }
+    RepairLeftOvers();
+    const std::string where = folder.empty() ? "." : folder.string();
+    m_networkFolder = m_probe ? m_probe(where) : IsNetworkFileSystem(where);
+    OpenFile(m_path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+}
+
+void CReadingStore::RepairLeftOvers() const
+{
+    // A reader of the file while it was read-only may have left its log and shared-
+    // memory files as unwritable as the file was then; once the file may be written
+    // again, so may they, or every write fails until someone deletes them.
+    struct stat file
+    {
+    };
+    if (::stat(m_path.c_str(), &file) != 0 || ::access(m_path.c_str(), W_OK) != 0)
+        return;
+    for (const char* suffix : {"-wal", "-shm"})
+    {
+        const std::string side = m_path + suffix;
+        struct stat st
+        {
+        };
+        if (::lstat(side.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid() ||
+            ::access(side.c_str(), W_OK) == 0)
+            continue;
+        ::chmod(side.c_str(), file.st_mode & 0666);
+    }
+}
+
+void CReadingStore::OpenFile(const std::string& path, int flags)
+{
+    if (sqlite3_open_v2(path.c_str(), &m_db, flags | SQLITE_OPEN_NOMUTEX, nullptr) != SQLITE_OK)
+    {
+        const int code = m_db ? sqlite3_extended_errcode(m_db) : SQLITE_CANTOPEN;
+        const std::string message = "Odometer history " + m_path + ": " +
+                                    Describe(code, m_db ? sqlite3_errmsg(m_db) : "out of memory");
         sqlite3_close_v2(m_db);
         m_db = nullptr;
-        throw CReadingStoreError(message);
+        throw CReadingStoreError(message, KindOf(code));
     }
     sqlite3_extended_result_codes(m_db, 1);
     sqlite3_busy_timeout(m_db, BUSY_TIMEOUT_MS);
@@ -396,7 +501,10 @@ void CReadingStore::CreateSchema()
             throw CReadingStoreError("Odometer history " + m_path +
                                      ": the file belongs to another program; this version of "
                                      "Odomira leaves it alone");
-        Execute("PRAGMA journal_mode=WAL");
+        // SQLite's WAL keeps its index in shared memory, which clients on two machines
+        // of a network file system do not share: there the rollback journal, whose
+        // locks such a file system carries.
+        Execute(m_networkFolder ? "PRAGMA journal_mode=DELETE" : "PRAGMA journal_mode=WAL");
         // A fill of a large fleet changes a page or so per printer; copying the log back
         // into the file every 16 MB instead of every 4 MB spares most fills that work
         // (a page changed by many fills is copied once), and the log is cut back to
@@ -413,10 +521,13 @@ void CReadingStore::CreateSchema()
         const std::int64_t tables = pragma("SELECT count(*) FROM sqlite_master");
         if (applicationId == kApplicationId)
         {
-            if (version > kSchemaVersion)
-                throw CReadingStoreError("Odometer history " + m_path +
-                                         ": the file was written by a newer version of "
-                                         "Odomira; this version leaves it alone");
+            const SchemaVersion schema = SchemaVersionOf(version);
+            if (schema.version > kSchemaVersion && (writable || !CanRead(schema, kSchemaVersion)))
+                throw CReadingStoreError(
+                    "Odometer history " + m_path +
+                    ": the file was written by a newer version of "
+                    "Odomira; this version " +
+                    (CanRead(schema, kSchemaVersion) ? "only reads it" : "leaves it alone"));
         }
         else if (applicationId != 0 || tables != 0)
             throw CReadingStoreError("Odometer history " + m_path +
@@ -452,7 +563,30 @@ namespace
 const char* const kPrinterColumns =
     "SELECT p.id, p.serial, p.name, p.model, p.port, p.first_seen, max(p.last_seen, "
     "coalesce((SELECT l.last_seen FROM readings l WHERE l.printer = p.id "
-    "ORDER BY l.first_seen DESC, l.id DESC LIMIT 1), 0)) AS seen FROM printers p ";
+    "ORDER BY l.first_seen DESC, l.id DESC LIMIT 1), 0)) AS seen, p.identity FROM printers p ";
+// Printers that still hold their identity: not an earlier printer under the same key.
+const char* const kCurrent = "substr(p.identity, 1, 8) <> 'retired:'";
+
+StoredPrinter PrinterRow(std::int64_t id, std::string serial, std::string name, std::string model,
+                         std::string port, UtcMillis first, UtcMillis seen,
+                         const std::string& identity)
+{
+    StoredPrinter p;
+    p.id = id;
+    p.serial = std::move(serial);
+    p.name = std::move(name);
+    p.model = std::move(model);
+    p.port = std::move(port);
+    p.firstSeen = first;
+    p.lastSeen = seen;
+    p.sharedSerial = identity.rfind("shared:", 0) == 0;
+    if (identity.rfind("retired:", 0) == 0)
+    {
+        p.retiredAt = std::strtoll(identity.c_str() + 8, nullptr, 10);
+        p.sharedSerial = identity.find(":shared:") != std::string::npos;
+    }
+    return p;
+}
 } // namespace
 
 std::optional<StoredPrinter> CReadingStore::FirstPrinter(const std::string& where,
@@ -466,7 +600,8 @@ std::optional<StoredPrinter> CReadingStore::FirstPrinter(const std::string& wher
         s.Bind(*id);
     if (!s.Step())
         return std::nullopt;
-    StoredPrinter p{s.Int(0), s.Text(1), s.Text(2), s.Text(3), s.Text(4), s.Int(5), s.Int(6), 0};
+    StoredPrinter p = PrinterRow(s.Int(0), s.Text(1), s.Text(2), s.Text(3), s.Text(4), s.Int(5),
+                                 s.Int(6), s.Text(7));
     s.Finish();
     Statement count(*this, "SELECT count(*) FROM readings WHERE printer = ?");
     if (count.Bind(p.id).Step())
@@ -475,39 +610,38 @@ std::optional<StoredPrinter> CReadingStore::FirstPrinter(const std::string& wher
     return p;
 }
 
-std::int64_t CReadingStore::PrinterFor(const OdometerReading& r, bool byPortFallback)
+std::int64_t CReadingStore::KnownPrinter(const std::string& identity)
 {
-    if (byPortFallback && r.serial.empty())
-        if (auto last = FirstPrinter("WHERE p.port = ?", {r.port}, std::nullopt))
-            return last->id;
-    const std::string identity = r.serial.empty() ? "port:" + r.port : "serial:" + r.serial;
-    // A printer's number never changes once it is in the file, so it is looked up once
-    // per object (numbers made in a transaction count only once it is committed).
+    // A printer's number never changes while it holds its identity, so it is looked up
+    // once per object (numbers made in a transaction count only once it is committed).
     if (auto known = m_ids.find(identity); known != m_ids.end())
         return known->second;
     if (auto made = m_newIds.find(identity); made != m_newIds.end())
         return made->second;
-    std::int64_t id = 0;
     Statement& find = Prepared(kFindIdentity, "SELECT id FROM printers WHERE identity = ?");
-    if (find.Bind(identity).Step())
-    {
-        id = find.Int(0);
-        find.Finish();
-    }
-    else
-    {
-        Prepared(kInsertPrinter, "INSERT INTO printers(identity, serial, name, model, port, "
-                                 "first_seen, last_seen) VALUES(?, ?, ?, ?, ?, ?, ?)")
-            .Bind(identity)
-            .Bind(r.serial)
-            .Bind(r.name)
-            .Bind(r.model)
-            .Bind(r.port)
-            .Bind(r.time)
-            .Bind(r.time)
-            .Run();
-        id = sqlite3_last_insert_rowid(m_db);
-    }
+    if (!find.Bind(identity).Step())
+        return 0;
+    const std::int64_t id = find.Int(0);
+    find.Finish();
+    m_newIds[identity] = id;
+    return id;
+}
+
+std::int64_t CReadingStore::PrinterFor(const OdometerReading& r, const std::string& identity)
+{
+    if (const std::int64_t id = KnownPrinter(identity))
+        return id;
+    Prepared(kInsertPrinter, "INSERT INTO printers(identity, serial, name, model, port, "
+                             "first_seen, last_seen) VALUES(?, ?, ?, ?, ?, ?, ?)")
+        .Bind(identity)
+        .Bind(r.serial)
+        .Bind(r.name)
+        .Bind(r.model)
+        .Bind(r.port)
+        .Bind(r.time)
+        .Bind(r.time)
+        .Run();
+    const std::int64_t id = sqlite3_last_insert_rowid(m_db);
     m_newIds[identity] = id;
     return id;
 }
@@ -520,6 +654,20 @@ void CReadingStore::Begin()
     Statement& next = Prepared(kNextId, "SELECT coalesce(max(id), 0) + 1 FROM readings");
     m_nextReadingId = next.Step() ? next.Int(0) : 1;
     next.Finish();
+    // What another program may have changed since this object's last transaction.
+    m_sharedSerials.clear();
+    Statement& shared = Prepared(kSharedSerials, "SELECT identity FROM printers WHERE identity "
+                                                 ">= 'shared:' AND identity < 'shared;'");
+    while (shared.Step())
+    {
+        const std::string identity = shared.Text(0);
+        m_sharedSerials.insert(identity.substr(identity.find('\n') + 1));
+    }
+    m_lastResets.clear();
+    Statement& resets = Prepared(kLastResets, "SELECT printer, max(time) FROM head_changes "
+                                              "WHERE kind = 'reset' GROUP BY printer");
+    while (resets.Step())
+        m_lastResets[resets.Int(0)] = resets.Int(1);
 }
 
 void CReadingStore::Commit()
@@ -580,49 +728,111 @@ std::optional<StoredReading> CReadingStore::ReadingBefore(std::int64_t printer, 
     return std::nullopt;
 }
 
+std::string CReadingStore::IdentityOf(const OdometerReading& r, bool shared) const
+{
+    if (r.serial.empty())
+        return "port:" + r.port;
+    // Once two printers reported one serial number, each keeps a history of its own,
+    // told apart by port, also in the fills where only one of them answers.
+    if (shared || m_sharedSerials.count(r.serial))
+        return "shared:" + r.port + "\n" + r.serial;
+    return "serial:" + r.serial;
+}
+
+void CReadingStore::RetirePrinter(std::int64_t printer, const std::string& identity, UtcMillis time)
+{
+    // The old history keeps its readings under an identity no lookup matches, and the
+    // key is free for the printer that reports it now.
+    Prepared(kRetire, "UPDATE printers SET identity = ? WHERE id = ?")
+        .Bind("retired:" + std::to_string(time) + ":" + std::to_string(printer) + ":" + identity)
+        .Bind(printer)
+        .Run();
+    m_ids.erase(identity);
+    m_newIds.erase(identity);
+}
+
 CReadingStore::FillResult CReadingStore::RecordFill(const std::vector<OdometerReading>& readings)
 {
     ExpectOpen();
     FillResult result;
+    // Serial numbers that printers on different ports of this fill report alike.
+    std::unordered_map<std::string, std::string> portOfSerial;
+    std::unordered_map<std::string, bool> sharedNow;
+    for (const OdometerReading& r : readings)
+    {
+        if (r.serial.empty())
+            continue;
+        auto [it, added] = portOfSerial.emplace(r.serial, r.port);
+        if (!added && it->second != r.port && !sharedNow[r.serial])
+        {
+            sharedNow[r.serial] = true;
+            result.sharedSerials.push_back(r.serial);
+        }
+    }
     try
     {
         Begin();
         for (const OdometerReading& r : readings)
         {
-            if (!r.head && !r.total)
+            const auto shared = sharedNow.find(r.serial);
+            const std::string identity = IdentityOf(r, shared != sharedNow.end() && shared->second);
+            MergeNeighbours n;
+            if (r.head || r.total)
+            {
+                if (const std::int64_t known = KnownPrinter(identity))
+                {
+                    n.before = ReadingBefore(known, r.time, &n.after);
+                    const auto reset = m_lastResets.find(known);
+                    n.resetSinceBefore = n.before && reset != m_lastResets.end() &&
+                                         reset->second > n.before->lastSeen &&
+                                         reset->second <= r.time;
+                }
+            }
+            const MergeDecision decision = DecideMerge(n, r);
+            if (decision == MergeDecision::noValues)
             {
                 ++result.skipped;
                 continue;
             }
-            const std::int64_t printer = PrinterFor(r, false);
+            if (decision == MergeDecision::clamped)
+            {
+                ++result.skipped;
+                result.clamped.push_back(r.name);
+                continue;
+            }
+            if (decision == MergeDecision::otherPrinter)
+            {
+                RetirePrinter(KnownPrinter(identity), identity, r.time);
+                n = MergeNeighbours{};
+                ++result.otherPrinters;
+            }
+            const std::int64_t printer = PrinterFor(r, identity);
 
-            std::optional<StoredReading> after;
-            const std::optional<StoredReading> before = ReadingBefore(printer, r.time, &after);
             // The latest sighting names the printer.
-            if (!after && (!before || before->name != r.name || before->model != r.model ||
-                           before->port != r.port))
+            if (!n.after && (!n.before || n.before->name != r.name || n.before->model != r.model ||
+                             n.before->port != r.port))
                 Prepared(kRename, "UPDATE printers SET name = ?, model = ?, port = ? WHERE id = ?")
                     .Bind(r.name)
                     .Bind(r.model)
                     .Bind(r.port)
                     .Bind(printer)
                     .Run();
-            if (before && SameOdometers(*before, r))
+            if (decision == MergeDecision::sameAsBefore)
             {
                 Prepared(kMergeReading,
                          "UPDATE readings SET last_seen = max(last_seen, ?) WHERE id = ?")
                     .Bind(r.time)
-                    .Bind(before->id)
+                    .Bind(n.before->id)
                     .Run();
                 ++result.merged;
                 continue;
             }
             // The other program may already have recorded the same value a little later.
-            if (after && SameOdometers(*after, r))
+            if (decision == MergeDecision::sameAsAfter)
             {
                 Prepared(kMergeEarlier, "UPDATE readings SET first_seen = ? WHERE id = ?")
                     .Bind(r.time)
-                    .Bind(after->id)
+                    .Bind(n.after->id)
                     .Run();
                 ++result.merged;
                 continue;
@@ -645,23 +855,26 @@ CReadingStore::FillResult CReadingStore::RecordFill(const std::vector<OdometerRe
                 .Run();
             ++result.added;
 
-            if (!before || !IsLowerHead(*before, r))
+            if (decision != MergeDecision::headChange)
                 continue;
             // A reset confirmed after the reading before this one already is the change
             // this lower value shows.
-            Statement& pending =
-                Prepared(kPendingReset, "SELECT id FROM head_changes WHERE printer = ? AND "
-                                        "kind = 'reset' AND reading IS NULL AND time >= ? AND "
-                                        "time <= ? ORDER BY time DESC LIMIT 1");
-            if (pending.Bind(printer).Bind(before->lastSeen).Bind(r.time).Step())
+            if (n.resetSinceBefore)
             {
-                const std::int64_t reset = pending.Int(0);
-                pending.Finish();
-                Prepared(kLinkReset, "UPDATE head_changes SET reading = ? WHERE id = ?")
-                    .Bind(readingId)
-                    .Bind(reset)
-                    .Run();
-                continue;
+                Statement& pending =
+                    Prepared(kPendingReset, "SELECT id FROM head_changes WHERE printer = ? AND "
+                                            "kind = 'reset' AND reading IS NULL AND time >= ? AND "
+                                            "time <= ? ORDER BY time DESC LIMIT 1");
+                if (pending.Bind(printer).Bind(n.before->lastSeen).Bind(r.time).Step())
+                {
+                    const std::int64_t reset = pending.Int(0);
+                    pending.Finish();
+                    Prepared(kLinkReset, "UPDATE head_changes SET reading = ? WHERE id = ?")
+                        .Bind(readingId)
+                        .Bind(reset)
+                        .Run();
+                    continue;
+                }
             }
             Prepared(kInsertChange, "INSERT INTO head_changes(printer, time, kind, reading, "
                                     "head_before, unit_before) VALUES(?, ?, ?, ?, ?, ?)")
@@ -669,8 +882,8 @@ CReadingStore::FillResult CReadingStore::RecordFill(const std::vector<OdometerRe
                 .Bind(r.time)
                 .Bind(HeadChangeKey(HeadChangeKind::lowerValue))
                 .Bind(readingId)
-                .Bind(before->head)
-                .Bind(UnitKey(before->unit))
+                .Bind(n.before->head)
+                .Bind(UnitKey(n.before->unit))
                 .Run();
             ++result.headChanges;
         }
@@ -690,7 +903,17 @@ void CReadingStore::RecordHeadReset(const OdometerReading& who)
     try
     {
         Begin();
-        const std::int64_t printer = PrinterFor(who, true);
+        std::int64_t printer = 0;
+        // Without a serial number, only the printer last read under this very name on
+        // this very port is the one reset; another printer that was once on the port
+        // is not.
+        if (who.serial.empty())
+            if (auto last =
+                    FirstPrinter("WHERE p.name = ? AND p.port = ? AND " + std::string(kCurrent),
+                                 {who.name, who.port}, std::nullopt))
+                printer = last->id;
+        if (!printer)
+            printer = PrinterFor(who, IdentityOf(who, false));
         Prepared(kResetSeen, "UPDATE printers SET last_seen = max(last_seen, ?) WHERE id = ?")
             .Bind(who.time)
             .Bind(printer)
@@ -722,8 +945,8 @@ std::vector<StoredPrinter> CReadingStore::Printers() const
     std::vector<StoredPrinter> printers;
     Statement s(*this, (std::string(kPrinterColumns) + "ORDER BY seen DESC, p.id").c_str());
     while (s.Step())
-        printers.push_back(
-            {s.Int(0), s.Text(1), s.Text(2), s.Text(3), s.Text(4), s.Int(5), s.Int(6), 0});
+        printers.push_back(PrinterRow(s.Int(0), s.Text(1), s.Text(2), s.Text(3), s.Text(4),
+                                      s.Int(5), s.Int(6), s.Text(7)));
     Statement count(*this, "SELECT count(*) FROM readings WHERE printer = ?");
     for (StoredPrinter& p : printers)
     {
@@ -739,13 +962,17 @@ std::optional<StoredPrinter> CReadingStore::FindPrinter(const std::string& seria
                                                         const std::string& port) const
 {
     ExpectOpen();
+    // Exactly the printer's key or nothing: a near match would show another printer's
+    // numbers as this one's.
     if (!serial.empty())
+    {
+        if (auto p = FirstPrinter("WHERE p.identity = ?", {"shared:" + port + "\n" + serial},
+                                  std::nullopt))
+            return p;
         return FirstPrinter("WHERE p.identity = ?", {"serial:" + serial}, std::nullopt);
-    if (auto p = FirstPrinter("WHERE p.name = ? AND p.port = ?", {name, port}, std::nullopt))
-        return p;
-    if (auto p = FirstPrinter("WHERE p.port = ?", {port}, std::nullopt))
-        return p;
-    return FirstPrinter("WHERE p.name = ?", {name}, std::nullopt);
+    }
+    return FirstPrinter("WHERE p.name = ? AND p.port = ? AND " + std::string(kCurrent),
+                        {name, port}, std::nullopt);
 }
 
 PrinterHistory CReadingStore::History(std::int64_t printerId, std::optional<UtcMillis> since,
@@ -789,8 +1016,8 @@ PrinterHistory CReadingStore::History(std::int64_t printerId, std::optional<UtcM
 void CReadingStore::SetHeadLife(const std::string& model, std::optional<double> inches)
 {
     ExpectOpen();
-    if (inches && !(std::isfinite(*inches) && *inches > 0))
-        throw CReadingStoreError("a head life is a positive number of inches");
+    if (inches && !IsHeadLife(*inches))
+        throw CReadingStoreError("a head life is between 1 and 1000000000 inches or millimetres");
     if (inches)
     {
         Statement s(*this, "INSERT INTO head_life(model, inches) VALUES(?, ?) "
@@ -823,4 +1050,138 @@ std::vector<std::pair<std::string, double>> CReadingStore::HeadLives() const
     while (s.Step())
         lives.emplace_back(s.Text(0), s.Real(1));
     return lives;
+}
+
+CReadingStore::SchemaVersion CReadingStore::SchemaVersionOf(std::int64_t userVersion)
+{
+    return {userVersion & 0xffff, (userVersion >> 16) & 0xffff};
+}
+
+bool CReadingStore::CanRead(const SchemaVersion& schema, std::int64_t known)
+{
+    if (schema.version <= known)
+        return true;
+    return schema.readableFrom != 0 && schema.readableFrom <= known;
+}
+
+bool CReadingStore::IsNetworkFileSystemType(long type)
+{
+    switch (static_cast<unsigned long>(type) & 0xffffffffUL)
+    {
+    case 0x6969:     // NFS
+    case 0x517B:     // SMB
+    case 0xFF534D42: // CIFS
+    case 0xFE534D42: // SMB2
+    case 0x65735546: // FUSE (sshfs and the like)
+    case 0x564C:     // NCP
+    case 0x6B414653: // AFS
+    case 0x01021997: // 9P
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool CReadingStore::IsNetworkFileSystem(const std::string& folder)
+{
+    struct statfs fs
+    {
+    };
+    if (::statfs(folder.c_str(), &fs) != 0)
+        return false;
+    return IsNetworkFileSystemType(long(fs.f_type));
+}
+
+std::string CReadingStore::JournalMode() const
+{
+    ExpectOpen();
+    Statement s(*this, "PRAGMA journal_mode");
+    std::string mode = s.Step() ? s.Text(0) : std::string();
+    s.Finish();
+    return mode;
+}
+
+void CReadingStore::BackupTo(const std::string& target) const
+{
+    namespace fs = std::filesystem;
+    ExpectOpen();
+    std::error_code ec;
+    if (fs::exists(fs::symlink_status(target, ec)))
+        throw CReadingStoreError("Odometer history backup " + target +
+                                 ": the file exists already; a backup never replaces a file");
+    // Written beside the target and renamed, so a copy cut short never looks whole.
+    const std::string partial = target + ".partial-" + std::to_string(::getpid());
+    Statement s(*this, "VACUUM INTO ?");
+    s.Bind(partial);
+    try
+    {
+        s.Run();
+    }
+    catch (const CReadingStoreError& e)
+    {
+        fs::remove(partial, ec);
+        throw CReadingStoreError("Odometer history backup " + target + ": " + e.what());
+    }
+    // link() refuses an existing name, where rename() would replace a file made
+    // meanwhile.
+    if (::link(partial.c_str(), target.c_str()) != 0)
+    {
+        const int error = errno;
+        fs::remove(partial, ec);
+        throw CReadingStoreError("Odometer history backup " + target + ": " + std::strerror(error));
+    }
+    fs::remove(partial, ec);
+}
+
+bool CReadingStore::RecordSerialChange(const OdometerReading& who, const std::string& oldSerial)
+{
+    ExpectOpen();
+    if (who.serial == oldSerial)
+        return false;
+    bool carried = false;
+    try
+    {
+        Begin();
+        OdometerReading before = who;
+        before.serial = oldSerial;
+        std::int64_t printer = 0;
+        std::string identity;
+        if (oldSerial.empty())
+        {
+            // Known by its port until now: the printer last read under this name there.
+            if (auto last =
+                    FirstPrinter("WHERE p.name = ? AND p.port = ? AND " + std::string(kCurrent),
+                                 {who.name, who.port}, std::nullopt))
+                printer = last->id;
+            identity = "port:" + who.port;
+        }
+        else
+        {
+            identity = IdentityOf(before, false);
+            printer = KnownPrinter(identity);
+        }
+        if (printer)
+        {
+            const std::string next = IdentityOf(who, false);
+            if (const std::int64_t holder = KnownPrinter(next); holder && holder != printer)
+                RetirePrinter(holder, next, who.time);
+            Prepared(kRetire, "UPDATE printers SET identity = ? WHERE id = ?")
+                .Bind(next)
+                .Bind(printer)
+                .Run();
+            Statement s(*this, "UPDATE printers SET serial = ? WHERE id = ?");
+            s.Bind(who.serial).Bind(printer).Run();
+            m_ids.erase(identity);
+            m_newIds.erase(identity);
+            m_newIds[next] = printer;
+            carried = true;
+        }
+        Commit();
+    }
+    catch (...)
+    {
+        Rollback();
+        throw;
+    }
+    return carried;
 }

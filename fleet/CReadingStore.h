@@ -4,10 +4,13 @@
 // of each model.
 //
 // A printer is known by the serial number it reported, or, when it reported none, by
-// its port. A reading equal to the printer's last one only moves that reading's "last
-// seen" time, so a printer that stands idle for a month costs one entry. A head value
-// lower than the last one records a head change, unless a reset through one of our
-// programs (RecordHeadReset) came in between and already accounts for it.
+// its port; a serial number that two printers of one fill report is told apart by port
+// from then on. What a reading means for the history (ReadingMerge.h) is decided in one
+// pure function: equal readings only move "last seen", so a printer that stands idle
+// for a month costs one entry; a lower head value is a head change, unless a reset
+// through one of our programs (RecordHeadReset) came in between and accounts for it; a
+// falling total odometer is another printer, whose history starts afresh under the
+// key while the earlier one is kept under none.
 //
 // Several programs may write at once (the window and a cron job running
 // `odomira-cli list`): the file is in WAL mode, every write waits up to
@@ -23,11 +26,13 @@
 // Threading: one object per thread; SQLite serialises the programs among themselves.
 #include "OdometerReading.h"
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <stdexcept>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -37,15 +42,23 @@ struct sqlite3_stmt;
 class CReadingStoreError : public std::runtime_error
 {
 public:
-    explicit CReadingStoreError(const std::string& message, bool busy = false)
-        : std::runtime_error(message), m_busy(busy)
+    enum class Kind
+    {
+        other,
+        // Another program held the file for longer than a write waits.
+        busy,
+        // The file or what SQLite keeps beside it may not be written or made.
+        readOnly
+    };
+    explicit CReadingStoreError(const std::string& message, Kind kind = Kind::other)
+        : std::runtime_error(message), m_kind(kind)
     {
     }
-    // Another program held the file for longer than a write waits.
-    bool IsBusy() const { return m_busy; }
+    bool IsBusy() const { return m_kind == Kind::busy; }
+    bool IsReadOnly() const { return m_kind == Kind::readOnly; }
 
 private:
-    bool m_busy;
+    Kind m_kind;
 };
 
 class CReadingStore
@@ -58,7 +71,8 @@ public:
 
     // $VARKO_SETTINGS_ROOT/data/Odomira when that variable is set (tests and the demo
     // move every file of ours with it), else $XDG_DATA_HOME/Odomira, else
-    // ~/.local/share/Odomira.
+    // ~/.local/share/Odomira, with the home folder from the password database when
+    // HOME is not set; empty when there is none.
     static std::string DefaultFolder();
     static std::string DefaultPath();
 
@@ -80,10 +94,15 @@ public:
 
     struct FillResult
     {
-        int added = 0;       // new entries
-        int merged = 0;      // equal to the last reading: only "last seen" moved
-        int headChanges = 0; // lower head values that no reset accounts for
-        int skipped = 0;     // readings without any odometer value
+        int added = 0;         // new entries
+        int merged = 0;        // equal to the last reading: only "last seen" moved
+        int headChanges = 0;   // lower head values that no reset accounts for
+        int skipped = 0;       // readings without any odometer value, or clamped
+        int otherPrinters = 0; // a falling total odometer: a new history under the key
+        // Names of printers whose reading held a value the library had to clamp.
+        std::vector<std::string> clamped;
+        // Serial numbers that printers on different ports of the fill both reported.
+        std::vector<std::string> sharedSerials;
     };
     // One fill's readings, in one transaction: all of them or, on failure, none.
     FillResult RecordFill(const std::vector<OdometerReading>& readings);
@@ -92,17 +111,54 @@ public:
     // reset goes to the printer last seen on that port.
     void RecordHeadReset(const OdometerReading& who);
 
+    // Set Serial Number changed the printer `who` names (its port, the new serial
+    // number) from `oldSerial` at `who.time`: its history goes on under the new key. A
+    // history already under the new key was another printer's and is kept under none.
+    // False when no history was kept under the old key.
+    bool RecordSerialChange(const OdometerReading& who, const std::string& oldSerial);
+
     // Every printer with at least one reading or reset, most recently seen first.
     std::vector<StoredPrinter> Printers() const;
-    // The printer with that serial number; without one, the printer last seen under
-    // that name on that port, else the one last seen on that port, else the one last
-    // seen under that name.
+    // Exactly the printer with that key: the serial number (on that port, when two
+    // printers reported it); without one, the printer last read under that name on that
+    // port. Never a near match.
     std::optional<StoredPrinter> FindPrinter(const std::string& serial, const std::string& name,
                                              const std::string& port) const;
     // Readings seen within [since, until] (both ends included) and the head changes in
     // that time, oldest first.
     PrinterHistory History(std::int64_t printerId, std::optional<UtcMillis> since = std::nullopt,
                            std::optional<UtcMillis> until = std::nullopt) const;
+
+    // The schema's number in the file's user_version: the low 16 bits are the schema's
+    // version, the next 16 the oldest version that can still read it (0: none older).
+    // A program reads a newer file only when that says it can, and never writes one.
+    struct SchemaVersion
+    {
+        std::int64_t version = 0;
+        std::int64_t readableFrom = 0;
+    };
+    static constexpr std::int64_t SCHEMA_VERSION = 1;
+    static SchemaVersion SchemaVersionOf(std::int64_t userVersion);
+    static bool CanRead(const SchemaVersion& schema, std::int64_t known);
+    // NFS, CIFS and other file systems shared between machines (statfs's f_type).
+    static bool IsNetworkFileSystemType(long type);
+    static bool IsNetworkFileSystem(const std::string& folder);
+    // Replaces IsNetworkFileSystem for this object (tests: no NFS mount needed).
+    void SetFileSystemProbe(std::function<bool(const std::string&)> probe)
+    {
+        m_probe = std::move(probe);
+    }
+    // The journal the open file uses: "wal", or "delete" on a network file system.
+    std::string JournalMode() const;
+
+    // A consistent copy of the whole store in `target`, which must not exist yet (a
+    // copy never replaces a file). Works on a store opened read-only, while other
+    // programs write: the copy is one read transaction's view.
+    void BackupTo(const std::string& target) const;
+
+    // Head lives are kept in inches; one entered in millimetres is at least 1 mm.
+    static constexpr double MAX_HEAD_LIFE = 1e9;
+    static bool IsHeadLife(double inches);
 
     // Head life of a model (exactly as the printer list shows the model), in inches;
     // nothing clears it.
@@ -114,11 +170,21 @@ private:
     class Statement;
     friend class Statement;
 
+    // Opens the database at `path` (a file name or a file: URI) and checks or makes its
+    // schema.
+    void OpenFile(const std::string& path, int flags);
+    void RepairLeftOvers() const;
     void CreateSchema();
     void Execute(const char* sql);
     Statement& Prepared(int slot, const char* sql) const;
     [[noreturn]] void Fail(const std::string& what) const;
-    std::int64_t PrinterFor(const OdometerReading& reading, bool byPortFallback);
+    std::string IdentityOf(const OdometerReading& reading, bool shared) const;
+    // The printer holding the identity; 0 when none does.
+    std::int64_t KnownPrinter(const std::string& identity);
+    // The printer holding the identity, made when none does.
+    std::int64_t PrinterFor(const OdometerReading& reading, const std::string& identity);
+    // Gives up the identity: the printer's history stays, under no key.
+    void RetirePrinter(std::int64_t printer, const std::string& identity, UtcMillis time);
     // The printer's reading that `time` follows, and (when asked) the one after it.
     std::optional<StoredReading> ReadingBefore(std::int64_t printer, UtcMillis time,
                                                std::optional<StoredReading>* after);
@@ -134,9 +200,15 @@ private:
     std::string m_path;
     sqlite3* m_db = nullptr;
     bool m_empty = false; // read-only view of a file that does not exist yet
+    // On NFS or CIFS: a rollback journal, since WAL's shared memory works on one machine.
+    bool m_networkFolder = false;
+    std::function<bool(const std::string&)> m_probe;
     mutable std::vector<std::unique_ptr<Statement>> m_statements;
     // Printer numbers by identity: committed ones, and those of the open transaction.
     std::unordered_map<std::string, std::int64_t> m_ids;
     std::unordered_map<std::string, std::int64_t> m_newIds;
     std::int64_t m_nextReadingId = 1;
+    // Read at the start of each write transaction.
+    std::unordered_set<std::string> m_sharedSerials;
+    std::unordered_map<std::int64_t, UtcMillis> m_lastResets;
 };

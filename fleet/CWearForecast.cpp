@@ -6,6 +6,8 @@
 namespace
 {
 constexpr double kMillisPerDay = 86400000.0;
+// Year 9999: dates beyond are shown as none, and never reach the date formatting.
+constexpr double kLatestDue = 253402300799000.0;
 
 struct HeadPoint
 {
@@ -13,7 +15,12 @@ struct HeadPoint
     UtcMillis firstSeen;
     UtcMillis lastSeen;
     double inches;
+    std::optional<double> totalInches;
 };
+
+// Both odometers are whole numbers of their unit: two roundings, and a little for a
+// reading taken while the printer was printing.
+constexpr double kRoundingInches = 1.5;
 
 double Median(std::vector<double>& values)
 {
@@ -50,10 +57,34 @@ std::vector<SlopePoint> Thin(const std::vector<SlopePoint>& points, std::size_t 
     return thinned;
 }
 
-// Whether the lower value at `k` is a single odd reading rather than a new head: the
-// series goes on from the reading before the odd one as if the odd one had not been.
+// Whether the head advanced no further than the total did between two readings: what
+// printing does to both odometers. Empty where a total is missing.
+std::optional<bool> HeadKeptPace(const HeadPoint& from, const HeadPoint& to, double headAdvance)
+{
+    if (!from.totalInches || !to.totalInches)
+        return std::nullopt;
+    return headAdvance <= *to.totalInches - *from.totalInches + kRoundingInches;
+}
+
+// Whether the lower value at `k` is a single odd reading rather than a new head.
 bool IsOddReading(const std::vector<HeadPoint>& points, std::size_t k)
 {
+    // Printing moves both odometers alike, so where the totals are known they decide: a
+    // new head shows no more than was printed since the reading before, and goes on at
+    // the pace of the total. A head changed twice in a row passes both; a value far too
+    // high before the drop, or far too low at it, fails one.
+    if (k >= 1)
+    {
+        const std::optional<bool> fresh = HeadKeptPace(points[k - 1], points[k], points[k].inches);
+        const std::optional<bool> goesOn =
+            k + 1 < points.size()
+                ? HeadKeptPace(points[k], points[k + 1], points[k + 1].inches - points[k].inches)
+                : std::optional<bool>(true);
+        if (fresh && goesOn)
+            return !(*fresh && *goesOn);
+    }
+    // Without totals, the values alone: the series goes on from the reading before the
+    // odd one as if the odd one had not been.
     // One reading too high at k - 1: the value at k carries on from k - 2.
     if (k >= 2 && points[k - 2].inches <= points[k].inches)
         return true;
@@ -64,7 +95,7 @@ bool IsOddReading(const std::vector<HeadPoint>& points, std::size_t k)
 }
 } // namespace
 
-std::optional<double> TheilSenSlope(std::vector<SlopePoint> points, std::size_t maxPoints)
+std::optional<SlopeEstimate> TheilSen(std::vector<SlopePoint> points, std::size_t maxPoints)
 {
     if (points.size() < 2)
         return std::nullopt;
@@ -83,7 +114,25 @@ std::optional<double> TheilSenSlope(std::vector<SlopePoint> points, std::size_t 
                 slopes.push_back((points[j].y - points[i].y) / (points[j].x - points[i].x));
     if (slopes.empty())
         return std::nullopt;
-    return Median(slopes);
+    SlopeEstimate estimate;
+    estimate.slope = Median(slopes);
+    // The middle 90 % of the pair slopes: how far the rate could be from the median
+    // with readings as scattered as these.
+    auto at = [&slopes](double share)
+    {
+        const auto k = std::size_t(std::floor(share * double(slopes.size() - 1)));
+        std::nth_element(slopes.begin(), slopes.begin() + long(k), slopes.end());
+        return slopes[k];
+    };
+    estimate.low = at(0.05);
+    estimate.high = at(0.95);
+    return estimate;
+}
+
+std::optional<double> TheilSenSlope(std::vector<SlopePoint> points, std::size_t maxPoints)
+{
+    const auto estimate = TheilSen(std::move(points), maxPoints);
+    return estimate ? std::optional<double>(estimate->slope) : std::nullopt;
 }
 
 WearForecast ForecastWear(const PrinterHistory& history, std::optional<double> headLifeInches,
@@ -95,7 +144,9 @@ WearForecast ForecastWear(const PrinterHistory& history, std::optional<double> h
     std::vector<HeadPoint> points;
     for (const StoredReading& r : history.readings)
         if (r.head)
-            points.push_back({r.id, r.firstSeen, r.lastSeen, ToInches(double(*r.head), r.unit)});
+            points.push_back({r.id, r.firstSeen, r.lastSeen, ToInches(double(*r.head), r.unit),
+                              r.total ? std::optional<double>(ToInches(double(*r.total), r.unit))
+                                      : std::nullopt});
     std::stable_sort(points.begin(), points.end(),
                      [](const HeadPoint& a, const HeadPoint& b)
                      { return a.firstSeen < b.firstSeen; });
@@ -153,16 +204,39 @@ WearForecast ForecastWear(const PrinterHistory& history, std::optional<double> h
     }
     forecast.readingsUsed = int(points.size() - first);
     forecast.spanDays = double(last.lastSeen - points[first].firstSeen) / kMillisPerDay;
-    const std::optional<double> perMilli = TheilSenSlope(std::move(series));
+    // Two readings a second apart give a slope, but not one to plan by.
+    if (series.size() < MIN_RATE_READINGS || forecast.spanDays < MIN_RATE_DAYS)
+        return forecast;
+    const std::optional<SlopeEstimate> perMilli = TheilSen(std::move(series));
     if (!perMilli)
         return forecast;
-    forecast.inchesPerDay = *perMilli * kMillisPerDay;
+    forecast.inchesPerDay = perMilli->slope * kMillisPerDay;
+    forecast.inchesPerDayLow = perMilli->low * kMillisPerDay;
+    forecast.inchesPerDayHigh = perMilli->high * kMillisPerDay;
 
-    if (headLifeInches && *forecast.inchesPerDay > 0)
+    if (!headLifeInches || *forecast.inchesPerDay <= 0)
+        return forecast;
+    // Days as a double and the date only when it lies within the years a UtcMillis
+    // holds: a head life of 10^9 inches at a thousandth of an inch a day must not wrap.
+    auto dueAt = [&](double inchesPerDay) -> std::optional<UtcMillis>
     {
-        const double daysFromLast = (*headLifeInches - last.inches) / *forecast.inchesPerDay;
-        forecast.due = last.lastSeen + UtcMillis(std::llround(daysFromLast * kMillisPerDay));
-        forecast.daysLeft = double(*forecast.due - now) / kMillisPerDay;
-    }
+        if (!(inchesPerDay > 0))
+            return std::nullopt;
+        const double millis =
+            double(last.lastSeen) + (*headLifeInches - last.inches) / inchesPerDay * kMillisPerDay;
+        if (!std::isfinite(millis) || millis > kLatestDue || millis < -kLatestDue)
+            return std::nullopt;
+        return UtcMillis(std::llround(millis));
+    };
+    forecast.due = dueAt(*forecast.inchesPerDay);
+    const double daysFromLast = (*headLifeInches - last.inches) / *forecast.inchesPerDay;
+    forecast.daysLeft = double(last.lastSeen - now) / kMillisPerDay + daysFromLast;
+    // The faster wear of the range ends the head soonest.
+    if (*forecast.inchesPerDayHigh > 0)
+        forecast.daysLeftLow = double(last.lastSeen - now) / kMillisPerDay +
+                               (*headLifeInches - last.inches) / *forecast.inchesPerDayHigh;
+    if (*forecast.inchesPerDayLow > 0)
+        forecast.daysLeftHigh = double(last.lastSeen - now) / kMillisPerDay +
+                                (*headLifeInches - last.inches) / *forecast.inchesPerDayLow;
     return forecast;
 }

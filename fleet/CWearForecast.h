@@ -15,7 +15,9 @@
 // Threading: plain functions on plain values.
 #include "OdometerReading.h"
 
+#include <cstddef>
 #include <optional>
+#include <vector>
 
 struct WearForecast
 {
@@ -30,15 +32,29 @@ struct WearForecast
     std::optional<double> headInches;
     UtcMillis lastReading = 0;
 
-    // Inches per day; empty when fewer than two readings at different times exist.
+    // Inches per day; empty with fewer than MIN_RATE_READINGS points over less than
+    // MIN_RATE_DAYS since the head change.
     std::optional<double> inchesPerDay;
+    // The middle 90 % of the pair slopes the rate is the median of.
+    std::optional<double> inchesPerDayLow;
+    std::optional<double> inchesPerDayHigh;
 
     std::optional<double> headLifeInches;
     // Only with a head life and a rate above zero; days left may be negative when the
     // head has passed its life.
     std::optional<double> daysLeft;
+    // Empty when the date lies beyond the year 9999.
     std::optional<UtcMillis> due;
+    // The days left at the fastest and the slowest rate of the range; the latter empty
+    // when the slowest rate of the range is no wear at all.
+    std::optional<double> daysLeftLow;
+    std::optional<double> daysLeftHigh;
 };
+
+// The points (first and last sightings of each entry since the head change) and the
+// time they must span before a rate is given.
+constexpr std::size_t MIN_RATE_READINGS = 3;
+constexpr double MIN_RATE_DAYS = 1.0;
 
 // `now` is the time the days left are counted from.
 WearForecast ForecastWear(const PrinterHistory& history, std::optional<double> headLifeInches,
@@ -55,3 +71,12 @@ struct SlopePoint
     double y;
 };
 std::optional<double> TheilSenSlope(std::vector<SlopePoint> points, std::size_t maxPoints = 400);
+
+// The same median with the 5th and 95th percentiles of the pair slopes.
+struct SlopeEstimate
+{
+    double slope = 0;
+    double low = 0;
+    double high = 0;
+};
+std::optional<SlopeEstimate> TheilSen(std::vector<SlopePoint> points, std::size_t maxPoints = 400);

@@ -1,6 +1,9 @@
 #include "OdometerReading.h"
 
+#include <cctype>
 #include <chrono>
+#include <cmath>
+#include <cstdlib>
 
 const char* UnitKey(OdometerUnit unit)
 {
@@ -24,6 +27,42 @@ double ToInches(double value, OdometerUnit unit)
 double FromInches(double inches, OdometerUnit unit)
 {
     return unit == OdometerUnit::millimeters ? inches * MILLIMETERS_PER_INCH : inches;
+}
+
+std::optional<double> ParseHeadLife(const std::string& text)
+{
+    // strtod alone would take "0x10" as 16 and "1e300" as a number.
+    std::size_t i = 0;
+    auto digits = [&]
+    {
+        const std::size_t from = i;
+        while (i < text.size() && std::isdigit(static_cast<unsigned char>(text[i])))
+            ++i;
+        return i > from;
+    };
+    const bool whole = digits();
+    bool fraction = false;
+    if (i < text.size() && text[i] == '.')
+    {
+        ++i;
+        fraction = digits();
+    }
+    if (!whole && !fraction)
+        return std::nullopt;
+    if (i < text.size() && (text[i] == 'e' || text[i] == 'E'))
+    {
+        ++i;
+        if (i < text.size() && (text[i] == '+' || text[i] == '-'))
+            ++i;
+        if (!digits())
+            return std::nullopt;
+    }
+    if (i != text.size())
+        return std::nullopt;
+    const double value = std::strtod(text.c_str(), nullptr);
+    if (!std::isfinite(value) || value < 1 || value > 1e9)
+        return std::nullopt;
+    return value;
 }
 
 UtcMillis NowUtcMillis()

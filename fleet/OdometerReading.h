@@ -23,6 +23,11 @@ std::optional<OdometerUnit> UnitFromKey(const std::string& key);
 double ToInches(double value, OdometerUnit unit);
 double FromInches(double inches, OdometerUnit unit);
 
+// A head life as a person writes it: a plain decimal number ("150000", "1.5e5") from 1
+// to 10^9, in whichever unit it is meant. Nothing for anything else: hexadecimal
+// ("0x10"), "inf", blanks, a value out of bounds.
+std::optional<double> ParseHeadLife(const std::string& text);
+
 // Milliseconds since 1970-01-01 00:00 UTC.
 using UtcMillis = std::int64_t;
 UtcMillis NowUtcMillis();
@@ -90,6 +95,11 @@ struct StoredPrinter
     UtcMillis firstSeen = 0;
     UtcMillis lastSeen = 0;
     long long readingCount = 0;
+    // Another printer took over the key at that time: this history is an earlier one's.
+    std::optional<UtcMillis> retiredAt;
+    // Another printer of a fill reported the same serial number; this one is told
+    // apart by its port.
+    bool sharedSerial = false;
 };
 
 struct PrinterHistory

@@ -2,6 +2,7 @@
 // its menus, the readings each fill keeps (downloads move them between two fills), a
 // reset through the window, the history dialog with its plot, table, forecast, head
 // life and export, and a store that cannot be used.
+#include "CFillController.h"
 #include "CHeadLifeDlg.h"
 #include "CMapStringToOb.h"
 #include "COdometerHistoryDlg.h"
@@ -20,6 +21,7 @@
 #include <QTableWidget>
 #include <QXYSeries>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -173,6 +175,24 @@ TEST_F(OdometerHistory, AResetThroughTheWindowIsANewHeadAndANoIsNothing)
     EXPECT_TRUE(Stored("USB-7").changes.empty());
 }
 
+TEST_F(OdometerHistory, SetSerialNumberCarriesThePrintersHistory)
+{
+    ASSERT_TRUE(Open());
+    ASSERT_EQ(Stored("RX4-1").readings.size(), 1u);
+    Select({"Dock"});
+    m_dialogs.Expect(
+        [&](IModalDialog& dlg)
+        {
+            Control<QLineEdit>(dlg, "IDC_SERIAL_NUMBER")->setText("RX4-NEW");
+            return IDOK;
+        });
+    TriggerAction("ID_PRINTER_SET_SERIAL_NUMBER");
+    ASSERT_TRUE(Doc()->Fill().History().WaitIdle(std::chrono::seconds(30)));
+    EXPECT_EQ(Stored("RX4-NEW").readings.size(), 1u);
+    EXPECT_TRUE(Stored("RX4-1").readings.empty()) << "nothing left under the old number";
+    EXPECT_EQ(StoredPrinters(), 2u) << "Dock and Desk, no third";
+}
+
 TEST_F(OdometerHistory, TheDialogPlotsListsForecastsSetsTheHeadLifeAndExports)
 {
     // Twenty days of an old head up to 400 in., then a new one at 10 in. a day; the
@@ -246,9 +266,10 @@ TEST_F(OdometerHistory, TheDialogPlotsListsForecastsSetsTheHeadLifeAndExports)
     EXPECT_EQ(m_dialogs.Records()[0].templateId, 135u);
     EXPECT_EQ(m_dialogs.Records()[1].templateId, 134u);
     EXPECT_EQ(m_dialogs.Records()[0].rejectedOK, 1) << "-5 is no head life";
-    EXPECT_EQ(Messages(), (std::vector<std::string>{
-                              "Enter the head life as a number above 0, or leave the field "
-                              "empty if it is not known."}));
+    EXPECT_EQ(Messages(),
+              (std::vector<std::string>{
+                  "Enter the head life as a number from 1 to 1000000000, or leave the field "
+                  "empty if it is not known."}));
 
     EXPECT_EQ(window, "Odometer History - Dock");
     EXPECT_EQ(rows, 21);
@@ -262,7 +283,10 @@ TEST_F(OdometerHistory, TheDialogPlotsListsForecastsSetsTheHeadLifeAndExports)
     EXPECT_EQ(headLifeModel, "RX400");
     ASSERT_TRUE(daysLeft);
     EXPECT_NEAR(*daysLeft, 90, 5);
-    EXPECT_NE(after.find("days left, due on"), std::string::npos) << after;
+    // The range of days left around it, from the spread of the wear.
+    EXPECT_NE(after.find(" days left ("), std::string::npos) << after;
+    EXPECT_NE(after.find(" to "), std::string::npos) << after;
+    EXPECT_NE(after.find("), due on"), std::string::npos) << after;
     {
         CReadingStore store;
         store.Open(CReadingStore::OpenMode::readOnly);

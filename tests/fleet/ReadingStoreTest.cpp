@@ -5,7 +5,10 @@
 
 #include <sqlite3.h>
 
+#include <cstdio>
 #include <fstream>
+#include <functional>
+#include <pwd.h>
 #include <sstream>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -31,6 +34,44 @@ void Sql(const std::string& path, const std::string& sql)
         << (error ? error : "");
     sqlite3_free(error);
     sqlite3_close(db);
+}
+// Runs `body` in a child that has given up root's rights (which would let it write
+// anywhere) and becomes the owner of `dir`'s files; its exit status, or 99 when the
+// rights could not be dropped.
+int AsUser(const std::string& dir, const std::function<int()>& body)
+{
+    if (::geteuid() == 0)
+        for (const auto& e : std::filesystem::recursive_directory_iterator(dir))
+            if (::chown(e.path().c_str(), 65534, 65534) != 0)
+                return 98;
+    if (::geteuid() == 0 && ::chown(dir.c_str(), 65534, 65534) != 0)
+        return 98;
+    const pid_t child = ::fork();
+    if (child == 0)
+    {
+        if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0))
+            ::_exit(99);
+        ::_exit(body());
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 97;
+}
+
+// 0 when the store reads back head life `expected` for RX400, else why not.
+int ReadsHeadLife(const std::string& path, double expected)
+{
+    try
+    {
+        CReadingStore store(path);
+        store.Open(CReadingStore::OpenMode::readOnly);
+        return store.HeadLife("RX400") == expected ? 0 : 2;
+    }
+    catch (const CReadingStoreError& e)
+    {
+        std::fprintf(stderr, "%s\n", e.what());
+        return 1;
+    }
 }
 } // namespace
 
@@ -90,13 +131,149 @@ TEST_F(StoreTest, APrinterIsKnownBySerialNumberElseByPort)
     EXPECT_EQ(h.readings[0].port, "COM3");
     EXPECT_EQ(h.readings[0].name, "Printer A1");
 
-    // Found by serial number; without one by name and port, then port, then name.
+    // Found by serial number; without one by the name and port it was last read
+    // under, both exactly, or not at all.
     EXPECT_EQ(store.FindPrinter("A1", "x", "y")->id, printers[0].id);
     EXPECT_FALSE(store.FindPrinter("ZZ", "Renamed", "/dev/usb/lp1"));
     EXPECT_EQ(store.FindPrinter("", "Printer ", "COM7")->id, printers[1].id);
-    EXPECT_EQ(store.FindPrinter("", "Other", "COM7")->id, printers[1].id);
-    EXPECT_EQ(store.FindPrinter("", "Renamed", "LPT9")->id, printers[0].id);
-    EXPECT_FALSE(store.FindPrinter("", "Nobody", "LPT9"));
+    EXPECT_EQ(store.FindPrinter("", "Renamed", "/dev/usb/lp1")->id, printers[0].id);
+}
+
+TEST_F(StoreTest, LookupsNeverFallBackToTheNameOrThePortAlone)
+{
+    CReadingStore store(m_path);
+    store.Open();
+    OdometerReading dock = Reading("D7", kStart, 10, 20);
+    dock.name = "Dock";
+    dock.port = "COM1";
+    OdometerReading line2 = Reading("Line2", kStart, 30, 40);
+    line2.name = "Packing";
+    line2.port = "10.0.0.5";
+    store.RecordFill({dock, line2});
+    // "Fresh" on COM1 and a network printer "Line2" were never read.
+    EXPECT_FALSE(store.FindPrinter("", "Fresh", "COM1"));
+    EXPECT_FALSE(store.FindPrinter("", "Line2", "10.0.0.9"));
+    EXPECT_FALSE(store.FindPrinter("", "Dock", "COM2"));
+    EXPECT_FALSE(store.FindPrinter("", "Packing", "COM1"));
+    EXPECT_TRUE(store.FindPrinter("", "Dock", "COM1"));
+}
+
+TEST_F(StoreTest, AFallingTotalIsAnotherPrinterNotAHeadChange)
+{
+    CReadingStore store(m_path);
+    store.Open();
+    // A printer without a serial number on COM3, then another one put on the port.
+    store.RecordFill({Reading("", kStart, 500, 9000)});
+    store.RecordFill({Reading("", kStart + kHour, 510, 9010)});
+    const auto result = store.RecordFill({Reading("", kStart + 2 * kHour, 40, 300)});
+    EXPECT_EQ(result.headChanges, 0);
+    EXPECT_EQ(result.otherPrinters, 1);
+    store.RecordFill({Reading("", kStart + 3 * kHour, 45, 305)});
+
+    const auto printers = store.Printers();
+    ASSERT_EQ(printers.size(), 2u) << "two histories under the one key";
+    const auto now = store.FindPrinter("", "Printer ", "COM3");
+    ASSERT_TRUE(now);
+    const PrinterHistory h = store.History(now->id);
+    ASSERT_EQ(h.readings.size(), 2u);
+    EXPECT_EQ(h.readings[0].total, 300);
+    EXPECT_TRUE(h.changes.empty());
+    EXPECT_FALSE(now->retiredAt);
+    const StoredPrinter& earlier = printers[0].id == now->id ? printers[1] : printers[0];
+    EXPECT_EQ(earlier.retiredAt, kStart + 2 * kHour);
+    EXPECT_EQ(store.History(earlier.id).readings.size(), 2u) << "the earlier one is kept";
+}
+
+TEST_F(StoreTest, ASerialNumberOfTwoPrintersOfOneFillKeepsThemApartByPort)
+{
+    CReadingStore store(m_path);
+    store.Open();
+    for (int hour = 0; hour < 3; ++hour)
+    {
+        OdometerReading a = Reading("SAME", kStart + hour * kHour, 100 + hour, 5000 + hour);
+        OdometerReading b = Reading("SAME", kStart + hour * kHour, 7 + 2 * hour, 800 + 2 * hour);
+        b.port = "COM4";
+        const auto result = store.RecordFill({a, b});
+        EXPECT_EQ(result.headChanges, 0);
+        EXPECT_EQ(result.otherPrinters, 0);
+        EXPECT_EQ(result.sharedSerials, std::vector<std::string>{"SAME"});
+    }
+    // Later fills in which only one of them answers stay with that one.
+    store.RecordFill({Reading("SAME", kStart + 3 * kHour, 103, 5003)});
+    const auto printers = store.Printers();
+    ASSERT_EQ(printers.size(), 2u);
+    for (const StoredPrinter& p : printers)
+        EXPECT_TRUE(p.sharedSerial);
+    const auto a = store.FindPrinter("SAME", "Printer SAME", "COM3");
+    const auto b = store.FindPrinter("SAME", "Printer SAME", "COM4");
+    ASSERT_TRUE(a && b);
+    EXPECT_NE(a->id, b->id);
+    EXPECT_EQ(store.History(a->id).readings.size(), 4u);
+    EXPECT_EQ(store.History(b->id).readings.size(), 3u);
+    EXPECT_TRUE(store.History(a->id).changes.empty());
+}
+
+TEST_F(StoreTest, ANewSerialNumberCarriesTheHistory)
+{
+    CReadingStore store(m_path);
+    store.Open();
+    store.RecordFill({Reading("OLD", kStart, 100, 900)});
+    // Another printer once reported the number now given.
+    OdometerReading stale = Reading("NEW", kStart, 5, 50);
+    stale.port = "COM9";
+    store.RecordFill({stale});
+    OdometerReading who = Reading("NEW", kStart + kHour, std::nullopt, std::nullopt);
+    who.name = "Printer OLD";
+    EXPECT_TRUE(store.RecordSerialChange(who, "OLD"));
+    store.RecordFill({Reading("NEW", kStart + 2 * kHour, 110, 910)});
+
+    EXPECT_FALSE(store.FindPrinter("OLD", "", ""));
+    const auto now = store.FindPrinter("NEW", "", "");
+    ASSERT_TRUE(now);
+    const PrinterHistory h = store.History(now->id);
+    ASSERT_EQ(h.readings.size(), 2u);
+    EXPECT_EQ(h.readings[0].head, 100);
+    EXPECT_EQ(now->serial, "NEW");
+    EXPECT_TRUE(h.changes.empty());
+    const auto printers = store.Printers();
+    ASSERT_EQ(printers.size(), 2u);
+    for (const StoredPrinter& p : printers)
+    {
+        if (p.id != now->id)
+        {
+            EXPECT_TRUE(p.retiredAt) << "the stale holder of the number";
+        }
+    }
+    EXPECT_FALSE(
+        store.RecordSerialChange(Reading("X", kStart, std::nullopt, std::nullopt), "NONE"));
+}
+
+TEST_F(StoreTest, AConfirmedResetAlwaysStartsANewEntry)
+{
+    CReadingStore store(m_path);
+    store.Open();
+    store.RecordFill({Reading("A1", kStart, 500, 900)});
+    store.RecordHeadReset(Reading("A1", kStart + kHour, std::nullopt, std::nullopt));
+    // The printer has not counted anything yet: the values are those of before.
+    store.RecordFill({Reading("A1", kStart + 2 * kHour, 500, 900)});
+    store.RecordFill({Reading("A1", kStart + 3 * kHour, 500, 900)});
+    const PrinterHistory h = store.History(store.FindPrinter("A1", "", "")->id);
+    ASSERT_EQ(h.readings.size(), 2u);
+    EXPECT_EQ(h.readings[0].lastSeen, kStart);
+    EXPECT_EQ(h.readings[1].firstSeen, kStart + 2 * kHour);
+    EXPECT_EQ(h.readings[1].lastSeen, kStart + 3 * kHour);
+}
+
+TEST_F(StoreTest, AClampedValueIsNeverRecorded)
+{
+    CReadingStore store(m_path);
+    store.Open();
+    store.RecordFill({Reading("A1", kStart, 500, 900)});
+    const auto result = store.RecordFill({Reading("A1", kStart + kHour, 510, 2147483647)});
+    EXPECT_EQ(result.added, 0);
+    EXPECT_EQ(result.clamped, std::vector<std::string>{"Printer A1"});
+    store.RecordFill({Reading("A1", kStart + 2 * kHour, 2147483647, 920)});
+    EXPECT_EQ(store.History(store.FindPrinter("A1", "", "")->id).readings.size(), 1u);
 }
 
 TEST_F(StoreTest, ALowerHeadValueIsAHeadChangeUnlessAResetAccountsForIt)
@@ -111,6 +288,7 @@ TEST_F(StoreTest, ALowerHeadValueIsAHeadChangeUnlessAResetAccountsForIt)
     // reset is found by port, since the program did not ask the serial number.
     store.RecordFill({Reading("A1", kStart + 2 * kHour, 40, 940)});
     OdometerReading who = Reading("", kStart + 2 * kHour + 1000, std::nullopt, std::nullopt);
+    who.name = "Printer A1";
     store.RecordHeadReset(who);
     result = store.RecordFill({Reading("A1", kStart + 3 * kHour, 0, 940)});
     EXPECT_EQ(result.headChanges, 0);
@@ -362,6 +540,29 @@ TEST_F(StoreTest, HeadLifeIsKeptPerModel)
     EXPECT_FALSE(store.HeadLife("rx400")) << "the model as the list shows it, exactly";
     EXPECT_THROW(store.SetHeadLife("RX400", 0.0), CReadingStoreError);
     EXPECT_THROW(store.SetHeadLife("RX400", -3.0), CReadingStoreError);
+    EXPECT_THROW(store.SetHeadLife("RX400", 1e300), CReadingStoreError);
+    EXPECT_NO_THROW(store.SetHeadLife("RX300", 1e9));
+    store.SetHeadLife("RX300", std::nullopt);
+
+    // As people type them, in the dialog and on the command line.
+    for (const auto& [text, value] :
+         std::vector<std::pair<const char*, std::optional<double>>>{{"150000", 150000.0},
+                                                                    {"1.5e5", 150000.0},
+                                                                    {"1", 1.0},
+                                                                    {"1000000000", 1e9},
+                                                                    {"0.5", std::nullopt},
+                                                                    {"1000000001", std::nullopt},
+                                                                    {"1e300", std::nullopt},
+                                                                    {"0x10", std::nullopt},
+                                                                    {"inf", std::nullopt},
+                                                                    {"nan", std::nullopt},
+                                                                    {"-5", std::nullopt},
+                                                                    {" 5", std::nullopt},
+                                                                    {"5 in", std::nullopt},
+                                                                    {"1e", std::nullopt},
+                                                                    {".", std::nullopt},
+                                                                    {"", std::nullopt}})
+        EXPECT_EQ(ParseHeadLife(text), value) << text;
     store.SetHeadLife("RX200", std::nullopt);
     const auto lives = store.HeadLives();
     ASSERT_EQ(lives.size(), 1u);
@@ -383,5 +584,199 @@ TEST_F(StoreTest, TheFolderFollowsTheSettingsRootThenXdgDataHome)
     ::setenv("XDG_DATA_HOME", "relative", 1);
     ::setenv("HOME", "/home/someone", 1);
     EXPECT_EQ(CReadingStore::DefaultFolder(), "/home/someone/.local/share/Odomira");
+    // Without HOME (a service, a cron job): the home folder the system knows, never a
+    // folder that every user shares.
+    const std::string home = std::getenv("HOME");
+    ::unsetenv("HOME");
+    ::unsetenv("XDG_DATA_HOME");
+    const struct passwd* pw = ::getpwuid(::getuid());
+    ASSERT_TRUE(pw && pw->pw_dir);
+    EXPECT_EQ(CReadingStore::DefaultFolder(), std::string(pw->pw_dir) + "/.local/share/Odomira");
+    EXPECT_EQ(CReadingStore::DefaultFolder().rfind("/tmp", 0), std::string::npos);
+    ::setenv("HOME", home.c_str(), 1);
     ::setenv("VARKO_SETTINGS_ROOT", saved.c_str(), 1);
+}
+
+TEST_F(StoreTest, ReadersNeedNoWriteAccessAndLeaveNothingThatStopsLaterWrites)
+{
+    const std::string folder = "/tmp/odomira-ro-" + std::to_string(::getpid());
+    std::filesystem::remove_all(folder);
+    std::filesystem::create_directories(folder);
+    ::chmod(folder.c_str(), 0755);
+    const std::string path = folder + "/odometers.sqlite";
+    {
+        CReadingStore store(path);
+        store.Open();
+        store.SetHeadLife("RX400", 1000);
+    }
+    // A folder the reader may not write, with no log beside the file.
+    ::chmod(folder.c_str(), 0555);
+    EXPECT_EQ(AsUser(folder, [&] { return ReadsHeadLife(path, 1000); }), 0);
+
+    // A writer that ended without tidying up: its log still holds the latest change.
+    ::chmod(folder.c_str(), 0755);
+    const pid_t writer = ::fork();
+    if (writer == 0)
+    {
+        CReadingStore store(path);
+        store.Open();
+        store.SetHeadLife("RX400", 2000);
+        ::_exit(0); // no close: the log stays
+    }
+    ::waitpid(writer, nullptr, 0);
+    ASSERT_TRUE(std::filesystem::exists(path + "-wal"));
+    ::chmod(folder.c_str(), 0555);
+    EXPECT_EQ(AsUser(folder, [&] { return ReadsHeadLife(path, 2000); }), 0);
+    ::chmod(folder.c_str(), 0755);
+
+    // A file made read-only for a while: reading it leaves nothing that stops the
+    // owner's writes once it may be written again.
+    {
+        CReadingStore store(path);
+        store.Open();
+    }
+    std::filesystem::remove(path + "-wal");
+    std::filesystem::remove(path + "-shm");
+    EXPECT_EQ(AsUser(folder,
+                     [&]
+                     {
+                         ::chmod(path.c_str(), 0444);
+                         if (const int read = ReadsHeadLife(path, 2000))
+                             return read;
+                         ::chmod(path.c_str(), 0644);
+                         try
+                         {
+                             CReadingStore store(path);
+                             store.Open();
+                             store.SetHeadLife("RX400", 3000);
+                         }
+                         catch (const CReadingStoreError& e)
+                         {
+                             std::fprintf(stderr, "%s\n", e.what());
+                             return 3;
+                         }
+                         return 0;
+                     }),
+              0);
+    // Left-overs of such a reader of an older version, as unwritable as the file was.
+    for (const char* side : {"-wal", "-shm"})
+    {
+        std::ofstream(path + side).close();
+        ::chmod((path + side).c_str(), 0444);
+    }
+    EXPECT_EQ(AsUser(folder,
+                     [&]
+                     {
+                         try
+                         {
+                             CReadingStore store(path);
+                             store.Open();
+                             store.SetHeadLife("RX400", 4000);
+                         }
+                         catch (const CReadingStoreError& e)
+                         {
+                             std::fprintf(stderr, "%s\n", e.what());
+                             return 3;
+                         }
+                         return 0;
+                     }),
+              0);
+    std::filesystem::remove_all(folder);
+}
+
+TEST_F(StoreTest, ANetworkFileSystemGetsARollbackJournal)
+{
+    for (const auto& [type, network] :
+         std::vector<std::pair<long, bool>>{{0x6969, true},       // NFS
+                                            {0xFF534D42L, true},  // CIFS
+                                            {0xFE534D42L, true},  // SMB2
+                                            {0x517B, true},       // SMB
+                                            {0xEF53, false},      // ext4
+                                            {0x01021994, false},  // tmpfs
+                                            {0x58465342, false}}) // XFS
+        EXPECT_EQ(CReadingStore::IsNetworkFileSystemType(type), network) << std::hex << type;
+
+    {
+        CReadingStore local(m_path);
+        local.Open();
+        EXPECT_EQ(local.JournalMode(), "wal");
+    }
+    CReadingStore shared(m_path);
+    std::string asked;
+    shared.SetFileSystemProbe(
+        [&](const std::string& folder)
+        {
+            asked = folder;
+            return true;
+        });
+    shared.Open();
+    EXPECT_EQ(asked, m_dir);
+    EXPECT_EQ(shared.JournalMode(), "delete") << "a WAL file is turned back";
+    shared.RecordFill({Reading("A1", kStart, 1, 2)});
+    EXPECT_FALSE(std::filesystem::exists(m_path + "-wal"));
+}
+
+TEST_F(StoreTest, ANewerSchemaIsReadOnlyWhenItSaysItCanBe)
+{
+    for (const auto& [userVersion, readable] : std::vector<std::pair<std::int64_t, bool>>{
+             {1, true}, {2, false}, {2 | (1 << 16), true}, {3 | (2 << 16), false}})
+    {
+        std::filesystem::remove(m_path);
+        {
+            CReadingStore store(m_path);
+            store.Open();
+            store.SetHeadLife("RX400", 1000);
+        }
+        Sql(m_path, "PRAGMA user_version=" + std::to_string(userVersion));
+        CReadingStore reader(m_path);
+        if (readable)
+        {
+            ASSERT_NO_THROW(reader.Open(CReadingStore::OpenMode::readOnly)) << userVersion;
+            EXPECT_EQ(reader.HeadLife("RX400"), 1000.0);
+        }
+        else
+            EXPECT_THROW(reader.Open(CReadingStore::OpenMode::readOnly), CReadingStoreError)
+                << userVersion;
+        CReadingStore writer(m_path);
+        if (userVersion == 1)
+            EXPECT_NO_THROW(writer.Open());
+        else
+            EXPECT_THROW(writer.Open(), CReadingStoreError) << "never written: " << userVersion;
+    }
+}
+
+TEST_F(StoreTest, AStoredVersionOneFileStillReads)
+{
+    // Written by the first version of the store; later versions must read it (and
+    // migrate it when the schema moves on).
+    const char* source = std::getenv("ODOMIRA_SOURCE_DIR");
+    ASSERT_TRUE(source);
+    std::filesystem::copy_file(std::string(source) + "/tests/fleet/data/odometers-v1.sqlite",
+                               m_path);
+    CReadingStore store(m_path);
+    store.Open(CReadingStore::OpenMode::readOnly);
+    const auto printers = store.Printers();
+    ASSERT_EQ(printers.size(), 2u);
+    const auto dock = store.FindPrinter("RX4-1", "", "");
+    ASSERT_TRUE(dock);
+    EXPECT_EQ(dock->name, "Dock");
+    const PrinterHistory h = store.History(dock->id);
+    ASSERT_EQ(h.readings.size(), 4u);
+    EXPECT_EQ(h.readings[0].head, 100);
+    EXPECT_EQ(h.readings[3].unit, OdometerUnit::millimeters);
+    ASSERT_EQ(h.changes.size(), 2u);
+    EXPECT_EQ(h.changes[0].kind, HeadChangeKind::lowerValue);
+    EXPECT_EQ(h.changes[1].kind, HeadChangeKind::reset);
+    EXPECT_EQ(store.HeadLife("RX400"), 1000000.0);
+    const auto byPort = store.FindPrinter("", "Line", "LPT1");
+    ASSERT_TRUE(byPort);
+    EXPECT_EQ(store.History(byPort->id).readings.size(), 1u);
+
+    // And takes new readings after the old ones.
+    CReadingStore writer(m_path);
+    writer.Open();
+    OdometerReading r =
+        Reading("RX4-1", h.readings.back().lastSeen + kDay, 80, 95000, OdometerUnit::millimeters);
+    r.name = "Dock";
+    EXPECT_EQ(writer.RecordFill({r}).added, 1);
 }

@@ -18,8 +18,21 @@ protected:
         m_store = std::make_unique<CReadingStore>(m_path);
         m_store->Open();
     }
-    // One fill per hour, from `from` for `hours`, with the head at head(t).
+    // One fill per hour, from `from` for `hours`, with the head at head(t). The total
+    // moves as printing moves it: by the head's advance, or from a new head's start.
     template <class Head> void Hourly(UtcMillis from, int hours, Head head)
+    {
+        Hourly(from, hours, head,
+               [this, &head](UtcMillis t)
+               {
+                   const long long value = head(t);
+                   m_total += value >= m_lastHead ? value - m_lastHead : value;
+                   m_lastHead = value;
+                   return m_total;
+               });
+    }
+    template <class Head, class Total>
+    void Hourly(UtcMillis from, int hours, Head head, Total total)
     {
         // One call is quicker than a fill per hour and compares each reading with the
         // one before it all the same.
@@ -27,8 +40,7 @@ protected:
         for (int h = 0; h < hours; ++h)
         {
             const UtcMillis t = from + h * kHour;
-            const long long value = head(t);
-            readings.push_back(Reading("A1", t, value, value + 50000));
+            readings.push_back(Reading("A1", t, head(t), total(t)));
         }
         m_store->RecordFill(readings);
     }
@@ -41,6 +53,8 @@ protected:
     static long long Steady(UtcMillis t) { return std::llround(double(t - kStart) / kDay * 10); }
 
     std::unique_ptr<CReadingStore> m_store;
+    long long m_total = 50000;
+    long long m_lastHead = 0;
 };
 } // namespace
 
@@ -121,15 +135,17 @@ TEST_F(ForecastTest, OneOddReadingIsNeitherANewHeadNorAPullOnTheRate)
     // A reading far too high, then one far too low, in the middle of steady wear.
     const UtcMillis spike = kStart + 10 * kDay;
     const UtcMillis dip = kStart + 15 * kDay;
-    Hourly(kStart, 30 * 24,
-           [&](UtcMillis t)
-           {
-               if (t == spike)
-                   return 999999LL;
-               if (t == dip)
-                   return 2LL;
-               return Steady(t);
-           });
+    Hourly(
+        kStart, 30 * 24,
+        [&](UtcMillis t)
+        {
+            if (t == spike)
+                return 999999LL;
+            if (t == dip)
+                return 2LL;
+            return Steady(t);
+        },
+        [](UtcMillis t) { return Steady(t) + 50000; });
     const PrinterHistory h = m_store->History(m_store->FindPrinter("A1", "", "")->id);
     ASSERT_EQ(h.changes.size(), 2u) << "the store records what it saw";
     const WearForecast f = Forecast();
@@ -143,10 +159,62 @@ TEST_F(ForecastTest, ARealHeadChangeRightAfterWearIsStillTaken)
     Hourly(kStart, 5 * 24, Steady);
     const UtcMillis change = kStart + 5 * kDay;
     // The new head: 0, 1, 2, ... and never back up to the old values.
-    Hourly(change, 24, [&](UtcMillis t) { return (t - change) / kHour; });
+    Hourly(change, 25, [&](UtcMillis t) { return (t - change) / kHour; });
     const WearForecast f = Forecast();
     EXPECT_EQ(f.since, change);
     EXPECT_NEAR(*f.inchesPerDay, 24.0, 0.1);
+}
+
+TEST_F(ForecastTest, ASecondHeadChangeRightAfterTheFirstIsTaken)
+{
+    // 4 inches an hour. The first new head reads 3 once and is replaced again before the
+    // next reading, which shows 2: more than the value before it, as after an odd low
+    // reading, but the total odometer says both were printed.
+    Hourly(kStart, 3 * 24, [](UtcMillis t) { return (t - kStart) / kHour * 4; });
+    const UtcMillis first = kStart + 3 * kDay;
+    const UtcMillis second = first + kHour;
+    Hourly(first, 1, [](UtcMillis) { return 3LL; });
+    Hourly(second, 30, [&](UtcMillis t) { return 2 + (t - second) / kHour * 4; });
+    const WearForecast f = Forecast();
+    EXPECT_EQ(f.since, second);
+    EXPECT_NEAR(*f.inchesPerDay, 96.0, 0.5);
+}
+
+TEST_F(ForecastTest, ARateNeedsThreeReadingsOverADayAndComesWithItsRange)
+{
+    // Two equal readings a second apart.
+    m_store->RecordFill({Reading("B1", kStart, 100, 500)});
+    m_store->RecordFill({Reading("B1", kStart + 1000, 100, 500)});
+    const PrinterHistory b1 = m_store->History(m_store->FindPrinter("B1", "", "")->id);
+    EXPECT_FALSE(ForecastWear(b1, 1000, kStart + 1000).inchesPerDay);
+    // Three readings within two hours: still no rate to plan by.
+    m_store->RecordFill({Reading("A1", kStart, 100, 500)});
+    m_store->RecordFill({Reading("A1", kStart + kHour, 110, 510)});
+    m_store->RecordFill({Reading("A1", kStart + 2 * kHour, 112, 512)});
+    EXPECT_FALSE(Forecast(1000).inchesPerDay);
+    // Over a day, with scatter: a range around the rate, and days left either side.
+    m_store->RecordFill({Reading("A1", kStart + kDay, 125, 525)});
+    m_store->RecordFill({Reading("A1", kStart + 2 * kDay, 130, 530)});
+    m_store->RecordFill({Reading("A1", kStart + 3 * kDay, 150, 550)});
+    const WearForecast f = Forecast(1000, kStart + 3 * kDay);
+    ASSERT_TRUE(f.inchesPerDay);
+    ASSERT_TRUE(f.inchesPerDayLow && f.inchesPerDayHigh);
+    EXPECT_LT(*f.inchesPerDayLow, *f.inchesPerDay);
+    EXPECT_GT(*f.inchesPerDayHigh, *f.inchesPerDay);
+    ASSERT_TRUE(f.daysLeftLow && f.daysLeftHigh);
+    EXPECT_LT(*f.daysLeftLow, *f.daysLeft);
+    EXPECT_GT(*f.daysLeftHigh, *f.daysLeft);
+    EXPECT_NEAR(*f.daysLeftLow, 850 / *f.inchesPerDayHigh, 1e-6);
+}
+
+TEST_F(ForecastTest, AHugeHeadLifeGivesNoDateInsteadOfWrapping)
+{
+    for (int d = 0; d < 3; ++d)
+        m_store->RecordFill({Reading("A1", kStart + d * kDay, d, 100 + d)});
+    const WearForecast f = Forecast(1e9, kStart + 2 * kDay);
+    ASSERT_TRUE(f.daysLeft);
+    EXPECT_NEAR(*f.daysLeft, 1e9 - 2, 1);
+    EXPECT_FALSE(f.due) << "beyond the year 9999";
 }
 
 TEST_F(ForecastTest, MillimetreReadingsGiveInchesPerDayAndTooFewGiveNoRate)
@@ -165,7 +233,7 @@ TEST_F(ForecastTest, MillimetreReadingsGiveInchesPerDayAndTooFewGiveNoRate)
 
     // An idle printer has a rate of zero and no date.
     for (int d = 0; d < 6; ++d)
-        m_store->RecordFill({Reading("B1", kStart + d * kDay, 700, 900)});
+        m_store->RecordFill({Reading("B1", kStart + d * kDay, 700, d < 3 ? 900 : 901)});
     const PrinterHistory idle = m_store->History(m_store->FindPrinter("B1", "", "")->id);
     f = ForecastWear(idle, 1000, kStart + 6 * kDay);
     EXPECT_EQ(f.inchesPerDay, 0.0);

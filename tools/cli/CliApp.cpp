@@ -189,26 +189,34 @@ const std::vector<CommandInfo>& Commands()
         {"history",
          RunHistory,
          Lock::none,
-         {{"since", true}, {"until", true}, {"json", false, 'j'}, {"csv", false}},
-         "history FILE [NAME...] [--since DATE] [--until DATE] [--json|--csv]",
+         {{"since", true}, {"until", true}, {"json", false, 'j'}, {"csv", false}, {"backup", true}},
+         "history FILE [NAME...] [--since DATE] [--until DATE] [--json|--csv]\n"
+         "       history --backup COPY",
          "print the odometer readings kept for printers",
          "Prints every odometer reading that list and the window have kept for each\n"
          "printer, oldest first: when it was first and last seen (equal readings in a\n"
          "row are one entry), head and total usage in the unit they were read in, and\n"
          "head changes (a lower head value, or a reset through reset-head or the\n"
          "window). Asks no printer and needs no lock. A printer of the file is matched\n"
-         "to the readings last taken under its name and port. DATE is UTC: 2024-05-01\n"
-         "or 2024-05-01T14:30; --until takes in the whole day of a date.\n"},
+         "to the readings last taken under exactly its name and port, or to none (never\n"
+         "by name or port alone). DATE is UTC: 2024-05-01\n"
+         "or 2024-05-01T14:30; --until takes in the whole day of a date; --since after\n"
+         "--until is refused. --backup COPY writes a consistent copy of the whole history\n"
+         "to the new file COPY (never replacing one), also while list is recording.\n"},
         {"forecast",
          RunForecast,
          Lock::none,
-         {{"json", false, 'j'}, {"csv", false}},
-         "forecast FILE [NAME...] [--json|--csv]",
+         {{"json", false, 'j'}, {"csv", false}, {"due-within", true}},
+         "forecast FILE [NAME...] [--json|--csv] [--due-within DAYS]",
          "print each printer's head wear rate and when its head is due",
          "From the readings since each printer's last head change: the wear rate in\n"
          "inches per day (robust to gaps and to a single odd reading) and, where the\n"
          "model's head life is set (see head-life), the days left and the date the\n"
-         "head reaches it. Asks no printer and needs no lock.\n"},
+         "head reaches it, with the range of days left that the spread of the readings\n"
+         "allows. A rate needs three readings over a day since the head change.\n"
+         "--due-within DAYS lists only the printers whose head is due within DAYS and\n"
+         "exits 1 when there is any (0 and no output otherwise): for MAILTO in cron.\n"
+         "Asks no printer and needs no lock.\n"},
         {"head-life",
          RunHeadLife,
          Lock::none,

@@ -2,8 +2,8 @@
 // read back without talking to any printer (so without the lock), and the head life of
 // each model that the forecast needs.
 //
-// A printer of the file is matched to its history by the name and port it was last
-// read under (the serial number would need the printer itself): see
+// A printer of the file is matched to its history by exactly the name and port it was
+// last read under (the serial number would need the printer itself), or to none: see
 // CReadingStore::FindPrinter.
 #include "CommandHelpers.h"
 #include "Commands.h"
@@ -19,6 +19,7 @@
 
 #include "CVarkoPrinterData.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -81,7 +82,7 @@ std::optional<int> HistoryRun::Load(CommandContext& c, std::optional<UtcMillis> 
             if (stored)
                 one.history = store.History(stored->id, since, until);
             else
-                c.io.Note(one.name + ": no odometer readings have been recorded");
+                c.io.Note(one.name + ": no readings are kept for this printer");
             chosen.push_back(std::move(one));
         }
     }
@@ -112,6 +113,15 @@ std::string Fixed(double value, int decimals)
     char text[64];
     std::snprintf(text, sizeof text, "%.*f", decimals, value);
     return text;
+}
+
+// "12.0-30.5": the days left at the fastest and the slowest wear of the range.
+std::string DaysRange(const WearForecast& f)
+{
+    if (!f.daysLeft)
+        return NotAvailableText();
+    return (f.daysLeftLow ? Fixed(*f.daysLeftLow, 1) : std::string("?")) + "-" +
+           (f.daysLeftHigh ? Fixed(*f.daysLeftHigh, 1) : std::string("never"));
 }
 
 void JsonReadings(json::Writer& j, const PrinterHistory& h)
@@ -167,9 +177,36 @@ void JsonIdentity(json::Writer& j, const Chosen& one)
 
 int RunHistory(CommandContext& c)
 {
+    if (const auto backup = c.args.Value("backup"))
+    {
+        if (backup->empty() || !c.args.Operands().empty())
+        {
+            c.io.Usage(c.command, "--backup takes the file to write and nothing else");
+            return eExitUsage;
+        }
+        try
+        {
+            CReadingStore store;
+            store.Open(CReadingStore::OpenMode::readOnly);
+            store.BackupTo(*backup);
+        }
+        catch (const CReadingStoreError& e)
+        {
+            c.io.Error(e.what());
+            return eExitFailed;
+        }
+        c.io.Note("odometer history copied to " + *backup);
+        return eExitOk;
+    }
     std::optional<UtcMillis> since, until;
     if (!TakeDate(c, "since", false, since) || !TakeDate(c, "until", true, until))
         return eExitUsage;
+    if (since && until && *since > *until)
+    {
+        c.io.Usage(c.command, "--since " + *c.args.Value("since") + " is after --until " +
+                                  *c.args.Value("until") + "; nothing lies between them");
+        return eExitUsage;
+    }
     HistoryRun run(c.io);
     if (const auto status = run.Load(c, since, until))
         return *status;
@@ -213,6 +250,23 @@ int RunHistory(CommandContext& c)
 
 int RunForecast(CommandContext& c)
 {
+    std::optional<double> dueWithin;
+    if (const auto days = c.args.Value("due-within"))
+    {
+        // Days as a person writes them: digits and a decimal point, nothing strtod
+        // would take besides ("0x10", "1e3").
+        const bool plain = !days->empty() &&
+                           days->find_first_not_of("0123456789.") == std::string::npos &&
+                           std::count(days->begin(), days->end(), '.') <= 1 && *days != ".";
+        const double value = plain ? std::strtod(days->c_str(), nullptr) : -1;
+        if (!plain || value > 36500)
+        {
+            c.io.Usage(c.command,
+                       "--due-within takes a number of days from 0 to 36500, not '" + *days + "'");
+            return eExitUsage;
+        }
+        dueWithin = value;
+    }
     HistoryRun run(c.io);
     if (const auto status = run.Load(c, std::nullopt, std::nullopt))
         return *status;
@@ -235,6 +289,19 @@ int RunForecast(CommandContext& c)
         c.io.Error(e.what());
         return eExitFailed;
     }
+
+    if (dueWithin)
+    {
+        // For cron's MAILTO: output, and status 1, exactly when a head needs changing.
+        std::vector<std::pair<const Chosen*, WearForecast>> due;
+        for (const auto& entry : forecasts)
+            if (entry.second.daysLeft && *entry.second.daysLeft <= *dueWithin)
+                due.push_back(entry);
+        forecasts = std::move(due);
+        if (forecasts.empty())
+            return session.ExitStatus();
+    }
+    const int status = dueWithin ? eExitFailed : session.ExitStatus();
 
     if (run.json)
     {
@@ -269,10 +336,20 @@ int RunForecast(CommandContext& c)
             j.Real(f.spanDays, 2);
             j.Key("inches_per_day");
             j.OptionalReal(f.inchesPerDay, 3);
+            j.Key("inches_per_day_low");
+            j.OptionalReal(f.inchesPerDayLow, 3);
+            j.Key("inches_per_day_high");
+            j.OptionalReal(f.inchesPerDayHigh, 3);
             j.Key("head_life");
             j.OptionalReal(f.headLifeInches, 1);
             j.Key("days_left");
             j.OptionalReal(f.daysLeft, 1);
+            // The days left at the fastest and the slowest wear of the range; null high
+            // end: the slowest wear of the range is none.
+            j.Key("days_left_low");
+            j.OptionalReal(f.daysLeft ? f.daysLeftLow : std::nullopt, 1);
+            j.Key("days_left_high");
+            j.OptionalReal(f.daysLeft ? f.daysLeftHigh : std::nullopt, 1);
             j.Key("due_date");
             if (f.due)
                 j.String(FormatUtcDate(*f.due));
@@ -283,12 +360,13 @@ int RunForecast(CommandContext& c)
         j.EndArray();
         j.EndObject();
         c.io.Write(j.Text());
-        return session.ExitStatus();
+        return std::max(status, session.ExitStatus());
     }
 
     const std::string na = NotAvailableText();
     Table t({"Printer Name", "Serial Number", "Model", "Head Usage (in.)", "Head Since (UTC)",
-             "Wear (in./day)", "Head Life (in.)", "Days Left", "Due Date (UTC)"});
+             "Wear (in./day)", "Head Life (in.)", "Days Left", "Days Left Range",
+             "Due Date (UTC)"});
     for (const auto& [one, f] : forecasts)
     {
         const PrinterHistory* h = one->history ? &*one->history : nullptr;
@@ -297,10 +375,11 @@ int RunForecast(CommandContext& c)
                   f.headInches ? FormatUtc(f.since) : na,
                   f.inchesPerDay ? Fixed(*f.inchesPerDay, 2) : na,
                   f.headLifeInches ? Fixed(*f.headLifeInches, 0) : "Not Set",
-                  f.daysLeft ? Fixed(*f.daysLeft, 1) : na, f.due ? FormatUtcDate(*f.due) : na});
+                  f.daysLeft ? Fixed(*f.daysLeft, 1) : na, DaysRange(f),
+                  f.due ? FormatUtcDate(*f.due) : na});
     }
     c.io.Write(run.csv ? t.RenderCsv() : t.RenderText());
-    return session.ExitStatus();
+    return std::max(status, session.ExitStatus());
 }
 
 int RunHeadLife(CommandContext& c)
@@ -314,16 +393,14 @@ int RunHeadLife(CommandContext& c)
     std::optional<double> inches;
     if (ops.size() == 2 && ops[1] != "none")
     {
-        char* end = nullptr;
-        const double value = std::strtod(ops[1].c_str(), &end);
-        if (ops[1].empty() || *end || !std::isfinite(value) || value <= 0)
+        inches = ParseHeadLife(ops[1]);
+        if (!inches)
         {
-            c.io.Usage(c.command, "the head life is a number of inches above 0 (or 'none'), "
-                                  "not '" +
+            c.io.Usage(c.command, "the head life is a number of inches from 1 to 1000000000 "
+                                  "(or 'none'), not '" +
                                       ops[1] + "'");
             return eExitUsage;
         }
-        inches = value;
     }
 
     CReadingStore store;

@@ -109,8 +109,7 @@ Row RowOf(const CPrinterAnswers& a)
         r.state = r.serialState = r.odometerState = CellState::noAnswer;
         r.error = NO_ANSWER;
     }
-    else if (r.serialState == CellState::notAvailable ||
-             r.odometerState == CellState::notAvailable)
+    else if (r.serialState == CellState::notAvailable || r.odometerState == CellState::notAvailable)
         r.state = CellState::notAvailable;
     return r;
 }
@@ -226,6 +225,7 @@ int RunList(CommandContext& c)
     std::vector<Row> rows;
     const bool record = !c.args.Has("no-record");
     CHistoryRecorder history(HistoryWarning(c.io));
+    history.SetNotice([&c](const std::string& message) { c.io.Note(message); });
     for (const CPrinterAnswers& a : CFleetQuery::AskAll(session.Select(names), units))
     {
         Row r = RowOf(a);

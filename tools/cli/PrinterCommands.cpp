@@ -16,6 +16,7 @@
 #include "CVarkoPrinterException.h"
 
 #include <functional>
+#include <optional>
 
 namespace cli
 {
@@ -173,12 +174,40 @@ int RunSetSerial(CommandContext& c)
             c.io.Usage(c.command, "a serial number cannot hold control characters");
             return eExitUsage;
         }
-    return ForEachNamed(c, ops[0], ops[1],
-                        [&](CVarkoPrinterData& p)
-                        {
-                            p.SetSerialNumber(CString(serial));
-                            c.io.Say(p.Name().str() + ": serial number set to " + serial);
-                        });
+    FleetSession session(c.io, c.lockWait);
+    if (!session.Open(ops[0], FleetSession::eMustExist, true))
+        return session.ExitStatus();
+    CHistoryRecorder history(HistoryWarning(c.io));
+    for (CVarkoPrinterData* p : session.Select({ops[1]}))
+    {
+        try
+        {
+            // What the history knows the printer by until now; a printer that cannot
+            // tell still gets its new number, only its history stays where it was.
+            std::optional<std::string> before;
+            try
+            {
+                before = p->SerialNumber().str();
+            }
+            catch (const CException&)
+            {
+            }
+            p->SetSerialNumber(CString(serial));
+            c.io.Say(p->Name().str() + ": serial number set to " + serial);
+            OdometerReading who = CHistoryRecorder::WhoOf(session.Printers(), *p);
+            who.serial = serial;
+            if (before)
+                history.RecordSerialChange(std::move(who), *before);
+            else
+                c.io.Note(p->Name().str() + ": the old serial number could not be read; its "
+                                            "odometer history stays under it");
+        }
+        catch (const CException& e)
+        {
+            session.Fail(p->Name().str(), e);
+        }
+    }
+    return session.ExitStatus();
 }
 
 int RunHeadHistory(CommandContext& c)
