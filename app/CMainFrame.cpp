@@ -515,7 +515,7 @@ void CMainFrame::OpenInBrowser(const QString& file)
     // The desktop's opener, run here rather than through QDesktopServices, which counts
     // it a success once the opener has started: an opener that finds no browser ends
     // with a failure status, and the user is told.
-    auto fail = [this, file]
+    auto fail = [file]
     {
         CString text;
         text.Format(LoadStringById(IDS_HELP_FAILED).GetString(), FromQString(file).GetString());
