@@ -2,18 +2,14 @@
 
 #include "ReadingMerge.h"
 
-#include <sqlite3.h>
-
 #include <cctype>
 #include <cerrno>
-#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <system_error>
-#include <thread>
 
 #include <pwd.h>
 #include <sys/stat.h>
@@ -89,172 +85,31 @@ enum Slot
     kLastResets,
     kInsertChange,
     kReadings,
-    kChanges,
-    kSlotCount
+    kChanges
 };
 
-CReadingStoreError::Kind KindOf(int code)
-{
-    switch (code & 0xff)
-    {
-    case SQLITE_BUSY:
-        return CReadingStoreError::Kind::busy;
-    case SQLITE_READONLY:
-    case SQLITE_CANTOPEN:
-    case SQLITE_PERM:
-        return CReadingStoreError::Kind::readOnly;
-    default:
-        return CReadingStoreError::Kind::other;
-    }
-}
-
-// A file: URI of a path, with what a URI cannot hold as it is written in %XX.
-std::string UriOf(const std::string& path, const char* query)
-{
-    std::string uri = "file:";
-    for (const unsigned char c : path)
-        if (std::isalnum(c) || std::strchr("/-._~", c))
-            uri += char(c);
-        else
-        {
-            char escaped[4];
-            std::snprintf(escaped, sizeof escaped, "%%%02X", c);
-            uri += escaped;
-        }
-    return uri + "?" + query;
-}
-
-std::string Describe(int code, const char* message)
-{
-    switch (code & 0xff)
-    {
-    case SQLITE_NOTADB:
-    case SQLITE_CORRUPT:
-        return std::string("the file is damaged or is not an odometer history (") + message + ")";
-    case SQLITE_CANTOPEN:
-        return std::string("the file cannot be opened or created; check that the folder "
-                           "exists and that you may write to it (") +
-               message + ")";
-    case SQLITE_READONLY:
-    case SQLITE_PERM:
-    case SQLITE_AUTH:
-        return std::string("you may not write to the file or its folder (") + message + ")";
-    case SQLITE_BUSY:
-    case SQLITE_LOCKED:
-        return "another program kept the file locked for more than " +
-               std::to_string(CReadingStore::BUSY_TIMEOUT_MS / 1000) + " seconds";
-    case SQLITE_FULL:
-        return "the disk is full";
-    case SQLITE_IOERR:
-        return std::string("the disk reported an error (") + message + ")";
-    default:
-        return message;
-    }
-}
+using Access = CSqliteDatabase::Access;
 
 } // namespace
 
-// One prepared statement, bound and stepped through; errors become CReadingStoreError.
-class CReadingStore::Statement
+namespace
 {
-public:
-    Statement(const CReadingStore& store, const char* sql) : m_store(store)
-    {
-        if (sqlite3_prepare_v2(store.m_db, sql, -1, &m_stmt, nullptr) != SQLITE_OK)
-            store.Fail("cannot prepare a query");
-    }
-    ~Statement() { sqlite3_finalize(m_stmt); }
-    Statement(const Statement&) = delete;
-    Statement& operator=(const Statement&) = delete;
-
-    Statement& Start()
-    {
-        sqlite3_reset(m_stmt);
-        sqlite3_clear_bindings(m_stmt);
-        m_next = 1;
-        return *this;
-    }
-    Statement& Bind(std::int64_t value)
-    {
-        sqlite3_bind_int64(m_stmt, m_next++, value);
-        return *this;
-    }
-    Statement& Bind(const std::string& text)
-    {
-        sqlite3_bind_text(m_stmt, m_next++, text.data(), int(text.size()), SQLITE_TRANSIENT);
-        return *this;
-    }
-    Statement& Bind(const char* text) { return Bind(std::string(text)); }
-    Statement& Bind(const std::optional<long long>& value)
-    {
-        if (value)
-            sqlite3_bind_int64(m_stmt, m_next++, *value);
-        else
-            sqlite3_bind_null(m_stmt, m_next++);
-        return *this;
-    }
-    Statement& Bind(double value)
-    {
-        sqlite3_bind_double(m_stmt, m_next++, value);
-        return *this;
-    }
-
-    // True while there is a row to read.
-    bool Step()
-    {
-        const int rc = sqlite3_step(m_stmt);
-        if (rc == SQLITE_ROW)
-            return true;
-        // Done: the statement lets go of its read lock at once.
-        sqlite3_reset(m_stmt);
-        if (rc != SQLITE_DONE)
-            m_store.Fail("cannot read or write the readings");
-        return false;
-    }
-    void Run()
-    {
-        while (Step())
-        {
-        }
-    }
-    void Finish() { sqlite3_reset(m_stmt); }
-
-    std::int64_t Int(int column) const { return sqlite3_column_int64(m_stmt, column); }
-    double Real(int column) const { return sqlite3_column_double(m_stmt, column); }
-    std::optional<long long> OptionalInt(int column) const
-    {
-        if (sqlite3_column_type(m_stmt, column) == SQLITE_NULL)
-            return std::nullopt;
-        return sqlite3_column_int64(m_stmt, column);
-    }
-    // A row of kReadingColumns.
-    StoredReading Reading() const
-    {
-        StoredReading r;
-        r.id = Int(0);
-        r.firstSeen = Int(1);
-        r.lastSeen = Int(2);
-        r.head = OptionalInt(3);
-        r.total = OptionalInt(4);
-        r.unit = UnitFromKey(Text(5)).value_or(OdometerUnit::inches);
-        r.name = Text(6);
-        r.model = Text(7);
-        r.port = Text(8);
-        return r;
-    }
-    std::string Text(int column) const
-    {
-        const auto* text = sqlite3_column_text(m_stmt, column);
-        return text ? std::string(reinterpret_cast<const char*>(text),
-                                  std::size_t(sqlite3_column_bytes(m_stmt, column)))
-                    : std::string();
-    }
-
-private:
-    const CReadingStore& m_store;
-    sqlite3_stmt* m_stmt = nullptr;
-    int m_next = 1;
-};
+// A row of kReadingColumns.
+StoredReading ReadingOf(const CSqliteStatement& s)
+{
+    StoredReading r;
+    r.id = s.Int(0);
+    r.firstSeen = s.Int(1);
+    r.lastSeen = s.Int(2);
+    r.head = s.OptionalInt(3);
+    r.total = s.OptionalInt(4);
+    r.unit = UnitFromKey(s.Text(5)).value_or(OdometerUnit::inches);
+    r.name = s.Text(6);
+    r.model = s.Text(7);
+    r.port = s.Text(8);
+    return r;
+}
+} // namespace
 
 std::string CReadingStore::DefaultFolder()
 {
@@ -298,51 +153,23 @@ bool CReadingStore::IsHeadLife(double value)
     return std::isfinite(value) && value >= 1 / MILLIMETERS_PER_INCH && value <= MAX_HEAD_LIFE;
 }
 
-CReadingStore::CReadingStore(std::string path) : m_path(std::move(path))
+CReadingStore::CReadingStore(std::string path)
+    : m_path(std::move(path)), m_db("Odometer history " + m_path, BUSY_TIMEOUT_MS)
 {
-    m_statements.resize(kSlotCount);
 }
 
-CReadingStore::~CReadingStore()
-{
-    m_statements.clear();
-    if (m_db)
-        sqlite3_close_v2(m_db);
-}
-
-void CReadingStore::Fail(const std::string& what) const
-{
-    const int code = m_db ? sqlite3_extended_errcode(m_db) : SQLITE_CANTOPEN;
-    const char* message = m_db ? sqlite3_errmsg(m_db) : "out of memory";
-    throw CReadingStoreError("Odometer history " + m_path + ": " + Describe(code, message) +
-                                 (what.empty() ? "" : " (" + what + ")"),
-                             KindOf(code));
-}
+CReadingStore::~CReadingStore() = default;
 
 void CReadingStore::ExpectOpen() const
 {
-    if (!m_db)
+    if (!m_db.IsOpen())
         throw CReadingStoreError("Odometer history " + m_path + ": not open");
-}
-
-void CReadingStore::Execute(const char* sql)
-{
-    if (sqlite3_exec(m_db, sql, nullptr, nullptr, nullptr) != SQLITE_OK)
-        Fail("");
-}
-
-CReadingStore::Statement& CReadingStore::Prepared(int slot, const char* sql) const
-{
-    auto& statement = m_statements[std::size_t(slot)];
-    if (!statement)
-        statement = std::make_unique<Statement>(*this, sql);
-    return statement->Start();
 }
 
 void CReadingStore::Open(OpenMode mode)
 {
     namespace fs = std::filesystem;
-    if (m_db)
+    if (m_db.IsOpen())
         return;
     if (m_path.empty())
         throw CReadingStoreError("Odometer history: there is no folder to keep it in (HOME is "
@@ -354,7 +181,7 @@ void CReadingStore::Open(OpenMode mode)
         {
             // Nothing recorded yet: an empty store in memory answers every question.
             m_empty = true;
-            OpenFile(":memory:", SQLITE_OPEN_READWRITE);
+            OpenFile(":memory:", Access::readWrite);
             return;
         }
         // A file we may not write, with no log beside it, is read as it lies: opened
@@ -362,12 +189,12 @@ void CReadingStore::Open(OpenMode mode)
         // it, made as unwritable as the file, that later stop the owner's writes.
         if (::access(m_path.c_str(), W_OK) != 0 && !fs::exists(m_path + "-wal", ec))
         {
-            OpenFile(UriOf(m_path, "immutable=1"), SQLITE_OPEN_READONLY | SQLITE_OPEN_URI);
+            OpenFile(CSqliteDatabase::UriOf(m_path, "immutable=1"), Access::readOnly);
             return;
         }
         try
         {
-            OpenFile(UriOf(m_path, "mode=ro"), SQLITE_OPEN_READONLY | SQLITE_OPEN_URI);
+            OpenFile(CSqliteDatabase::UriOf(m_path, "mode=ro"), Access::readOnly);
             return;
         }
         catch (const CReadingStoreError& e)
@@ -384,7 +211,7 @@ void CReadingStore::Open(OpenMode mode)
                     "-wal, which cannot be read without writing to the folder; run "
                     "odomira-cli once where you may write to it",
                 CReadingStoreError::Kind::readOnly);
-        OpenFile(UriOf(m_path, "immutable=1"), SQLITE_OPEN_READONLY | SQLITE_OPEN_URI);
+        OpenFile(CSqliteDatabase::UriOf(m_path, "immutable=1"), Access::readOnly);
         return;
     }
     const fs::path folder = fs::path(m_path).parent_path();
@@ -398,7 +225,7 @@ void CReadingStore::Open(OpenMode mode)
     RepairLeftOvers();
     const std::string where = folder.empty() ? "." : folder.string();
     m_networkFolder = m_probe ? m_probe(where) : IsNetworkFileSystem(where);
-    OpenFile(m_path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+    OpenFile(m_path, Access::readWriteCreate);
 }
 
 void CReadingStore::RepairLeftOvers() const
@@ -424,77 +251,40 @@ void CReadingStore::RepairLeftOvers() const
     }
 }
 
-void CReadingStore::OpenFile(const std::string& path, int flags)
+void CReadingStore::OpenFile(const std::string& path, CSqliteDatabase::Access access)
 {
-    if (sqlite3_open_v2(path.c_str(), &m_db, flags | SQLITE_OPEN_NOMUTEX, nullptr) != SQLITE_OK)
-    {
-        const int code = m_db ? sqlite3_extended_errcode(m_db) : SQLITE_CANTOPEN;
-        const std::string message = "Odometer history " + m_path + ": " +
-                                    Describe(code, m_db ? sqlite3_errmsg(m_db) : "out of memory");
-        sqlite3_close_v2(m_db);
-        m_db = nullptr;
-        throw CReadingStoreError(message, KindOf(code));
-    }
-    sqlite3_extended_result_codes(m_db, 1);
-    sqlite3_busy_timeout(m_db, BUSY_TIMEOUT_MS);
+    m_db.Open(path, access);
     try
     {
-        // While another program turns a new file into WAL mode, SQLite may answer "busy"
-        // at once instead of waiting: the setting up is tried again for as long as a
-        // write would wait.
-        const auto deadline =
-            std::chrono::steady_clock::now() + std::chrono::milliseconds(BUSY_TIMEOUT_MS);
-        for (;;)
-        {
-            try
-            {
-                CreateSchema();
-                break;
-            }
-            catch (const CReadingStoreError& e)
-            {
-                if (!e.IsBusy() || std::chrono::steady_clock::now() > deadline)
-                    throw;
-                std::this_thread::sleep_for(std::chrono::milliseconds(10));
-            }
-        }
+        m_db.RetryWhileBusy([this] { CreateSchema(); });
     }
     catch (...)
     {
-        m_statements.clear();
-        m_statements.resize(kSlotCount);
-        sqlite3_close_v2(m_db);
-        m_db = nullptr;
+        m_db.Close();
         throw;
     }
 }
 
 void CReadingStore::CreateSchema()
 {
-    auto pragma = [this](const char* sql)
-    {
-        Statement s(*this, sql);
-        const std::int64_t value = s.Step() ? s.Int(0) : 0;
-        s.Finish();
-        return value;
-    };
-    const bool writable = !sqlite3_db_readonly(m_db, "main");
+    auto pragma = [this](const char* sql) { return m_db.QueryInt(sql); };
+    const bool writable = !m_db.IsReadOnly();
     if (writable && !m_empty)
     {
         // Whose file it is, before anything is written to it: even the journal mode is
         // kept in the file's header. One read transaction sees the header and the
         // tables as one program left them.
-        Execute("BEGIN");
+        m_db.Execute("BEGIN");
         std::int64_t applicationId = 0, tables = 0;
         try
         {
             applicationId = pragma("PRAGMA application_id");
             tables = pragma("SELECT count(*) FROM sqlite_master");
-            Execute("COMMIT");
+            m_db.Execute("COMMIT");
         }
         catch (...)
         {
-            sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
+            m_db.ExecuteQuietly("ROLLBACK");
             throw;
         }
         if (applicationId != kApplicationId && (applicationId != 0 || tables != 0))
@@ -504,15 +294,15 @@ void CReadingStore::CreateSchema()
         // SQLite's WAL keeps its index in shared memory, which clients on two machines
         // of a network file system do not share: there the rollback journal, whose
         // locks such a file system carries.
-        Execute(m_networkFolder ? "PRAGMA journal_mode=DELETE" : "PRAGMA journal_mode=WAL");
+        m_db.Execute(m_networkFolder ? "PRAGMA journal_mode=DELETE" : "PRAGMA journal_mode=WAL");
         // A fill of a large fleet changes a page or so per printer; copying the log back
         // into the file every 16 MB instead of every 4 MB spares most fills that work
         // (a page changed by many fills is copied once), and the log is cut back to
         // that size afterwards.
-        Execute("PRAGMA wal_autocheckpoint=4000; PRAGMA journal_size_limit=16777216");
+        m_db.Execute("PRAGMA wal_autocheckpoint=4000; PRAGMA journal_size_limit=16777216");
     }
     if (writable)
-        Execute("BEGIN IMMEDIATE");
+        m_db.Execute("BEGIN IMMEDIATE");
     try
     {
         // Again inside the transaction: another program may have made the file meanwhile.
@@ -541,17 +331,17 @@ void CReadingStore::CreateSchema()
         }
         if (applicationId != kApplicationId && (writable || m_empty))
         {
-            Execute(kSchema);
-            Execute(("PRAGMA application_id=" + std::to_string(kApplicationId)).c_str());
-            Execute(("PRAGMA user_version=" + std::to_string(kSchemaVersion)).c_str());
+            m_db.Execute(kSchema);
+            m_db.Execute(("PRAGMA application_id=" + std::to_string(kApplicationId)).c_str());
+            m_db.Execute(("PRAGMA user_version=" + std::to_string(kSchemaVersion)).c_str());
         }
         if (writable)
-            Execute("COMMIT");
+            m_db.Execute("COMMIT");
     }
     catch (...)
     {
         if (writable)
-            sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
+            m_db.ExecuteQuietly("ROLLBACK");
         throw;
     }
 }
@@ -566,6 +356,26 @@ const char* const kPrinterColumns =
     "ORDER BY l.first_seen DESC, l.id DESC LIMIT 1), 0)) AS seen, p.identity FROM printers p ";
 // Printers that still hold their identity: not an earlier printer under the same key.
 const char* const kCurrent = "substr(p.identity, 1, 8) <> 'retired:'";
+
+// The key a retired history held: "retired:<time>:<printer>:<key>".
+std::optional<std::string> RetiredKey(const std::string& identity)
+{
+    if (identity.rfind("retired:", 0) != 0)
+        return std::nullopt;
+    std::size_t at = 8;
+    for (int field = 0; field < 2; ++field)
+    {
+        if (at < identity.size() && identity[at] == '-')
+            ++at;
+        const std::size_t digits = at;
+        while (at < identity.size() && std::isdigit(static_cast<unsigned char>(identity[at])))
+            ++at;
+        if (at == digits || at >= identity.size() || identity[at] != ':')
+            return std::nullopt;
+        ++at;
+    }
+    return identity.substr(at);
+}
 
 StoredPrinter PrinterRow(std::int64_t id, std::string serial, std::string name, std::string model,
                          std::string port, UtcMillis first, UtcMillis seen,
@@ -587,27 +397,41 @@ StoredPrinter PrinterRow(std::int64_t id, std::string serial, std::string name, 
     }
     return p;
 }
+// A row of kPrinterColumns.
+StoredPrinter PrinterRow(const CSqliteStatement& s)
+{
+    return PrinterRow(s.Int(0), s.Text(1), s.Text(2), s.Text(3), s.Text(4), s.Int(5), s.Int(6),
+                      s.Text(7));
+}
+
+void CountReadings(const CSqliteDatabase& db, std::vector<StoredPrinter>& printers)
+{
+    CSqliteStatement count(db, "SELECT count(*) FROM readings WHERE printer = ?");
+    for (StoredPrinter& p : printers)
+    {
+        if (count.Start().Bind(p.id).Step())
+            p.readingCount = count.Int(0);
+        count.Finish();
+    }
+}
 } // namespace
 
 std::optional<StoredPrinter> CReadingStore::FirstPrinter(const std::string& where,
                                                          const std::vector<std::string>& values,
                                                          std::optional<std::int64_t> id) const
 {
-    Statement s(*this, (kPrinterColumns + where + " ORDER BY seen DESC, p.id LIMIT 1").c_str());
+    CSqliteStatement s(m_db,
+                       (kPrinterColumns + where + " ORDER BY seen DESC, p.id LIMIT 1").c_str());
     for (const std::string& v : values)
         s.Bind(v);
     if (id)
         s.Bind(*id);
     if (!s.Step())
         return std::nullopt;
-    StoredPrinter p = PrinterRow(s.Int(0), s.Text(1), s.Text(2), s.Text(3), s.Text(4), s.Int(5),
-                                 s.Int(6), s.Text(7));
+    std::vector<StoredPrinter> found{PrinterRow(s)};
     s.Finish();
-    Statement count(*this, "SELECT count(*) FROM readings WHERE printer = ?");
-    if (count.Bind(p.id).Step())
-        p.readingCount = count.Int(0);
-    count.Finish();
-    return p;
+    CountReadings(m_db, found);
+    return found.front();
 }
 
 std::int64_t CReadingStore::KnownPrinter(const std::string& identity)
@@ -618,7 +442,8 @@ std::int64_t CReadingStore::KnownPrinter(const std::string& identity)
         return known->second;
     if (auto made = m_newIds.find(identity); made != m_newIds.end())
         return made->second;
-    Statement& find = Prepared(kFindIdentity, "SELECT id FROM printers WHERE identity = ?");
+    CSqliteStatement& find =
+        m_db.Prepared(kFindIdentity, "SELECT id FROM printers WHERE identity = ?");
     if (!find.Bind(identity).Step())
         return 0;
     const std::int64_t id = find.Int(0);
@@ -631,8 +456,8 @@ std::int64_t CReadingStore::PrinterFor(const OdometerReading& r, const std::stri
 {
     if (const std::int64_t id = KnownPrinter(identity))
         return id;
-    Prepared(kInsertPrinter, "INSERT INTO printers(identity, serial, name, model, port, "
-                             "first_seen, last_seen) VALUES(?, ?, ?, ?, ?, ?, ?)")
+    m_db.Prepared(kInsertPrinter, "INSERT INTO printers(identity, serial, name, model, port, "
+                                  "first_seen, last_seen) VALUES(?, ?, ?, ?, ?, ?, ?)")
         .Bind(identity)
         .Bind(r.serial)
         .Bind(r.name)
@@ -641,45 +466,48 @@ std::int64_t CReadingStore::PrinterFor(const OdometerReading& r, const std::stri
         .Bind(r.time)
         .Bind(r.time)
         .Run();
-    const std::int64_t id = sqlite3_last_insert_rowid(m_db);
+    const std::int64_t id = m_db.LastInsertId();
     m_newIds[identity] = id;
     return id;
 }
 
 void CReadingStore::Begin()
 {
-    Execute("BEGIN IMMEDIATE");
+    m_db.Execute("BEGIN IMMEDIATE");
     // Reading numbers are handed out from here for the whole transaction: no other
     // program writes until it ends.
-    Statement& next = Prepared(kNextId, "SELECT coalesce(max(id), 0) + 1 FROM readings");
+    CSqliteStatement& next =
+        m_db.Prepared(kNextId, "SELECT coalesce(max(id), 0) + 1 FROM readings");
     m_nextReadingId = next.Step() ? next.Int(0) : 1;
     next.Finish();
     // What another program may have changed since this object's last transaction.
     m_sharedSerials.clear();
-    Statement& shared = Prepared(kSharedSerials, "SELECT identity FROM printers WHERE identity "
-                                                 ">= 'shared:' AND identity < 'shared;'");
+    CSqliteStatement& shared =
+        m_db.Prepared(kSharedSerials, "SELECT identity FROM printers WHERE identity "
+                                      ">= 'shared:' AND identity < 'shared;'");
     while (shared.Step())
     {
         const std::string identity = shared.Text(0);
         m_sharedSerials.insert(identity.substr(identity.find('\n') + 1));
     }
     m_lastResets.clear();
-    Statement& resets = Prepared(kLastResets, "SELECT printer, max(time) FROM head_changes "
-                                              "WHERE kind = 'reset' GROUP BY printer");
+    CSqliteStatement& resets =
+        m_db.Prepared(kLastResets, "SELECT printer, max(time) FROM head_changes "
+                                   "WHERE kind = 'reset' GROUP BY printer");
     while (resets.Step())
         m_lastResets[resets.Int(0)] = resets.Int(1);
 }
 
 void CReadingStore::Commit()
 {
-    Execute("COMMIT");
+    m_db.Execute("COMMIT");
     m_ids.merge(m_newIds);
     m_newIds.clear();
 }
 
 void CReadingStore::Rollback()
 {
-    sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
+    m_db.ExecuteQuietly("ROLLBACK");
     m_newIds.clear();
 }
 
@@ -693,17 +521,17 @@ const char* const kReadingColumns =
 std::optional<StoredReading> CReadingStore::ReadingBefore(std::int64_t printer, UtcMillis time,
                                                           std::optional<StoredReading>* after)
 {
-    auto take = [](Statement& s)
+    auto take = [](CSqliteStatement& s)
     {
-        StoredReading r = s.Reading();
+        StoredReading r = ReadingOf(s);
         s.Finish();
         return r;
     };
     // Nearly always the printer's latest reading is the one before: one look suffices.
-    Statement& latest =
-        Prepared(kLatestReading, (std::string(kReadingColumns) +
-                                  "WHERE printer = ? ORDER BY first_seen DESC, id DESC LIMIT 1")
-                                     .c_str());
+    CSqliteStatement& latest = m_db.Prepared(
+        kLatestReading, (std::string(kReadingColumns) +
+                         "WHERE printer = ? ORDER BY first_seen DESC, id DESC LIMIT 1")
+                            .c_str());
     if (!latest.Bind(printer).Step())
         return std::nullopt;
     StoredReading last = take(latest);
@@ -712,17 +540,18 @@ std::optional<StoredReading> CReadingStore::ReadingBefore(std::int64_t printer, 
     // Readings of two programs arrive slightly out of order now and then.
     if (after)
     {
-        Statement& next = Prepared(kNextReading, (std::string(kReadingColumns) +
-                                                  "WHERE printer = ? AND first_seen > ? "
-                                                  "ORDER BY first_seen, id LIMIT 1")
-                                                     .c_str());
+        CSqliteStatement& next = m_db.Prepared(
+            kNextReading, (std::string(kReadingColumns) + "WHERE printer = ? AND first_seen > ? "
+                                                          "ORDER BY first_seen, id LIMIT 1")
+                              .c_str());
         if (next.Bind(printer).Bind(time).Step())
             *after = take(next);
     }
-    Statement& previous = Prepared(kPreviousReading, (std::string(kReadingColumns) +
-                                                      "WHERE printer = ? AND first_seen <= ? "
+    CSqliteStatement& previous =
+        m_db.Prepared(kPreviousReading,
+                      (std::string(kReadingColumns) + "WHERE printer = ? AND first_seen <= ? "
                                                       "ORDER BY first_seen DESC, id DESC LIMIT 1")
-                                                         .c_str());
+                          .c_str());
     if (previous.Bind(printer).Bind(time).Step())
         return take(previous);
     return std::nullopt;
@@ -743,7 +572,7 @@ void CReadingStore::RetirePrinter(std::int64_t printer, const std::string& ident
 {
     // The old history keeps its readings under an identity no lookup matches, and the
     // key is free for the printer that reports it now.
-    Prepared(kRetire, "UPDATE printers SET identity = ? WHERE id = ?")
+    m_db.Prepared(kRetire, "UPDATE printers SET identity = ? WHERE id = ?")
         .Bind("retired:" + std::to_string(time) + ":" + std::to_string(printer) + ":" + identity)
         .Bind(printer)
         .Run();
@@ -811,7 +640,8 @@ CReadingStore::FillResult CReadingStore::RecordFill(const std::vector<OdometerRe
             // The latest sighting names the printer.
             if (!n.after && (!n.before || n.before->name != r.name || n.before->model != r.model ||
                              n.before->port != r.port))
-                Prepared(kRename, "UPDATE printers SET name = ?, model = ?, port = ? WHERE id = ?")
+                m_db.Prepared(kRename,
+                              "UPDATE printers SET name = ?, model = ?, port = ? WHERE id = ?")
                     .Bind(r.name)
                     .Bind(r.model)
                     .Bind(r.port)
@@ -819,8 +649,8 @@ CReadingStore::FillResult CReadingStore::RecordFill(const std::vector<OdometerRe
                     .Run();
             if (decision == MergeDecision::sameAsBefore)
             {
-                Prepared(kMergeReading,
-                         "UPDATE readings SET last_seen = max(last_seen, ?) WHERE id = ?")
+                m_db.Prepared(kMergeReading,
+                              "UPDATE readings SET last_seen = max(last_seen, ?) WHERE id = ?")
                     .Bind(r.time)
                     .Bind(n.before->id)
                     .Run();
@@ -830,7 +660,7 @@ CReadingStore::FillResult CReadingStore::RecordFill(const std::vector<OdometerRe
             // The other program may already have recorded the same value a little later.
             if (decision == MergeDecision::sameAsAfter)
             {
-                Prepared(kMergeEarlier, "UPDATE readings SET first_seen = ? WHERE id = ?")
+                m_db.Prepared(kMergeEarlier, "UPDATE readings SET first_seen = ? WHERE id = ?")
                     .Bind(r.time)
                     .Bind(n.after->id)
                     .Run();
@@ -839,9 +669,10 @@ CReadingStore::FillResult CReadingStore::RecordFill(const std::vector<OdometerRe
             }
 
             const std::int64_t readingId = m_nextReadingId++;
-            Prepared(kInsertReading,
-                     "INSERT INTO readings(id, printer, first_seen, last_seen, name, model, port, "
-                     "head, total, unit) VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?)")
+            m_db.Prepared(
+                    kInsertReading,
+                    "INSERT INTO readings(id, printer, first_seen, last_seen, name, model, port, "
+                    "head, total, unit) VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?)")
                 .Bind(readingId)
                 .Bind(printer)
                 .Bind(r.time)
@@ -861,23 +692,23 @@ CReadingStore::FillResult CReadingStore::RecordFill(const std::vector<OdometerRe
             // this lower value shows.
             if (n.resetSinceBefore)
             {
-                Statement& pending =
-                    Prepared(kPendingReset, "SELECT id FROM head_changes WHERE printer = ? AND "
-                                            "kind = 'reset' AND reading IS NULL AND time >= ? AND "
-                                            "time <= ? ORDER BY time DESC LIMIT 1");
+                CSqliteStatement& pending = m_db.Prepared(
+                    kPendingReset, "SELECT id FROM head_changes WHERE printer = ? AND "
+                                   "kind = 'reset' AND reading IS NULL AND time >= ? AND "
+                                   "time <= ? ORDER BY time DESC LIMIT 1");
                 if (pending.Bind(printer).Bind(n.before->lastSeen).Bind(r.time).Step())
                 {
                     const std::int64_t reset = pending.Int(0);
                     pending.Finish();
-                    Prepared(kLinkReset, "UPDATE head_changes SET reading = ? WHERE id = ?")
+                    m_db.Prepared(kLinkReset, "UPDATE head_changes SET reading = ? WHERE id = ?")
                         .Bind(readingId)
                         .Bind(reset)
                         .Run();
                     continue;
                 }
             }
-            Prepared(kInsertChange, "INSERT INTO head_changes(printer, time, kind, reading, "
-                                    "head_before, unit_before) VALUES(?, ?, ?, ?, ?, ?)")
+            m_db.Prepared(kInsertChange, "INSERT INTO head_changes(printer, time, kind, reading, "
+                                         "head_before, unit_before) VALUES(?, ?, ?, ?, ?, ?)")
                 .Bind(printer)
                 .Bind(r.time)
                 .Bind(HeadChangeKey(HeadChangeKind::lowerValue))
@@ -914,15 +745,15 @@ void CReadingStore::RecordHeadReset(const OdometerReading& who)
                 printer = last->id;
         if (!printer)
             printer = PrinterFor(who, IdentityOf(who, false));
-        Prepared(kResetSeen, "UPDATE printers SET last_seen = max(last_seen, ?) WHERE id = ?")
+        m_db.Prepared(kResetSeen, "UPDATE printers SET last_seen = max(last_seen, ?) WHERE id = ?")
             .Bind(who.time)
             .Bind(printer)
             .Run();
         // What the old head had done: the printer's reading before the reset.
         const StoredReading before =
             ReadingBefore(printer, who.time, nullptr).value_or(StoredReading{});
-        Prepared(kInsertChange, "INSERT INTO head_changes(printer, time, kind, reading, "
-                                "head_before, unit_before) VALUES(?, ?, ?, ?, ?, ?)")
+        m_db.Prepared(kInsertChange, "INSERT INTO head_changes(printer, time, kind, reading, "
+                                     "head_before, unit_before) VALUES(?, ?, ?, ?, ?, ?)")
             .Bind(printer)
             .Bind(who.time)
             .Bind(HeadChangeKey(HeadChangeKind::reset))
@@ -943,18 +774,35 @@ std::vector<StoredPrinter> CReadingStore::Printers() const
 {
     ExpectOpen();
     std::vector<StoredPrinter> printers;
-    Statement s(*this, (std::string(kPrinterColumns) + "ORDER BY seen DESC, p.id").c_str());
+    CSqliteStatement s(m_db, (std::string(kPrinterColumns) + "ORDER BY seen DESC, p.id").c_str());
     while (s.Step())
-        printers.push_back(PrinterRow(s.Int(0), s.Text(1), s.Text(2), s.Text(3), s.Text(4),
-                                      s.Int(5), s.Int(6), s.Text(7)));
-    Statement count(*this, "SELECT count(*) FROM readings WHERE printer = ?");
-    for (StoredPrinter& p : printers)
-    {
-        if (count.Start().Bind(p.id).Step())
-            p.readingCount = count.Int(0);
-        count.Finish();
-    }
+        printers.push_back(PrinterRow(s));
+    CountReadings(m_db, printers);
     return printers;
+}
+
+std::vector<StoredPrinter> CReadingStore::EarlierPrinters(std::int64_t printerId) const
+{
+    ExpectOpen();
+    std::vector<StoredPrinter> earlier;
+    CSqliteStatement key(m_db, "SELECT identity FROM printers WHERE id = ?");
+    if (!key.Bind(printerId).Step())
+        return earlier;
+    const std::string identity = key.Text(0);
+    key.Finish();
+    if (RetiredKey(identity))
+        return earlier;
+    // Retired histories are few (one per printer that left a key to another), so they
+    // are compared here rather than by a pattern that would have to escape the key.
+    CSqliteStatement s(m_db, (std::string(kPrinterColumns) +
+                              "WHERE p.identity >= 'retired:' AND p.identity < 'retired;' "
+                              "ORDER BY seen DESC, p.id")
+                                 .c_str());
+    while (s.Step())
+        if (RetiredKey(s.Text(7)) == identity)
+            earlier.push_back(PrinterRow(s));
+    CountReadings(m_db, earlier);
+    return earlier;
 }
 
 std::optional<StoredPrinter> CReadingStore::FindPrinter(const std::string& serial,
@@ -987,16 +835,18 @@ PrinterHistory CReadingStore::History(std::int64_t printerId, std::optional<UtcM
 
     const UtcMillis from = since.value_or(INT64_MIN);
     const UtcMillis to = until.value_or(INT64_MAX);
-    Statement& r = Prepared(kReadings, (std::string(kReadingColumns) +
-                                        "WHERE printer = ? AND first_seen <= ? AND last_seen >= ? "
-                                        "ORDER BY first_seen, id")
-                                           .c_str());
+    CSqliteStatement& r =
+        m_db.Prepared(kReadings, (std::string(kReadingColumns) +
+                                  "WHERE printer = ? AND first_seen <= ? AND last_seen >= ? "
+                                  "ORDER BY first_seen, id")
+                                     .c_str());
     r.Bind(printerId).Bind(to).Bind(from);
     while (r.Step())
-        history.readings.push_back(r.Reading());
-    Statement& c = Prepared(kChanges, "SELECT time, kind, reading, head_before, unit_before FROM "
-                                      "head_changes WHERE printer = ? AND time >= ? AND time <= ? "
-                                      "ORDER BY time, id");
+        history.readings.push_back(ReadingOf(r));
+    CSqliteStatement& c =
+        m_db.Prepared(kChanges, "SELECT time, kind, reading, head_before, unit_before FROM "
+                                "head_changes WHERE printer = ? AND time >= ? AND time <= ? "
+                                "ORDER BY time, id");
     c.Bind(printerId).Bind(from).Bind(to);
     while (c.Step())
     {
@@ -1010,6 +860,7 @@ PrinterHistory CReadingStore::History(std::int64_t printerId, std::optional<UtcM
         change.unitBefore = UnitFromKey(c.Text(4)).value_or(OdometerUnit::inches);
         history.changes.push_back(change);
     }
+    history.earlier = EarlierPrinters(printerId);
     return history;
 }
 
@@ -1020,13 +871,13 @@ void CReadingStore::SetHeadLife(const std::string& model, std::optional<double> 
         throw CReadingStoreError("a head life is between 1 and 1000000000 inches or millimetres");
     if (inches)
     {
-        Statement s(*this, "INSERT INTO head_life(model, inches) VALUES(?, ?) "
-                           "ON CONFLICT(model) DO UPDATE SET inches = excluded.inches");
+        CSqliteStatement s(m_db, "INSERT INTO head_life(model, inches) VALUES(?, ?) "
+                                 "ON CONFLICT(model) DO UPDATE SET inches = excluded.inches");
         s.Bind(model).Bind(*inches).Run();
     }
     else
     {
-        Statement s(*this, "DELETE FROM head_life WHERE model = ?");
+        CSqliteStatement s(m_db, "DELETE FROM head_life WHERE model = ?");
         s.Bind(model).Run();
     }
 }
@@ -1034,7 +885,7 @@ void CReadingStore::SetHeadLife(const std::string& model, std::optional<double> 
 std::optional<double> CReadingStore::HeadLife(const std::string& model) const
 {
     ExpectOpen();
-    Statement s(*this, "SELECT inches FROM head_life WHERE model = ?");
+    CSqliteStatement s(m_db, "SELECT inches FROM head_life WHERE model = ?");
     if (!s.Bind(model).Step())
         return std::nullopt;
     const double inches = s.Real(0);
@@ -1046,7 +897,7 @@ std::vector<std::pair<std::string, double>> CReadingStore::HeadLives() const
 {
     ExpectOpen();
     std::vector<std::pair<std::string, double>> lives;
-    Statement s(*this, "SELECT model, inches FROM head_life ORDER BY model");
+    CSqliteStatement s(m_db, "SELECT model, inches FROM head_life ORDER BY model");
     while (s.Step())
         lives.emplace_back(s.Text(0), s.Real(1));
     return lives;
@@ -1095,7 +946,7 @@ bool CReadingStore::IsNetworkFileSystem(const std::string& folder)
 std::string CReadingStore::JournalMode() const
 {
     ExpectOpen();
-    Statement s(*this, "PRAGMA journal_mode");
+    CSqliteStatement s(m_db, "PRAGMA journal_mode");
     std::string mode = s.Step() ? s.Text(0) : std::string();
     s.Finish();
     return mode;
@@ -1111,7 +962,7 @@ void CReadingStore::BackupTo(const std::string& target) const
                                  ": the file exists already; a backup never replaces a file");
     // Written beside the target and renamed, so a copy cut short never looks whole.
     const std::string partial = target + ".partial-" + std::to_string(::getpid());
-    Statement s(*this, "VACUUM INTO ?");
+    CSqliteStatement s(m_db, "VACUUM INTO ?");
     s.Bind(partial);
     try
     {
@@ -1165,11 +1016,11 @@ bool CReadingStore::RecordSerialChange(const OdometerReading& who, const std::st
             const std::string next = IdentityOf(who, false);
             if (const std::int64_t holder = KnownPrinter(next); holder && holder != printer)
                 RetirePrinter(holder, next, who.time);
-            Prepared(kRetire, "UPDATE printers SET identity = ? WHERE id = ?")
+            m_db.Prepared(kRetire, "UPDATE printers SET identity = ? WHERE id = ?")
                 .Bind(next)
                 .Bind(printer)
                 .Run();
-            Statement s(*this, "UPDATE printers SET serial = ? WHERE id = ?");
+            CSqliteStatement s(m_db, "UPDATE printers SET serial = ? WHERE id = ?");
             s.Bind(who.serial).Bind(printer).Run();
             m_ids.erase(identity);
             m_newIds.erase(identity);

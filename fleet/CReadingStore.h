@@ -25,6 +25,7 @@
 //
 // Threading: one object per thread; SQLite serialises the programs among themselves.
 #include "OdometerReading.h"
+#include "SqliteDatabase.h"
 
 #include <functional>
 #include <memory>
@@ -36,30 +37,8 @@
 #include <utility>
 #include <vector>
 
-struct sqlite3;
-struct sqlite3_stmt;
-
-class CReadingStoreError : public std::runtime_error
-{
-public:
-    enum class Kind
-    {
-        other,
-        // Another program held the file for longer than a write waits.
-        busy,
-        // The file or what SQLite keeps beside it may not be written or made.
-        readOnly
-    };
-    explicit CReadingStoreError(const std::string& message, Kind kind = Kind::other)
-        : std::runtime_error(message), m_kind(kind)
-    {
-    }
-    bool IsBusy() const { return m_kind == Kind::busy; }
-    bool IsReadOnly() const { return m_kind == Kind::readOnly; }
-
-private:
-    Kind m_kind;
-};
+// What every store failure is thrown as: the text names the file and the cause.
+using CReadingStoreError = CSqliteError;
 
 class CReadingStore
 {
@@ -89,7 +68,7 @@ public:
         readOnly
     };
     void Open(OpenMode mode = OpenMode::readWrite);
-    bool IsOpen() const { return m_db != nullptr; }
+    bool IsOpen() const { return m_db.IsOpen(); }
     const std::string& Path() const { return m_path; }
 
     struct FillResult
@@ -124,8 +103,11 @@ public:
     // port. Never a near match.
     std::optional<StoredPrinter> FindPrinter(const std::string& serial, const std::string& name,
                                              const std::string& port) const;
+    // The histories that held the printer's key before it (none for a history that is
+    // itself an earlier one), most recently seen first.
+    std::vector<StoredPrinter> EarlierPrinters(std::int64_t printerId) const;
     // Readings seen within [since, until] (both ends included) and the head changes in
-    // that time, oldest first.
+    // that time, oldest first, and the histories that held its key before.
     PrinterHistory History(std::int64_t printerId, std::optional<UtcMillis> since = std::nullopt,
                            std::optional<UtcMillis> until = std::nullopt) const;
 
@@ -167,17 +149,11 @@ public:
     std::vector<std::pair<std::string, double>> HeadLives() const;
 
 private:
-    class Statement;
-    friend class Statement;
-
     // Opens the database at `path` (a file name or a file: URI) and checks or makes its
     // schema.
-    void OpenFile(const std::string& path, int flags);
+    void OpenFile(const std::string& path, CSqliteDatabase::Access access);
     void RepairLeftOvers() const;
     void CreateSchema();
-    void Execute(const char* sql);
-    Statement& Prepared(int slot, const char* sql) const;
-    [[noreturn]] void Fail(const std::string& what) const;
     std::string IdentityOf(const OdometerReading& reading, bool shared) const;
     // The printer holding the identity; 0 when none does.
     std::int64_t KnownPrinter(const std::string& identity);
@@ -198,12 +174,11 @@ private:
     void ExpectOpen() const;
 
     std::string m_path;
-    sqlite3* m_db = nullptr;
+    CSqliteDatabase m_db;
     bool m_empty = false; // read-only view of a file that does not exist yet
     // On NFS or CIFS: a rollback journal, since WAL's shared memory works on one machine.
     bool m_networkFolder = false;
     std::function<bool(const std::string&)> m_probe;
-    mutable std::vector<std::unique_ptr<Statement>> m_statements;
     // Printer numbers by identity: committed ones, and those of the open transaction.
     std::unordered_map<std::string, std::int64_t> m_ids;
     std::unordered_map<std::string, std::int64_t> m_newIds;

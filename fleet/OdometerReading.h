@@ -108,4 +108,8 @@ struct PrinterHistory
     // Oldest first.
     std::vector<StoredReading> readings;
     std::vector<HeadChange> changes;
+    // Histories that held the same key before this printer took it over (another
+    // printer on the port, or one that reported this serial number), most recently seen
+    // first. Their readings are not part of this history.
+    std::vector<StoredPrinter> earlier;
 };

@@ -182,6 +182,21 @@ TEST_F(StoreTest, AFallingTotalIsAnotherPrinterNotAHeadChange)
     const StoredPrinter& earlier = printers[0].id == now->id ? printers[1] : printers[0];
     EXPECT_EQ(earlier.retiredAt, kStart + 2 * kHour);
     EXPECT_EQ(store.History(earlier.id).readings.size(), 2u) << "the earlier one is kept";
+    // Shown as another printer's history beside the one under the key now, never mixed
+    // into it; the earlier one has no earlier one of its own.
+    ASSERT_EQ(h.earlier.size(), 1u);
+    EXPECT_EQ(h.earlier[0].id, earlier.id);
+    EXPECT_EQ(h.earlier[0].readingCount, 2);
+    EXPECT_EQ(h.earlier[0].lastSeen, kStart + kHour);
+    EXPECT_TRUE(store.History(earlier.id).earlier.empty());
+    // A third printer on the port: both before it are its earlier ones, latest first.
+    store.RecordFill({Reading("", kStart + 4 * kHour, 1, 10)});
+    const auto third = store.FindPrinter("", "Printer ", "COM3");
+    ASSERT_TRUE(third);
+    const auto before = store.History(third->id).earlier;
+    ASSERT_EQ(before.size(), 2u);
+    EXPECT_EQ(before[0].id, now->id);
+    EXPECT_EQ(before[1].id, earlier.id);
 }
 
 TEST_F(StoreTest, ASerialNumberOfTwoPrintersOfOneFillKeepsThemApartByPort)
@@ -244,6 +259,17 @@ TEST_F(StoreTest, ANewSerialNumberCarriesTheHistory)
             EXPECT_TRUE(p.retiredAt) << "the stale holder of the number";
         }
     }
+    // The stale holder is an earlier printer of the new number; a serial number that
+    // merely ends like the key is not the key.
+    ASSERT_EQ(h.earlier.size(), 1u);
+    EXPECT_EQ(h.earlier[0].port, "COM9");
+    OdometerReading lookalike = Reading("x:serial:NEW", kStart + 3 * kHour, 9, 90);
+    lookalike.port = "COM7";
+    store.RecordFill({lookalike});
+    lookalike.time += kHour;
+    lookalike.total = 1;
+    store.RecordFill({lookalike});
+    EXPECT_EQ(store.History(now->id).earlier.size(), 1u);
     EXPECT_FALSE(
         store.RecordSerialChange(Reading("X", kStart, std::nullopt, std::nullopt), "NONE"));
 }
