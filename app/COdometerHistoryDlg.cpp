@@ -57,6 +57,19 @@ QString Text(const std::string& bytes)
     return ToQString(CString(bytes));
 }
 
+// The histories kept under the printer's key before it took the key over: each one is
+// another printer's, so its readings are left out of the plot and the table.
+QString EarlierText(const std::vector<StoredPrinter>& earlier)
+{
+    QString text;
+    for (const StoredPrinter& e : earlier)
+        text += QStringLiteral("\nAn earlier printer under this key (model %1, seen %2 to %3, "
+                               "%4 readings) is kept apart; its readings are not shown.")
+                    .arg(Text(e.model), LocalDate(e.firstSeen), LocalDate(e.lastSeen))
+                    .arg(e.readingCount);
+    return text;
+}
+
 QString ChangeText(const std::string& key)
 {
     if (key == HeadChangeKey(HeadChangeKind::reset))
@@ -165,7 +178,8 @@ BOOL COdometerHistoryDlg::OnInitDialog()
                      Text(p.model), Text(p.port),
                      p.sharedSerial ? QStringLiteral("    (another printer reports the same "
                                                      "serial number; kept apart by port)")
-                                    : QString()));
+                                    : QString()) +
+            EarlierText(m_history->earlier));
     }
     else
         m_printer->setText(ToQString(m_printerName));

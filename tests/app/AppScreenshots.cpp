@@ -15,15 +15,16 @@
 #include "SimulatorProcess.h"
 
 #include "CPrinterListModel.h"
+#include <QAbstractButton>
 #include <QDir>
 #include <QFile>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
-#include <QAbstractButton>
 #include <QPainter>
 #include <QTimer>
 #include <QToolBar>
+#include <cmath>
 
 #include <cstdio>
 #include <filesystem>
@@ -90,38 +91,40 @@ void SeedHistory(CReadingStore& store, UtcMillis now)
     // Whole hours of the clock, as a fill run by cron would be.
     const UtcMillis start = (now - 120 * day) / day * day + 2 * hour;
     const UtcMillis change = now - 63 * day;
-    std::vector<OdometerReading> readings;
-    double head = 19000, total = 476000, newHead = 0;
+    // What each fill finds printed since the one before.
+    std::vector<std::pair<UtcMillis, double>> printed;
+    double sinceChange = 0, all = 0;
     for (UtcMillis t = start; t < now - 2 * hour; t += 4 * hour)
     {
         const long long dayIndex = (t - start) / day;
         const long long hourOfDay = t % day / hour;
-        double printed = 0;
+        double inches = 0;
         if (dayIndex % 7 < 5 && hourOfDay >= 8 && hourOfDay <= 16)
-            printed = 25 + double((t / hour) % 7) * 5;
-        total += printed;
-        if (t < change)
-            head += printed;
-        else
-            newHead += printed;
+            inches = 25 + double((t / hour) % 7) * 5;
+        printed.emplace_back(t, inches);
+        all += inches;
+        if (t >= change)
+            sinceChange += inches;
+    }
+    // Printing moves both odometers alike; at a pace that brings the new head to the
+    // simulator's 10,200 in. and the total to its 486,100 in. (its odometers carry on
+    // from the last reading).
+    const double pace = 10200 / sinceChange;
+    double head = 19000, total = 486100 - all * pace, newHead = 0;
+    std::vector<OdometerReading> readings;
+    for (const auto& [t, inches] : printed)
+    {
+        total += inches * pace;
+        (t < change ? head : newHead) += inches * pace;
         OdometerReading r;
         r.time = t;
         r.serial = "RX4-100234";
         r.name = "Shipping Dock";
         r.model = "RX400";
         r.port = "COM1";
-        r.head = static_cast<long long>(t < change ? head : newHead);
-        r.total = static_cast<long long>(total);
+        r.head = std::llround(t < change ? head : newHead);
+        r.total = std::llround(total);
         readings.push_back(r);
-    }
-    // The simulator's odometers (10,235 and 486,210 in.) carry on from the last reading.
-    const double headScale = 10200 / newHead;
-    const double totalShift = 486100 - total;
-    for (OdometerReading& r : readings)
-    {
-        if (r.time >= change)
-            r.head = static_cast<long long>(double(*r.head) * headScale);
-        r.total = static_cast<long long>(double(*r.total) + totalShift);
     }
     store.RecordFill(readings);
     store.SetHeadLife("RX400", 32000);
@@ -247,6 +250,21 @@ int Shots::Run(const std::string& sourceDir)
         COdometerHistoryDlg dlg("Shipping Dock", store.History(dock->id), &store, eUnitsInches);
         dlg.resize(900, 640);
         dialog(dlg, "dialog-odometer-history.png");
+    }
+    {
+        // The same printer once another one had been put on its port before it.
+        CReadingStore store;
+        store.Open();
+        PrinterHistory h = store.History(store.FindPrinter("RX4-100234", "", "")->id);
+        StoredPrinter gone = h.printer;
+        gone.model = "RX300";
+        gone.firstSeen = h.printer.firstSeen - 90LL * 86400000;
+        gone.lastSeen = h.printer.firstSeen - 86400000;
+        gone.readingCount = 212;
+        h.earlier = {gone};
+        COdometerHistoryDlg dlg("Shipping Dock", h, &store, eUnitsInches);
+        dlg.resize(900, 640);
+        dialog(dlg, "dialog-odometer-history-earlier.png");
     }
     {
         CHeadLifeDlg dlg("RX400", 40000, eUnitsInches);

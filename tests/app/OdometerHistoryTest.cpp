@@ -302,6 +302,37 @@ TEST_F(OdometerHistory, TheDialogPlotsListsForecastsSetsTheHeadLifeAndExports)
     EXPECT_NE(exported.find(",lower_value\n"), std::string::npos);
 }
 
+TEST_F(OdometerHistory, TheDialogSaysAnEarlierPrinterUnderTheKeyIsKeptApart)
+{
+    const UtcMillis now = NowUtcMillis();
+    PrinterHistory h;
+    h.printer.id = 2;
+    h.printer.serial = "RX4-1";
+    h.printer.model = "RX400";
+    h.printer.port = "COM3";
+    StoredReading r;
+    r.firstSeen = r.lastSeen = now - kHour;
+    r.head = 10;
+    r.total = 20;
+    h.readings.push_back(r);
+    StoredPrinter gone;
+    gone.id = 1;
+    gone.model = "RX300";
+    gone.firstSeen = now - 40 * kDay;
+    gone.lastSeen = now - 2 * kDay;
+    gone.readingCount = 17;
+    gone.retiredAt = now - kHour;
+    h.earlier.push_back(gone);
+    COdometerHistoryDlg dlg("Dock", h, nullptr, eUnitsInches, now);
+    dlg.OnInitDialog();
+    const std::string text = Control<QLabel>(dlg, "IDC_HISTORY_PRINTER")->text().toStdString();
+    EXPECT_NE(text.find("Serial number: RX4-1"), std::string::npos) << text;
+    EXPECT_NE(text.find("An earlier printer under this key (model RX300, seen "), std::string::npos)
+        << text;
+    EXPECT_NE(text.find("17 readings) is kept apart"), std::string::npos) << text;
+    EXPECT_EQ(Control<QTableWidget>(dlg, "IDC_HISTORY_TABLE")->rowCount(), 1);
+}
+
 TEST_F(OdometerHistory, ADamagedStoreIsToldOnceAndTheListStillFills)
 {
     const std::string path = CReadingStore::DefaultPath();

@@ -203,6 +203,45 @@ TEST_F(CliHistory, APrinterNeverReadShowsNoOtherPrintersNumbers)
     EXPECT_TRUE(json::Parse(r.out)["printers"][0]["head_usage"].IsNull()) << r.out;
 }
 
+TEST_F(CliHistory, AnotherPrinterUnderTheKeyIsShownAsAnEarlierOneNotMixedIn)
+{
+    // Before today a printer with Dock's serial number had printed far more than Dock
+    // has: it was another printer, whose history must neither end in a head change nor
+    // be shown as Dock's.
+    {
+        CReadingStore s(store);
+        s.Open();
+        OdometerReading before;
+        before.time = NowUtcMillis() - 3600000;
+        before.serial = "RX4-1";
+        before.name = "Dock";
+        before.model = "RX300";
+        before.port = "COM3";
+        before.head = 900;
+        before.total = 50000;
+        s.RecordFill({before});
+    }
+    ASSERT_EQ(cli.Run({"list", file}).status, 0);
+    const auto doc = Json({"history", file, "Dock", "--json"});
+    EXPECT_EQ(doc["format"].Num(), 1);
+    const auto& dock = Named(doc["printers"], "Dock");
+    ASSERT_EQ(dock["readings"].Items().size(), 1u);
+    EXPECT_EQ(dock["readings"][0]["total_usage"].Num(), 2000);
+    EXPECT_TRUE(dock["head_changes"].Items().empty());
+    ASSERT_EQ(dock["earlier_printers"].Items().size(), 1u);
+    EXPECT_EQ(dock["earlier_printers"][0]["model"].Str(), "RX300");
+    EXPECT_EQ(dock["earlier_printers"][0]["readings"].Num(), 1);
+    EXPECT_FALSE(dock["earlier_printers"][0]["replaced_at"].IsNull());
+
+    CliResult r = cli.Run({"history", file, "Dock"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("Dock: an earlier printer that reported serial number RX4-1 (model "
+                         "RX300"),
+              std::string::npos)
+        << r.err;
+    EXPECT_EQ(r.out.find("50000"), std::string::npos) << r.out;
+}
+
 TEST_F(CliHistory, TheForecastGivesItsRangeInEveryFormat)
 {
     // Ten days of Dock at about 10 inches a day, unevenly.

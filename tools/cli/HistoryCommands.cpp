@@ -159,6 +159,50 @@ void JsonReadings(json::Writer& j, const PrinterHistory& h)
     j.EndArray();
 }
 
+// What the readings shown leave out: histories that held the same key before this
+// printer took it over.
+void NoteEarlier(const CliIo& io, const Chosen& one)
+{
+    if (!one.history)
+        return;
+    const StoredPrinter& now = one.history->printer;
+    const std::string key = now.serial.empty()
+                                ? "on port " + now.port
+                                : "that reported serial number " + now.serial +
+                                      (now.sharedSerial ? " on port " + now.port : std::string());
+    for (const StoredPrinter& e : one.history->earlier)
+        io.Note(one.name + ": an earlier printer " + key + " (model " + e.model + ", seen " +
+                FormatUtc(e.firstSeen) + " to " + FormatUtc(e.lastSeen) + ", " +
+                std::to_string(e.readingCount) +
+                " readings) is kept apart; its readings are "
+                "not shown");
+}
+
+void JsonEarlier(json::Writer& j, const PrinterHistory& h)
+{
+    j.Member("shared_serial", h.printer.sharedSerial);
+    j.Key("earlier_printers");
+    j.BeginArray();
+    for (const StoredPrinter& e : h.earlier)
+    {
+        j.BeginObject();
+        j.Member("serial_number", e.serial);
+        j.Member("name", e.name);
+        j.Member("model", e.model);
+        j.Member("port", e.port);
+        j.Member("first_seen", FormatUtc(e.firstSeen));
+        j.Member("last_seen", FormatUtc(e.lastSeen));
+        j.Key("replaced_at");
+        if (e.retiredAt)
+            j.String(FormatUtc(*e.retiredAt));
+        else
+            j.Null();
+        j.Member("readings", e.readingCount);
+        j.EndObject();
+    }
+    j.EndArray();
+}
+
 void JsonIdentity(json::Writer& j, const Chosen& one)
 {
     j.Member("name", one.name);
@@ -216,14 +260,16 @@ int RunHistory(CommandContext& c)
     if (run.json)
     {
         json::Writer j;
-        j.BeginObject();
+        BeginJsonDocument(j);
         j.Key("printers");
         j.BeginArray();
         for (const Chosen& one : chosen)
         {
             j.BeginObject();
             JsonIdentity(j, one);
-            JsonReadings(j, one.history.value_or(PrinterHistory{}));
+            const PrinterHistory h = one.history.value_or(PrinterHistory{});
+            JsonReadings(j, h);
+            JsonEarlier(j, h);
             j.EndObject();
         }
         j.EndArray();
@@ -233,8 +279,11 @@ int RunHistory(CommandContext& c)
     }
     std::vector<PrinterHistory> histories;
     for (const Chosen& one : chosen)
+    {
+        NoteEarlier(c.io, one);
         if (one.history)
             histories.push_back(*one.history);
+    }
     if (run.csv)
     {
         c.io.Write(HistoryCsv(histories));
@@ -306,7 +355,7 @@ int RunForecast(CommandContext& c)
     if (run.json)
     {
         json::Writer j;
-        j.BeginObject();
+        BeginJsonDocument(j);
         j.Member("units", "in");
         j.Key("printers");
         j.BeginArray();
