@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <string_view>
 #include <system_error>
 
 #include <pwd.h>
@@ -85,7 +86,12 @@ enum Slot
     kLastResets,
     kInsertChange,
     kReadings,
-    kChanges
+    kChanges,
+    kIdentityOf,
+    kRetired,
+    kCountReadings,
+    // One for each CReadingStore::PrinterBy.
+    kPrinterBy
 };
 
 using Access = CSqliteDatabase::Access;
@@ -256,6 +262,10 @@ void CReadingStore::OpenFile(const std::string& path, CSqliteDatabase::Access ac
     m_db.Open(path, access);
     try
     {
+        // A fill of a large fleet looks at a page or two of each printer's readings:
+        // SQLite's 2 MB default would read most of them from the file again on every
+        // fill. The cache only grows as far as pages are used.
+        m_db.Execute("PRAGMA cache_size=-32768");
         m_db.RetryWhileBusy([this] { CreateSchema(); });
     }
     catch (...)
@@ -406,7 +416,8 @@ StoredPrinter PrinterRow(const CSqliteStatement& s)
 
 void CountReadings(const CSqliteDatabase& db, std::vector<StoredPrinter>& printers)
 {
-    CSqliteStatement count(db, "SELECT count(*) FROM readings WHERE printer = ?");
+    CSqliteStatement& count =
+        db.Prepared(kCountReadings, "SELECT count(*) FROM readings WHERE printer = ?");
     for (StoredPrinter& p : printers)
     {
         if (count.Start().Bind(p.id).Step())
@@ -416,12 +427,17 @@ void CountReadings(const CSqliteDatabase& db, std::vector<StoredPrinter>& printe
 }
 } // namespace
 
-std::optional<StoredPrinter> CReadingStore::FirstPrinter(const std::string& where,
+std::optional<StoredPrinter> CReadingStore::FirstPrinter(PrinterBy by,
                                                          const std::vector<std::string>& values,
                                                          std::optional<std::int64_t> id) const
 {
-    CSqliteStatement s(m_db,
-                       (kPrinterColumns + where + " ORDER BY seen DESC, p.id LIMIT 1").c_str());
+    static const std::string where[] = {"WHERE p.id = ?", "WHERE p.identity = ?",
+                                        std::string("WHERE p.name = ? AND p.port = ? AND ") +
+                                            kCurrent};
+    const auto which = std::size_t(by);
+    CSqliteStatement& s = m_db.Prepared(
+        kPrinterBy + which,
+        (kPrinterColumns + where[which] + " ORDER BY seen DESC, p.id LIMIT 1").c_str());
     for (const std::string& v : values)
         s.Bind(v);
     if (id)
@@ -456,6 +472,11 @@ std::int64_t CReadingStore::PrinterFor(const OdometerReading& r, const std::stri
 {
     if (const std::int64_t id = KnownPrinter(identity))
         return id;
+    return NewPrinter(r, identity);
+}
+
+std::int64_t CReadingStore::NewPrinter(const OdometerReading& r, const std::string& identity)
+{
     m_db.Prepared(kInsertPrinter, "INSERT INTO printers(identity, serial, name, model, port, "
                                   "first_seen, last_seen) VALUES(?, ?, ?, ?, ?, ?, ?)")
         .Bind(identity)
@@ -585,30 +606,32 @@ CReadingStore::FillResult CReadingStore::RecordFill(const std::vector<OdometerRe
     ExpectOpen();
     FillResult result;
     // Serial numbers that printers on different ports of this fill report alike.
-    std::unordered_map<std::string, std::string> portOfSerial;
-    std::unordered_map<std::string, bool> sharedNow;
+    // (Views of the readings' own strings: a fill of a thousand printers allocates
+    // nothing for this.)
+    std::unordered_map<std::string_view, std::string_view> portOfSerial;
+    portOfSerial.reserve(readings.size());
+    std::unordered_set<std::string_view> sharedNow;
     for (const OdometerReading& r : readings)
     {
         if (r.serial.empty())
             continue;
         auto [it, added] = portOfSerial.emplace(r.serial, r.port);
-        if (!added && it->second != r.port && !sharedNow[r.serial])
-        {
-            sharedNow[r.serial] = true;
+        if (!added && it->second != r.port && sharedNow.insert(r.serial).second)
             result.sharedSerials.push_back(r.serial);
-        }
     }
     try
     {
         Begin();
         for (const OdometerReading& r : readings)
         {
-            const auto shared = sharedNow.find(r.serial);
-            const std::string identity = IdentityOf(r, shared != sharedNow.end() && shared->second);
+            const std::string identity =
+                IdentityOf(r, !sharedNow.empty() && sharedNow.count(r.serial));
             MergeNeighbours n;
+            std::int64_t known = 0;
             if (r.head || r.total)
             {
-                if (const std::int64_t known = KnownPrinter(identity))
+                known = KnownPrinter(identity);
+                if (known)
                 {
                     n.before = ReadingBefore(known, r.time, &n.after);
                     const auto reset = m_lastResets.find(known);
@@ -631,11 +654,13 @@ CReadingStore::FillResult CReadingStore::RecordFill(const std::vector<OdometerRe
             }
             if (decision == MergeDecision::otherPrinter)
             {
-                RetirePrinter(KnownPrinter(identity), identity, r.time);
+                RetirePrinter(known, identity, r.time);
+                known = 0;
                 n = MergeNeighbours{};
                 ++result.otherPrinters;
             }
-            const std::int64_t printer = PrinterFor(r, identity);
+            // No printer holds the key (KnownPrinter said so above, or it was just given up).
+            const std::int64_t printer = known ? known : NewPrinter(r, identity);
 
             // The latest sighting names the printer.
             if (!n.after && (!n.before || n.before->name != r.name || n.before->model != r.model ||
@@ -740,8 +765,7 @@ void CReadingStore::RecordHeadReset(const OdometerReading& who)
         // is not.
         if (who.serial.empty())
             if (auto last =
-                    FirstPrinter("WHERE p.name = ? AND p.port = ? AND " + std::string(kCurrent),
-                                 {who.name, who.port}, std::nullopt))
+                    FirstPrinter(PrinterBy::nameAndPort, {who.name, who.port}, std::nullopt))
                 printer = last->id;
         if (!printer)
             printer = PrinterFor(who, IdentityOf(who, false));
@@ -785,7 +809,8 @@ std::vector<StoredPrinter> CReadingStore::EarlierPrinters(std::int64_t printerId
 {
     ExpectOpen();
     std::vector<StoredPrinter> earlier;
-    CSqliteStatement key(m_db, "SELECT identity FROM printers WHERE id = ?");
+    CSqliteStatement& key =
+        m_db.Prepared(kIdentityOf, "SELECT identity FROM printers WHERE id = ?");
     if (!key.Bind(printerId).Step())
         return earlier;
     const std::string identity = key.Text(0);
@@ -794,10 +819,11 @@ std::vector<StoredPrinter> CReadingStore::EarlierPrinters(std::int64_t printerId
         return earlier;
     // Retired histories are few (one per printer that left a key to another), so they
     // are compared here rather than by a pattern that would have to escape the key.
-    CSqliteStatement s(m_db, (std::string(kPrinterColumns) +
-                              "WHERE p.identity >= 'retired:' AND p.identity < 'retired;' "
-                              "ORDER BY seen DESC, p.id")
-                                 .c_str());
+    CSqliteStatement& s =
+        m_db.Prepared(kRetired, (std::string(kPrinterColumns) +
+                                 "WHERE p.identity >= 'retired:' AND p.identity < 'retired;' "
+                                 "ORDER BY seen DESC, p.id")
+                                    .c_str());
     while (s.Step())
         if (RetiredKey(s.Text(7)) == identity)
             earlier.push_back(PrinterRow(s));
@@ -814,13 +840,12 @@ std::optional<StoredPrinter> CReadingStore::FindPrinter(const std::string& seria
     // numbers as this one's.
     if (!serial.empty())
     {
-        if (auto p = FirstPrinter("WHERE p.identity = ?", {"shared:" + port + "\n" + serial},
-                                  std::nullopt))
+        if (auto p =
+                FirstPrinter(PrinterBy::identity, {"shared:" + port + "\n" + serial}, std::nullopt))
             return p;
-        return FirstPrinter("WHERE p.identity = ?", {"serial:" + serial}, std::nullopt);
+        return FirstPrinter(PrinterBy::identity, {"serial:" + serial}, std::nullopt);
     }
-    return FirstPrinter("WHERE p.name = ? AND p.port = ? AND " + std::string(kCurrent),
-                        {name, port}, std::nullopt);
+    return FirstPrinter(PrinterBy::nameAndPort, {name, port}, std::nullopt);
 }
 
 PrinterHistory CReadingStore::History(std::int64_t printerId, std::optional<UtcMillis> since,
@@ -828,7 +853,7 @@ PrinterHistory CReadingStore::History(std::int64_t printerId, std::optional<UtcM
 {
     ExpectOpen();
     PrinterHistory history;
-    const auto printer = FirstPrinter("WHERE p.id = ?", {}, printerId);
+    const auto printer = FirstPrinter(PrinterBy::id, {}, printerId);
     if (!printer)
         return history;
     history.printer = *printer;
@@ -1001,8 +1026,7 @@ bool CReadingStore::RecordSerialChange(const OdometerReading& who, const std::st
         {
             // Known by its port until now: the printer last read under this name there.
             if (auto last =
-                    FirstPrinter("WHERE p.name = ? AND p.port = ? AND " + std::string(kCurrent),
-                                 {who.name, who.port}, std::nullopt))
+                    FirstPrinter(PrinterBy::nameAndPort, {who.name, who.port}, std::nullopt))
                 printer = last->id;
             identity = "port:" + who.port;
         }

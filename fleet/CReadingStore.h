@@ -159,6 +159,8 @@ private:
     std::int64_t KnownPrinter(const std::string& identity);
     // The printer holding the identity, made when none does.
     std::int64_t PrinterFor(const OdometerReading& reading, const std::string& identity);
+    // A printer made for an identity that none holds.
+    std::int64_t NewPrinter(const OdometerReading& reading, const std::string& identity);
     // Gives up the identity: the printer's history stays, under no key.
     void RetirePrinter(std::int64_t printer, const std::string& identity, UtcMillis time);
     // The printer's reading that `time` follows, and (when asked) the one after it.
@@ -168,8 +170,14 @@ private:
     void Begin();
     void Commit();
     void Rollback();
-    std::optional<StoredPrinter> FirstPrinter(const std::string& where,
-                                              const std::vector<std::string>& values,
+    enum class PrinterBy
+    {
+        id,
+        identity,
+        // The name and port it was last read under, of those that hold their key.
+        nameAndPort
+    };
+    std::optional<StoredPrinter> FirstPrinter(PrinterBy by, const std::vector<std::string>& values,
                                               std::optional<std::int64_t> id) const;
     void ExpectOpen() const;
 

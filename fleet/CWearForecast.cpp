@@ -117,11 +117,18 @@ std::optional<SlopeEstimate> TheilSen(std::vector<SlopePoint> points, std::size_
     SlopeEstimate estimate;
     estimate.slope = Median(slopes);
     // The middle 90 % of the pair slopes: how far the rate could be from the median
-    // with readings as scattered as these.
-    auto at = [&slopes](double share)
+    // with readings as scattered as these. Median left the slopes split at the middle,
+    // so each end is looked for in its own half only.
+    const std::size_t middle = slopes.size() / 2;
+    auto at = [&slopes, middle](double share)
     {
         const auto k = std::size_t(std::floor(share * double(slopes.size() - 1)));
-        std::nth_element(slopes.begin(), slopes.begin() + long(k), slopes.end());
+        if (k < middle)
+            std::nth_element(slopes.begin(), slopes.begin() + long(k),
+                             slopes.begin() + long(middle));
+        else if (k > middle)
+            std::nth_element(slopes.begin() + long(middle) + 1, slopes.begin() + long(k),
+                             slopes.end());
         return slopes[k];
     };
     estimate.low = at(0.05);
