@@ -59,6 +59,22 @@ protected:
         return json::Parse(r.out);
     }
 
+    // A reading of an hour ago, as another program would have recorded it.
+    static OdometerReading HourAgo(const std::string& serial, const std::string& name,
+                                   const std::string& model, const std::string& port,
+                                   long long head, long long total)
+    {
+        OdometerReading r;
+        r.time = NowUtcMillis() - 3600000;
+        r.serial = serial;
+        r.name = name;
+        r.model = model;
+        r.port = port;
+        r.head = head;
+        r.total = total;
+        return r;
+    }
+
     static const json::Value& Named(const json::Value& printers, const std::string& name)
     {
         for (const auto& p : printers.Items())
@@ -174,19 +190,8 @@ TEST_F(CliHistory, APrinterNeverReadShowsNoOtherPrintersNumbers)
     {
         CReadingStore s(store);
         s.Open();
-        OdometerReading other;
-        other.time = NowUtcMillis() - 3600000;
-        other.serial = "OTHER-1";
-        other.name = "Gone";
-        other.model = "RX400";
-        other.port = "COM3";
-        other.head = 777;
-        other.total = 8888;
-        OdometerReading named = other;
-        named.serial = "Office";
-        named.name = "Office";
-        named.port = "10.0.0.5";
-        s.RecordFill({other, named});
+        s.RecordFill({HourAgo("OTHER-1", "Gone", "RX400", "COM3", 777, 8888),
+                      HourAgo("Office", "Office", "RX400", "10.0.0.5", 777, 8888)});
     }
     CliResult r = cli.Run({"history", file, "--json"});
     ASSERT_EQ(r.status, 0) << r.err;
@@ -211,15 +216,7 @@ TEST_F(CliHistory, AnotherPrinterUnderTheKeyIsShownAsAnEarlierOneNotMixedIn)
     {
         CReadingStore s(store);
         s.Open();
-        OdometerReading before;
-        before.time = NowUtcMillis() - 3600000;
-        before.serial = "RX4-1";
-        before.name = "Dock";
-        before.model = "RX300";
-        before.port = "COM3";
-        before.head = 900;
-        before.total = 50000;
-        s.RecordFill({before});
+        s.RecordFill({HourAgo("RX4-1", "Dock", "RX300", "COM3", 900, 50000)});
     }
     ASSERT_EQ(cli.Run({"list", file}).status, 0);
     const auto doc = Json({"history", file, "Dock", "--json"});
