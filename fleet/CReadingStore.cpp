@@ -367,8 +367,15 @@ const char* const kPrinterColumns =
 // Printers that still hold their identity: not an earlier printer under the same key.
 const char* const kCurrent = "substr(p.identity, 1, 8) <> 'retired:'";
 
-// The key a retired history held: "retired:<time>:<printer>:<key>".
-std::optional<std::string> RetiredKey(const std::string& identity)
+// A history another printer took the key from keeps its readings under an identity no
+// lookup matches: "retired:<time>:<printer>:<key>".
+std::string RetiredIdentity(UtcMillis time, std::int64_t printer, const std::string& key)
+{
+    return "retired:" + std::to_string(time) + ":" + std::to_string(printer) + ":" + key;
+}
+
+// The key a retired history held, and when it gave it up.
+std::optional<std::pair<std::string, UtcMillis>> RetiredKey(const std::string& identity)
 {
     if (identity.rfind("retired:", 0) != 0)
         return std::nullopt;
@@ -384,34 +391,29 @@ std::optional<std::string> RetiredKey(const std::string& identity)
             return std::nullopt;
         ++at;
     }
-    return identity.substr(at);
+    return std::pair(identity.substr(at),
+                     UtcMillis(std::strtoll(identity.c_str() + 8, nullptr, 10)));
 }
 
-StoredPrinter PrinterRow(std::int64_t id, std::string serial, std::string name, std::string model,
-                         std::string port, UtcMillis first, UtcMillis seen,
-                         const std::string& identity)
-{
-    StoredPrinter p;
-    p.id = id;
-    p.serial = std::move(serial);
-    p.name = std::move(name);
-    p.model = std::move(model);
-    p.port = std::move(port);
-    p.firstSeen = first;
-    p.lastSeen = seen;
-    p.sharedSerial = identity.rfind("shared:", 0) == 0;
-    if (identity.rfind("retired:", 0) == 0)
-    {
-        p.retiredAt = std::strtoll(identity.c_str() + 8, nullptr, 10);
-        p.sharedSerial = identity.find(":shared:") != std::string::npos;
-    }
-    return p;
-}
 // A row of kPrinterColumns.
 StoredPrinter PrinterRow(const CSqliteStatement& s)
 {
-    return PrinterRow(s.Int(0), s.Text(1), s.Text(2), s.Text(3), s.Text(4), s.Int(5), s.Int(6),
-                      s.Text(7));
+    StoredPrinter p;
+    p.id = s.Int(0);
+    p.serial = s.Text(1);
+    p.name = s.Text(2);
+    p.model = s.Text(3);
+    p.port = s.Text(4);
+    p.firstSeen = s.Int(5);
+    p.lastSeen = s.Int(6);
+    std::string key = s.Text(7);
+    if (auto retired = RetiredKey(key))
+    {
+        key = std::move(retired->first);
+        p.retiredAt = retired->second;
+    }
+    p.sharedSerial = key.rfind("shared:", 0) == 0;
+    return p;
 }
 
 void CountReadings(const CSqliteDatabase& db, std::vector<StoredPrinter>& printers)
@@ -594,7 +596,7 @@ void CReadingStore::RetirePrinter(std::int64_t printer, const std::string& ident
     // The old history keeps its readings under an identity no lookup matches, and the
     // key is free for the printer that reports it now.
     m_db.Prepared(kRetire, "UPDATE printers SET identity = ? WHERE id = ?")
-        .Bind("retired:" + std::to_string(time) + ":" + std::to_string(printer) + ":" + identity)
+        .Bind(RetiredIdentity(time, printer, identity))
         .Bind(printer)
         .Run();
     m_ids.erase(identity);
@@ -825,7 +827,7 @@ std::vector<StoredPrinter> CReadingStore::EarlierPrinters(std::int64_t printerId
                                  "ORDER BY seen DESC, p.id")
                                     .c_str());
     while (s.Step())
-        if (RetiredKey(s.Text(7)) == identity)
+        if (const auto retired = RetiredKey(s.Text(7)); retired && retired->first == identity)
             earlier.push_back(PrinterRow(s));
     CountReadings(m_db, earlier);
     return earlier;

@@ -8,11 +8,11 @@ using namespace cli;
 
 namespace
 {
-const OptionSpec kSpecs[] = {{"units", true}, {"json", false}, {"max", true}};
+const OptionRule kOptions[] = {{"units", true}, {"json", false}, {"max", true}};
 
 std::string Parse(CommandLine& cl, std::vector<std::string> words)
 {
-    return cl.Parse(words, kSpecs);
+    return cl.Parse(words, kOptions);
 }
 } // namespace
 
@@ -53,7 +53,7 @@ TEST(CommandLine, DoubleDashEndsOptionsSoNamesMayStartWithDashes)
 
 TEST(CommandLine, ShortFormsAreTheLongOnesAndUnknownLettersAreRefused)
 {
-    const OptionSpec specs[] = {
+    const OptionRule rules[] = {
         {"json", false, 'j'}, {"quiet", false, 'q'}, {"max", true, 'm'}, {"csv", false}};
     struct Case
     {
@@ -74,7 +74,7 @@ TEST(CommandLine, ShortFormsAreTheLongOnesAndUnknownLettersAreRefused)
     for (const auto& c : cases)
     {
         CommandLine cl;
-        EXPECT_EQ(cl.Parse(c.words, specs), c.problem) << c.words[1];
+        EXPECT_EQ(cl.Parse(c.words, rules), c.problem) << c.words[1];
         if (*c.problem)
             continue;
         for (const auto& name : c.has)
@@ -83,7 +83,7 @@ TEST(CommandLine, ShortFormsAreTheLongOnesAndUnknownLettersAreRefused)
         EXPECT_EQ(cl.Operands().front(), "f");
     }
     CommandLine cl;
-    ASSERT_EQ(cl.Parse({"-m", "7"}, specs), "");
+    ASSERT_EQ(cl.Parse({"-m", "7"}, rules), "");
     EXPECT_EQ(cl.Value("max"), "7");
 }
 

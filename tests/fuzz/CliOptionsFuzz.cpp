@@ -134,7 +134,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         {
             std::string name = w.substr(2, w.find('=') - 2);
             bool declared = std::any_of(r.options->begin(), r.options->end(),
-                                        [&](const cli::OptionSpec& o) { return name == o.name; });
+                                        [&](const cli::OptionRule& o) { return name == o.name; });
             if (!declared)
                 FUZZ_REQUIRE(!r.args.Has(name));
         }

@@ -33,7 +33,7 @@ struct CommandInfo
     const char* name;
     Runner run;
     Lock lock;
-    std::vector<OptionSpec> options;
+    std::vector<OptionRule> options;
     const char* synopsis;
     const char* summary;
     const char* details;

@@ -28,7 +28,7 @@ struct CliInvocation
     std::string command;
     std::string text;
     CommandLine args;
-    const std::vector<OptionSpec>* options = nullptr; // eRun: what the command accepts
+    const std::vector<OptionRule>* options = nullptr; // eRun: what the command accepts
     int (*run)(CommandContext&) = nullptr;
     std::chrono::seconds lockWait{0}; // --wait-lock
 };

@@ -7,11 +7,11 @@ namespace cli
 {
 
 std::string CommandLine::ParseShort(const std::string& word, const std::vector<std::string>& words,
-                                    std::size_t& i, std::span<const OptionSpec> optionTable)
+                                    std::size_t& i, std::span<const OptionRule> optionTable)
 {
     for (std::size_t k = 1; k < word.size(); ++k)
     {
-        const OptionSpec* option = nullptr;
+        const OptionRule* option = nullptr;
         for (const auto& s : optionTable)
             if (s.shortName && s.shortName == word[k])
                 option = &s;
@@ -31,7 +31,7 @@ std::string CommandLine::ParseShort(const std::string& word, const std::vector<s
 }
 
 std::string CommandLine::Parse(const std::vector<std::string>& words,
-                               std::span<const OptionSpec> optionTable)
+                               std::span<const OptionRule> optionTable)
 {
     m_given.clear();
     m_operands.clear();
@@ -62,7 +62,7 @@ std::string CommandLine::Parse(const std::vector<std::string>& words,
             inlineValue = name.substr(eq + 1);
             name.resize(eq);
         }
-        const OptionSpec* option = nullptr;
+        const OptionRule* option = nullptr;
         for (const auto& s : optionTable)
             if (name == s.name)
                 option = &s;

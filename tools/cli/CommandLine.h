@@ -14,7 +14,7 @@
 namespace cli
 {
 
-struct OptionSpec
+struct OptionRule
 {
     const char* name; // without the leading dashes
     bool takesValue;
@@ -26,7 +26,7 @@ class CommandLine
 public:
     // Returns "" on success, otherwise a usage message naming the offending word.
     std::string Parse(const std::vector<std::string>& words,
-                      std::span<const OptionSpec> optionTable);
+                      std::span<const OptionRule> optionTable);
 
     bool Has(const std::string& name) const;
     // The value given last for the option, or nothing when it was not given.
@@ -35,7 +35,7 @@ public:
 
 private:
     std::string ParseShort(const std::string& word, const std::vector<std::string>& words,
-                           std::size_t& i, std::span<const OptionSpec> optionTable);
+                           std::size_t& i, std::span<const OptionRule> optionTable);
 
     struct Given
     {

@@ -174,8 +174,7 @@ void NoteEarlier(const CliIo& io, const Chosen& one)
         io.Note(one.name + ": an earlier printer " + key + " (model " + e.model + ", seen " +
                 FormatUtc(e.firstSeen) + " to " + FormatUtc(e.lastSeen) + ", " +
                 std::to_string(e.readingCount) +
-                " readings) is kept apart; its readings are "
-                "not shown");
+                " readings) is kept apart; its readings are not shown");
 }
 
 void JsonEarlier(json::Writer& j, const PrinterHistory& h)
@@ -267,7 +266,8 @@ int RunHistory(CommandContext& c)
         {
             j.BeginObject();
             JsonIdentity(j, one);
-            const PrinterHistory h = one.history.value_or(PrinterHistory{});
+            static const PrinterHistory none;
+            const PrinterHistory& h = one.history ? *one.history : none;
             JsonReadings(j, h);
             JsonEarlier(j, h);
             j.EndObject();
